@@ -1,0 +1,404 @@
+#include "TestKit.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace TestKit {
+
+TempDir::TempDir(const std::string& prefix)
+{
+    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+    m_path = buffer.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests make read-only trees; removal needs write permission on directories.
+    for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(m_path, ec);
+}
+
+std::string TempDir::operator/(const std::string& relative) const
+{
+    return m_path + "/" + relative;
+}
+
+void writeFile(const std::string& path, const std::string& content, unsigned mode)
+{
+    fs::path p(path);
+    if (p.has_parent_path())
+        fs::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    ::chmod(path.c_str(), mode);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+namespace {
+
+std::vector<std::string> buildEnvironment(const RunOptions& options)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        std::string name = entry.substr(0, entry.find('='));
+        bool dropped = false;
+        for (const auto& u : options.unsetEnv)
+            dropped = dropped || u == name;
+        for (const auto& kv : options.env)
+            dropped = dropped || kv.first == name;
+        if (!dropped)
+            env.push_back(entry);
+    }
+    for (const auto& kv : options.env)
+        env.push_back(kv.first + "=" + kv.second);
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+void setNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+} // namespace
+
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options)
+{
+    if (argv.empty())
+        throw std::invalid_argument("run: empty argv");
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (::pipe2(inPipe, O_CLOEXEC) || ::pipe2(outPipe, O_CLOEXEC) || ::pipe2(errPipe, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = buildEnvironment(options);
+    auto argp = pointers(args);
+    auto envp = pointers(env);
+
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(inPipe[0], 0);
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        // A process group of its own lets the runner stop the whole tree on a timeout.
+        ::setpgid(0, 0);
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0)
+            ::_exit(126);
+        environ = envp.data();
+        ::execvp(argp[0], argp.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    ::close(inPipe[0]);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    setNonBlocking(inPipe[1]);
+    setNonBlocking(outPipe[0]);
+    setNonBlocking(errPipe[0]);
+
+    RunResult result;
+    std::size_t written = 0;
+    int inFd = inPipe[1];
+    if (options.standardInput.empty()) {
+        ::close(inFd);
+        inFd = -1;
+    }
+    int outFd = outPipe[0], errFd = errPipe[0];
+    auto deadline = start + std::chrono::seconds(options.timeoutSeconds);
+    char buffer[65536];
+    while (outFd >= 0 || errFd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        if (outFd >= 0)
+            fds[n++] = {outFd, POLLIN, 0};
+        if (errFd >= 0)
+            fds[n++] = {errFd, POLLIN, 0};
+        if (inFd >= 0)
+            fds[n++] = {inFd, POLLOUT, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            result.timedOut = true;
+            ::kill(-pid, SIGKILL);
+            break;
+        }
+        int ready = ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(std::min<long long>(left, 1000)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (fds[i].fd == inFd) {
+                ssize_t w = ::write(inFd, options.standardInput.data() + written, options.standardInput.size() - written);
+                if (w > 0)
+                    written += static_cast<std::size_t>(w);
+                if (w < 0 || written == options.standardInput.size()) {
+                    ::close(inFd);
+                    inFd = -1;
+                }
+                continue;
+            }
+            ssize_t r = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (r > 0) {
+                (fds[i].fd == outFd ? result.out : result.err).append(buffer, static_cast<std::size_t>(r));
+            } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+                ::close(fds[i].fd);
+                (fds[i].fd == outFd ? outFd : errFd) = -1;
+            }
+        }
+    }
+    for (int fd : {inFd, outFd, errFd})
+        if (fd >= 0)
+            ::close(fd);
+
+    int status = 0;
+    rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.maxRssKiB = usage.ru_maxrss;
+    if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+Entry file(std::string path, std::string content, unsigned mode)
+{
+    Entry e;
+    e.kind = Entry::Kind::File;
+    e.path = std::move(path);
+    e.content = std::move(content);
+    e.mode = mode;
+    return e;
+}
+
+Entry directory(std::string path, unsigned mode)
+{
+    Entry e;
+    e.kind = Entry::Kind::Directory;
+    e.path = std::move(path);
+    e.mode = mode;
+    return e;
+}
+
+Entry symlink(std::string path, std::string target)
+{
+    Entry e;
+    e.kind = Entry::Kind::Symlink;
+    e.path = std::move(path);
+    e.target = std::move(target);
+    e.mode = 0777;
+    return e;
+}
+
+Entry hardLink(std::string path, std::string existingPath)
+{
+    Entry e;
+    e.kind = Entry::Kind::HardLink;
+    e.path = std::move(path);
+    e.target = std::move(existingPath);
+    return e;
+}
+
+namespace {
+
+std::string payloadMacro(const std::string& compressor)
+{
+    if (compressor == "gzip")
+        return "w9.gzdio";
+    if (compressor == "xz")
+        return "w2.xzdio";
+    if (compressor == "zstd")
+        return "w3.zstdio";
+    if (compressor == "none")
+        return "w.ufdio";
+    throw std::invalid_argument("unknown payload compressor: " + compressor);
+}
+
+// rpm's file list treats blanks, globs and percent signs specially; a quoted
+// name with escaped percent signs is taken literally.
+std::string fileListName(const std::string& path)
+{
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '%')
+            quoted += "%%";
+        else if (c == '*' || c == '?' || c == '[' || c == ']' || c == '{' || c == '}' || c == '\\')
+            quoted += std::string("\\") + c;
+        else
+            quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string octal(unsigned mode)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%04o", mode & 07777);
+    return buffer;
+}
+
+} // namespace
+
+std::string buildRpm(const Package& package, const std::string& workDir)
+{
+    const std::string top = workDir + "/rpmbuild-" + package.name;
+    const std::string stage = top + "/stage";
+    fs::remove_all(top);
+    fs::create_directories(stage);
+    for (const char* sub : {"BUILD", "RPMS", "SPECS", "SOURCES", "SRPMS", "BUILDROOT"})
+        fs::create_directories(top + "/" + sub);
+
+    // The staged tree is copied into the build root by %install; modes and
+    // owners come from %attr, so the staged files only need to be readable.
+    for (const Entry& e : package.entries) {
+        const std::string staged = stage + e.path;
+        fs::create_directories(fs::path(staged).parent_path());
+        switch (e.kind) {
+        case Entry::Kind::File:
+            writeFile(staged, e.content, 0644);
+            break;
+        case Entry::Kind::Directory:
+            fs::create_directories(staged);
+            break;
+        case Entry::Kind::Symlink:
+            fs::create_symlink(e.target, staged);
+            break;
+        case Entry::Kind::HardLink:
+            fs::create_hard_link(stage + e.target, staged);
+            break;
+        }
+    }
+
+    std::ostringstream spec;
+    spec << "Name: " << package.name << "\n"
+         << "Version: " << package.version << "\n"
+         << "Release: " << package.release << "\n"
+         << "Summary: Test package " << package.name << "\n"
+         << "License: MIT\n"
+         << "AutoReqProv: no\n";
+    if (!package.vendor.empty())
+        spec << "Vendor: " << package.vendor << "\n";
+    if (package.noarch)
+        spec << "BuildArch: noarch\n";
+    for (const auto& p : package.provides)
+        spec << "Provides: " << p << "\n";
+    for (const auto& r : package.requirements)
+        spec << "Requires: " << r << "\n";
+    for (const auto& c : package.conflicts)
+        spec << "Conflicts: " << c << "\n";
+    for (const auto& o : package.obsoletes)
+        spec << "Obsoletes: " << o << "\n";
+    spec << "\n%description\nTest package.\n\n"
+         << "%install\nmkdir -p %{buildroot}\ncp -a " << stage << "/. %{buildroot}/\n\n";
+    for (const auto& [section, body] : package.scripts)
+        spec << "%" << section << "\n" << body << "\n\n";
+    for (const auto& [section, program] : package.scriptPrograms)
+        spec << "%" << section << " -p " << program << "\n\n";
+    spec << "%files\n";
+    for (const Entry& e : package.entries) {
+        if (e.kind == Entry::Kind::Symlink)
+            spec << "%attr(-," << e.user << "," << e.group << ") ";
+        else
+            spec << "%attr(" << octal(e.mode) << "," << e.user << "," << e.group << ") ";
+        if (e.kind == Entry::Kind::Directory)
+            spec << "%dir ";
+        spec << fileListName(e.path) << "\n";
+    }
+
+    const std::string specPath = top + "/SPECS/" + package.name + ".spec";
+    writeFile(specPath, spec.str());
+
+    RunResult r = run({"rpmbuild", "-bb", "--quiet",
+                       "--define", "_topdir " + top,
+                       "--define", "_binary_payload " + payloadMacro(package.compressor),
+                       "--define", "__os_install_post %{nil}",
+                       "--define", "__brp_mangle_shebangs %{nil}",
+                       "--define", "_build_id_links none",
+                       "--define", "debug_package %{nil}",
+                       "--define", "_unpackaged_files_terminate_build 0",
+                       "--define", "_source_payload w9.gzdio",
+                       "--define", "source_date_epoch_from_changelog 0",
+                       specPath},
+                      {{{"LC_ALL", "C"}}, {}, "", "", 600});
+    if (r.exitCode != 0)
+        throw std::runtime_error("rpmbuild failed:\n" + r.out + r.err + "\nspec file:\n" + spec.str());
+
+    for (const auto& entry : fs::recursive_directory_iterator(top + "/RPMS")) {
+        if (entry.is_regular_file() && entry.path().extension() == ".rpm") {
+            const std::string result = workDir + "/" + entry.path().filename().string();
+            fs::rename(entry.path(), result);
+            fs::remove_all(top);
+            return result;
+        }
+    }
+    throw std::runtime_error("rpmbuild produced no package:\n" + r.out + r.err);
+}
+
+void compileC(const std::string& source, const std::string& outputPath, const std::vector<std::string>& flags)
+{
+    const std::string sourcePath = outputPath + ".src.c";
+    writeFile(sourcePath, source);
+    std::vector<std::string> argv = {"cc", "-o", outputPath, sourcePath};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    RunResult r = run(argv);
+    fs::remove(sourcePath);
+    if (r.exitCode != 0)
+        throw std::runtime_error("compiler failed:\n" + r.out + r.err + "\nsource:\n" + source);
+}
+
+} // namespace TestKit

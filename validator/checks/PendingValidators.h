@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/IValidator.h"
+
+// Validators whose checks are not built yet. Each keeps its slot in the
+// dispatcher so the run order stays fixed, but accepts no file and reports
+// nothing. A validator leaves this file when it is built.
+namespace Validator {
+
+class PendingValidator : public IValidator {
+public:
+    using IValidator::IValidator;
+    bool accepts(const std::string&, const std::string&) override { return false; }
+    void validate(const std::string&, const std::string&) override {}
+    void finish() override {}
+};
+
+// Not built yet: desktop entry and its five section checkers.
+class Desktop final : public PendingValidator {
+public:
+    using PendingValidator::PendingValidator;
+    void setUnpackDir(const std::string& directory) { m_unpackDir = directory; }
+
+private:
+    std::string m_unpackDir;
+};
+
+// Not built yet: ELF executables and libraries.
+class Executable final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: QML imports.
+class QmlImports final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: icon files and sizes.
+class Icon final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: integrity-daemon configuration files.
+class Integrityd final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: the application manifest.
+class Manifest final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: installation locations and hard-coded paths.
+class Path final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+// Not built yet: managed-configuration parameter files.
+class ConfigurationParameterFile final : public PendingValidator {
+    using PendingValidator::PendingValidator;
+};
+
+} // namespace Validator
+
+namespace Validator {
+
+// Not built yet: the header-level checks (name, vendor, dependencies,
+// scripts, file modes and owners). Until then they record nothing and pass.
+class PackageChecks {
+public:
+    PackageChecks(const Config& config, const RpmMeta& meta)
+        : m_config(std::make_shared<const Config>(config)), m_meta(std::make_shared<const RpmMeta>(meta))
+    {
+    }
+    void setColor(bool on) { Logger::setColor(on); }
+    // True when the checks failed.
+    bool run() { return m_logger.takeStepVerdict(m_config->fullChecks()); }
+
+private:
+    std::shared_ptr<const Config> m_config;
+    std::shared_ptr<const RpmMeta> m_meta;
+    Logger m_logger;
+};
+
+} // namespace Validator

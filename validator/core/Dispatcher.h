@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/IValidator.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace Validator {
+
+class Desktop;
+
+// Offers every file of one package to the eight validators in a fixed
+// order, runs their final checks, and reports each step's verdict.
+class Dispatcher {
+public:
+    Dispatcher(const Config& config, const RpmMeta& meta);
+    ~Dispatcher();
+
+    // The desktop validator reads desktop files from the unpacked tree.
+    void setUnpackDir(const std::string& directory);
+
+    // True when the step failed.
+    bool validateFile(const std::string& path, const std::string& fullPath);
+    bool finish();
+
+    static void setColor(bool on) { Logger::setColor(on); }
+
+    const Logger& logger() const { return *m_context.logger; }
+
+private:
+    bool stepVerdict();
+
+    std::string m_currentPath;
+    std::string m_currentFullPath;
+    ValidationContext m_context;
+    std::shared_ptr<Desktop> m_desktop;
+    std::map<int, std::shared_ptr<IValidator>> m_validators;
+};
+
+} // namespace Validator

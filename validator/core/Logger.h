@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/Message.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <unordered_set>
+
+namespace Validator {
+
+// Flags through which validators tell each other what they found. Keys
+// 5, 6 and 8 to 13 are the executable validator's own bookkeeping.
+enum class Flag : std::uint32_t {
+    DesktopFileSeen = 0,
+    QmlOnlyApp = 1,
+    VarnelQt5Declared = 2,
+    NoSandboxSection = 3,
+    ArchSpecificContent = 4,
+    ExecutableInBinDir = 5,
+    MainBinaryExamined = 6,
+    ImportsVarnel = 7,
+    LinksLibcStartMain = 8,
+    ExportsMain = 9,
+    HasOtherSymbols = 10,
+    NeedsShippedLibrary = 11,
+    HasRpath = 12,
+    RpathAllowed = 13,
+};
+
+// The per-package message store. Prints every message to standard error as
+// it is recorded, drops exact repeats, and remembers whether an error or a
+// critical message was recorded since the marks were last cleared.
+class Logger {
+public:
+    Logger();
+
+    template <MessageCode Code>
+    void add(Code code, std::initializer_list<std::string_view> arguments = {})
+    {
+        addFrom(messageGroupOf(code), static_cast<std::size_t>(code),
+                std::span<const std::string_view>(arguments.begin(), arguments.size()));
+    }
+    void addFrom(const MessageGroup& group, std::size_t code, std::span<const std::string_view> arguments);
+
+    void setFlag(std::uint32_t key, bool value);
+    bool getFlag(std::uint32_t key) const;
+    void setFlag(Flag flag, bool value) { setFlag(static_cast<std::uint32_t>(flag), value); }
+    bool getFlag(Flag flag) const { return getFlag(static_cast<std::uint32_t>(flag)); }
+
+    bool errorSeen() const { return m_errorSeen; }
+    bool criticalSeen() const { return m_criticalSeen; }
+    void clearMarks();
+
+    // The verdict of the step that just ended (true: failed), after which
+    // the marks are cleared. Errors fail a step only with full checks on.
+    bool takeStepVerdict(bool fullChecks);
+
+    // The process-wide colour switch of the severity tags.
+    static void setColor(bool on);
+    static bool color();
+
+private:
+    void print(const Message& message) const;
+
+    std::unordered_set<Message, MessageHash> m_recorded;
+    std::map<std::uint32_t, bool> m_flags;
+    bool m_errorSeen = false;
+    bool m_criticalSeen = false;
+};
+
+} // namespace Validator

@@ -1,0 +1,57 @@
+#include "core/profiles/ConfigBase.h"
+
+#include "package/Filesystem.h"
+
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <iostream>
+
+namespace Configuration {
+
+bool readValidationEnabled()
+{
+    const std::string path = (Common::Filesystem::rootFs() / "var/lib/developer-moded/developer-moded.conf").string();
+    try {
+        boost::property_tree::ptree tree;
+        boost::property_tree::ini_parser::read_ini(path, tree);
+        if (!tree.get_optional<std::string>("developermode.validationEnabled")) {
+            std::cerr << "Config parameter 'developermode.validationEnabled' in developer-moded.conf not found. "
+                         "Using default value for validation enabled: true\n";
+            return true;
+        }
+        return tree.get<bool>("developermode.validationEnabled");
+    } catch (const std::exception& e) {
+        std::cerr << "Error reading developer-moded.conf: " << e.what()
+                  << ". Using default value for validation enabled: true\n";
+        return true;
+    }
+}
+
+ConfigBase::ConfigBase()
+{
+    m_reservedImportPatterns.addExpression(R"(^Bluetooth\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^Kestil\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^Dunmor\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^Olvex\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^OlvexMobile\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^Pelora\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^Qt.*$)");
+    m_reservedImportPatterns.addExpression(R"(^org.olvexmobile\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^org.peloraos\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^com.brelli\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^com.nokia\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^com.kestil\..*$)");
+    m_reservedImportPatterns.addExpression(R"(^org.kde.bluezqt$)");
+    m_reservedImportPatterns.addExpression(R"(^Taliro\..*$)");
+    m_forbiddenMimeHandlers.addName("application/x-rpm");
+    m_iconSizes = {86, 108, 128, 172};
+    m_binDir = "/usr/bin/";
+    m_shareDir = "/usr/share/";
+    m_applicationsDir = "/usr/share/applications/";
+    m_iconsDir = "/usr/share/icons/hicolor/";
+    m_libexecDir = "/usr/libexec/";
+    m_extraInstallPaths.addName("/manifest.json");
+    m_fullChecks = readValidationEnabled();
+}
+
+} // namespace Configuration

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+namespace Validator {
+
+// Follows a cpio "newc" stream (magic 070701 or 070702) as it passes by in
+// arbitrary pieces and judges every entry name. It only reads the stream;
+// the bytes themselves are forwarded unchanged by the caller.
+class CpioEntryGuard {
+public:
+    enum class State { Reading, Finished, Refused };
+
+    // Consumes the next piece of the stream.
+    State feed(const char* data, std::size_t length);
+
+    State state() const { return m_state; }
+    // Why the stream was refused.
+    const std::string& reason() const { return m_reason; }
+
+private:
+    enum class Phase { Header, Name, Data };
+
+    void refuse(std::string reason);
+    void headerComplete();
+    void nameComplete();
+
+    State m_state = State::Reading;
+    Phase m_phase = Phase::Header;
+    std::string m_buffer;          // header or name bytes collected so far
+    std::uint64_t m_need = 110;    // bytes still wanted in the current phase
+    std::uint64_t m_nameSize = 0;
+    std::uint64_t m_dataSize = 0;  // name padding, entry data and its padding
+    std::uint32_t m_mode = 0;
+    std::uint64_t m_offset = 0;    // stream position, for padding
+    std::unordered_set<std::string> m_symlinks;
+    std::string m_reason;
+};
+
+} // namespace Validator

@@ -1,0 +1,158 @@
+#include "package/Extractor.h"
+
+#include "package/CpioEntryGuard.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace Validator {
+
+std::atomic<pid_t> Extractor::s_activeGroup{0};
+
+namespace {
+
+// A pipe whose ends close themselves.
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    bool open() { int fds[2]; if (::pipe2(fds, O_CLOEXEC) != 0) return false; read = fds[0]; write = fds[1]; return true; }
+    static void close(int& fd) { if (fd >= 0) ::close(fd); fd = -1; }
+    ~Pipe() { close(read); close(write); }
+};
+
+// In the child: signals blocked or ignored by the validator must not reach
+// the tools that way.
+void resetSignalsForChild()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+}
+
+// Starts `argv` with `in`/`out` as standard input/output, in process group
+// `group` (0: a new group led by the child), optionally in `directory`.
+pid_t spawn(const std::vector<const char*>& argv, int in, int out, pid_t group, const char* directory)
+{
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    ::setpgid(0, group);
+    resetSignalsForChild();
+    if (in >= 0 && ::dup2(in, STDIN_FILENO) < 0)
+        ::_exit(127);
+    if (out >= 0 && ::dup2(out, STDOUT_FILENO) < 0)
+        ::_exit(127);
+    if (directory && ::chdir(directory) != 0)
+        ::_exit(127);
+    ::execvp(argv[0], const_cast<char* const*>(argv.data()));
+    ::_exit(127);
+}
+
+int waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
+}
+
+bool writeAll(int fd, const char* data, std::size_t length)
+{
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+int Extractor::fail(std::string reason)
+{
+    m_failure = std::move(reason);
+    return 1;
+}
+
+int Extractor::extract(const std::string& root, const std::string& packagePath)
+{
+    m_failure.clear();
+    // Resolved before anything else so that a relative argument names the
+    // file the user meant.
+    char resolved[PATH_MAX];
+    if (!::realpath(packagePath.c_str(), resolved))
+        return fail(std::string("cannot resolve the package path: ") + std::strerror(errno));
+
+    Pipe archive;   // rpm2cpio -> this process
+    Pipe unpacker;  // this process -> cpio
+    if (!archive.open() || !unpacker.open())
+        return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
+
+    pid_t converter = spawn({"/usr/bin/rpm2cpio", resolved, nullptr}, -1, archive.write, 0, nullptr);
+    if (converter < 0)
+        return fail(std::string("cannot start rpm2cpio: ") + std::strerror(errno));
+    ::setpgid(converter, converter);
+    s_activeGroup.store(converter);
+    pid_t cpio = spawn({"cpio", "-idm", nullptr}, unpacker.read, -1, converter, root.c_str());
+    if (cpio > 0)
+        ::setpgid(cpio, converter);
+    Pipe::close(archive.write);
+    Pipe::close(unpacker.read);
+
+    CpioEntryGuard guard;
+    bool forwardFailed = cpio < 0;
+    std::vector<char> buffer(1 << 18);
+    while (!forwardFailed) {
+        ssize_t n = ::read(archive.read, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        // The guard sees every piece before cpio does; a refused entry never
+        // reaches it.
+        if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
+            break;
+        if (!writeAll(unpacker.write, buffer.data(), static_cast<std::size_t>(n)))
+            forwardFailed = true;
+    }
+    if (guard.state() != CpioEntryGuard::State::Finished) {
+        // Stop both tools at once: cpio must not finish a partial entry.
+        ::kill(-converter, SIGKILL);
+    }
+    Pipe::close(unpacker.write);
+    Pipe::close(archive.read);
+    int converterStatus = waitFor(converter);
+    int cpioStatus = cpio > 0 ? waitFor(cpio) : -1;
+    s_activeGroup.store(0);
+
+    if (guard.state() == CpioEntryGuard::State::Refused)
+        return fail("refused the payload: " + guard.reason());
+    if (cpio < 0)
+        return fail(std::string("cannot start cpio: ") + std::strerror(errno));
+    if (!WIFEXITED(converterStatus) || WEXITSTATUS(converterStatus) != 0)
+        return fail("rpm2cpio failed");
+    if (guard.state() != CpioEntryGuard::State::Finished)
+        return fail("the payload archive is truncated");
+    if (!WIFEXITED(cpioStatus) || WEXITSTATUS(cpioStatus) != 0)
+        return fail("cpio failed");
+    return 0;
+}
+
+} // namespace Validator

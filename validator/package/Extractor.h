@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <sys/types.h>
+
+namespace Validator {
+
+// Unpacks a package's payload into an extraction root with
+// `/usr/bin/rpm2cpio PACKAGE | cpio -idm`, run in the root.
+//
+// The two tools are started without a shell, joined through this process:
+// the archive stream passes through a reader that checks every entry name
+// before cpio sees it, so that nothing is ever written outside the root. An
+// entry with an absolute name, a ".." component, or a path that leads through
+// an entry the archive made a symbolic link is refused and the extraction
+// fails.
+class Extractor {
+public:
+    // 0 on success, non-zero on failure; failure() then says what failed.
+    // The working directory of the process is never changed.
+    int extract(const std::string& root, const std::string& packagePath);
+
+    const std::string& failure() const { return m_failure; }
+
+    // Process group of the tools while an extraction runs, 0 otherwise; an
+    // interrupted run stops the group before it removes the root.
+    static pid_t activeProcessGroup() { return s_activeGroup.load(); }
+
+private:
+    int fail(std::string reason);
+
+    std::string m_failure;
+    static std::atomic<pid_t> s_activeGroup;
+};
+
+} // namespace Validator

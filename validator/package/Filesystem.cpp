@@ -1,0 +1,75 @@
+#include "package/Filesystem.h"
+
+#include "package/Error.h"
+#include "package/Log.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace Common::Filesystem {
+
+bool isDirectory(const fs::path& path)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+        logError() << fs::filesystem_error("status", path, ec).what();
+        return false;
+    }
+    return fs::is_directory(status);
+}
+
+bool hasPermission(const fs::path& path, fs::perms mask)
+{
+    try {
+        fs::file_status status = fs::status(path);
+        if (!fs::is_regular_file(status))
+            return false;
+        return (status.permissions() & mask) != fs::perms::none;
+    } catch (const fs::filesystem_error& e) {
+        logError() << e.what();
+        throw Error(ErrorCode::Filesystem, "Couldn't get permissions for: " + path.string());
+    }
+}
+
+void removeAll(const fs::path& path)
+{
+    try {
+        fs::remove_all(path);
+    } catch (const fs::filesystem_error& e) {
+        logError() << e.what();
+        throw Error(ErrorCode::Filesystem, "Couldn't remove filesystem entry: " + path.string());
+    }
+}
+
+void createDirectories(const fs::path& path)
+{
+    try {
+        fs::create_directories(path);
+    } catch (const fs::filesystem_error& e) {
+        logError() << e.what();
+        throw Error(ErrorCode::Filesystem, "Couldn't create directory: " + path.string());
+    }
+}
+
+fs::path rootFs()
+{
+    const char* root = std::getenv("KVD_ROOT_FS");
+    return root ? fs::path(root) : fs::path("/");
+}
+
+std::string osVersion()
+{
+    static constexpr std::string_view kKey = "VERSION_ID=";
+    std::ifstream release(rootFs() / "etc/os-release");
+    std::string line;
+    while (release && std::getline(release, line)) {
+        if (line.compare(0, kKey.size(), kKey) == 0)
+            return line.substr(kKey.size());
+    }
+    throw Error(ErrorCode::Internal, "Couldn't retrieve Taliro OS version");
+}
+
+} // namespace Common::Filesystem

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Uniform behaviour around std::filesystem: queries that never throw, and
+// operations that throw Common::Error with a readable detail.
+namespace Common::Filesystem {
+
+// True when the path, links followed, is a directory. A filesystem failure is
+// logged as an error line and answered with false.
+bool isDirectory(const std::filesystem::path& path);
+
+// False when the path, links followed, is not a regular file; otherwise true
+// when any bit of `mask` is set in its permissions.
+// Throws Common::Error (Filesystem) when the permissions cannot be read.
+bool hasPermission(const std::filesystem::path& path, std::filesystem::perms mask);
+
+// Throw Common::Error (Filesystem) on failure.
+void removeAll(const std::filesystem::path& path);
+void createDirectories(const std::filesystem::path& path);
+
+// The root of the platform's file system: $KVD_ROOT_FS when set (even when
+// empty), otherwise "/". Read anew at every call.
+std::filesystem::path rootFs();
+
+// VERSION_ID of <root>/etc/os-release, verbatim (quotes stay).
+// Throws Common::Error (Internal) when it cannot be found.
+std::string osVersion();
+
+} // namespace Common::Filesystem

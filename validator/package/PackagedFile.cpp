@@ -1,0 +1,77 @@
+#include "package/PackagedFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace Validator {
+
+std::optional<PackagedFile> PackagedFile::open(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // Regular files never block; clearing the flag keeps reads plain.
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return PackagedFile(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+PackagedFile::PackagedFile(PackagedFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size)
+{
+}
+
+PackagedFile& PackagedFile::operator=(PackagedFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = other.m_size;
+    }
+    return *this;
+}
+
+PackagedFile::~PackagedFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+ssize_t PackagedFile::read(void* buffer, std::size_t length)
+{
+    for (;;) {
+        ssize_t n = ::read(m_fd, buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+std::optional<std::string> PackagedFile::readAll(std::size_t maxBytes)
+{
+    std::string data;
+    if (m_size <= maxBytes)
+        data.reserve(static_cast<std::size_t>(m_size));
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = read(chunk, sizeof chunk);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return data;
+        if (data.size() + static_cast<std::size_t>(n) > maxBytes)
+            return std::nullopt;
+        data.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace Validator

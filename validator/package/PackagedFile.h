@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace Validator {
+
+// The one way the validator opens a file of the unpacked tree for reading.
+//
+// A package may contain symbolic links to devices, FIFOs or sockets
+// (/dev/zero, /dev/stdin, a named pipe). Reading such a target could hang the
+// run or grow memory without bound, so only regular files are ever opened:
+// the file is opened without blocking (a FIFO would otherwise block in open),
+// checked with fstat after symbolic links were followed, and refused when it
+// is anything but a regular file.
+class PackagedFile {
+public:
+    // nullopt when the path does not exist, cannot be read, or does not lead
+    // to a regular file.
+    static std::optional<PackagedFile> open(const std::string& path);
+
+    PackagedFile(PackagedFile&& other) noexcept;
+    PackagedFile& operator=(PackagedFile&& other) noexcept;
+    PackagedFile(const PackagedFile&) = delete;
+    PackagedFile& operator=(const PackagedFile&) = delete;
+    ~PackagedFile();
+
+    int fd() const { return m_fd; }
+    // Size as seen when the file was opened.
+    std::uint64_t size() const { return m_size; }
+
+    // Reads up to `length` bytes at the current position; retries on EINTR.
+    // Returns the byte count, 0 at the end of the file, -1 on a read error.
+    ssize_t read(void* buffer, std::size_t length);
+
+    // The whole file, or nullopt when it is longer than `maxBytes` or a read
+    // fails. Callers choose a limit that fits the kind of file they expect.
+    std::optional<std::string> readAll(std::size_t maxBytes);
+
+private:
+    PackagedFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
+
+} // namespace Validator
