@@ -1,0 +1,170 @@
+#include "torvel/CertificateFunctions.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include "Digests.h"
+#include "Handles.h"
+#include "Oids.h"
+
+using namespace PackageSignatures;
+
+namespace {
+
+char* copyString(const char* data, size_t len)
+{
+    auto* copy = static_cast<char*>(std::malloc(len + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, data, len);
+        copy[len] = '\0';
+    }
+    return copy;
+}
+
+Handles::FilePtr openForReading(const char* path)
+{
+    if (path == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return Handles::FilePtr(std::fopen(path, "r"));
+}
+
+bool allowsPackageSigning(const EXTENDED_KEY_USAGE* usage)
+{
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usage); ++i) {
+        if (OBJ_obj2nid(sk_ASN1_OBJECT_value(usage, i)) == Oids::packageSigning())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" {
+
+EVP_PKEY* private_key_read(const char* path, const char* passphrase)
+{
+    const Handles::FilePtr file = openForReading(path);
+    if (!file) {
+        std::fprintf(stderr, "Could not open private key \"%s\": %s\n", path ? path : "", std::strerror(errno));
+        return nullptr;
+    }
+    // With no callback, OpenSSL takes the user data as the passphrase, and
+    // prompts on the terminal when there is none.
+    EVP_PKEY* key = PEM_read_PrivateKey(file.get(), nullptr, nullptr, const_cast<char*>(passphrase));
+    if (key == nullptr)
+        std::fprintf(stderr, "Could not read private key \"%s\" (wrong passphrase?)\n", path);
+    return key;
+}
+
+X509* certificate_read(const char* path)
+{
+    const Handles::FilePtr file = openForReading(path);
+    if (!file) {
+        std::fprintf(stderr, "Could not open certificate \"%s\": %s\n", path ? path : "", std::strerror(errno));
+        return nullptr;
+    }
+    X509* certificate = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
+    if (certificate == nullptr)
+        std::fprintf(stderr, "Could not parse certificate \"%s\"\n", path);
+    return certificate;
+}
+
+X509_STORE* certificate_store_read(const char* path)
+{
+    const Handles::FilePtr file = openForReading(path);
+    if (!file) {
+        std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", path ? path : "",
+                     std::strerror(errno));
+        return nullptr;
+    }
+    Handles::X509StorePtr store(X509_STORE_new());
+    if (!store) {
+        std::fprintf(stderr, "Failed to allocate X509 store\n");
+        return nullptr;
+    }
+    while (Handles::X509Ptr certificate {PEM_read_X509(file.get(), nullptr, nullptr, nullptr)}) {
+        if (X509_STORE_add_cert(store.get(), certificate.get()) != 1)
+            std::fprintf(stderr, "Could not add CA certificate to X509 store\n");
+    }
+    // Reading ends with a "no start line" error for the end of the file.
+    ERR_clear_error();
+    return store.release();
+}
+
+char* certificate_get_subject(X509* certificate)
+{
+    X509_NAME* subject = certificate == nullptr ? nullptr : X509_get_subject_name(certificate);
+    const int position = subject == nullptr ? -1 : X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    if (position < 0) {
+        std::fprintf(stderr, "No common name found\n");
+        return nullptr;
+    }
+    const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, position));
+    unsigned char* utf8 = nullptr;
+    const int length = data == nullptr ? -1 : ASN1_STRING_to_UTF8(&utf8, data);
+    if (length < 0) {
+        std::fprintf(stderr, "Could not get common name data\n");
+        return nullptr;
+    }
+    char* copy = copyString(reinterpret_cast<const char*>(utf8), size_t(length));
+    OPENSSL_free(utf8);
+    return copy;
+}
+
+char* certificate_get_group(X509* certificate)
+{
+    const Handles::ExtendedKeyUsagePtr usage(
+        certificate == nullptr
+            ? nullptr
+            : static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
+    if (!usage) {
+        std::fprintf(stderr, "Failed to get certificate extensions\n");
+        return nullptr;
+    }
+    // The group is only believed from a certificate the CA allowed to sign
+    // packages; anyone can put a comment extension into a certificate.
+    if (!allowsPackageSigning(usage.get())) {
+        std::fprintf(stderr, "Package signing not allowed (there is no corresponding extended key usage)\n");
+        return nullptr;
+    }
+    const Handles::Asn1Ia5StringPtr group(
+        static_cast<ASN1_IA5STRING*>(X509_get_ext_d2i(certificate, Oids::certificateGroup(), nullptr, nullptr)));
+    if (!group) {
+        std::fprintf(stderr, "Failed to get package group from certificate\n");
+        return nullptr;
+    }
+    return copyString(reinterpret_cast<const char*>(ASN1_STRING_get0_data(group.get())),
+                      size_t(ASN1_STRING_length(group.get())));
+}
+
+char* certificate_get_keyid(X509* certificate)
+{
+    const ASN1_OCTET_STRING* identifier = certificate == nullptr ? nullptr : X509_get0_subject_key_id(certificate);
+    if (identifier == nullptr) {
+        std::fprintf(stderr, "Failed to extract keyid from certificate\n");
+        return nullptr;
+    }
+    const std::string text = lowerHex(ASN1_STRING_get0_data(identifier), size_t(ASN1_STRING_length(identifier)));
+    return copyString(text.data(), text.size());
+}
+
+int certificate_verify(X509* certificate, X509_STORE* store)
+{
+    Handles::X509StoreCtxPtr context(X509_STORE_CTX_new());
+    if (!context || certificate == nullptr || store == nullptr
+        || X509_STORE_CTX_init(context.get(), store, certificate, nullptr) != 1) {
+        std::fprintf(stderr, "Couldn't initialize x509 store context\n");
+        return 0;
+    }
+    return X509_verify_cert(context.get()) == 1 ? 1 : 0;
+}
+
+} // extern "C"

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QStringList>
+#include <QTextStream>
+
+namespace PackageSignatures {
+class Certificate;
+}
+
+namespace SignTool {
+
+// Every handler registers its options on the parser, processes the argument
+// list (which starts at the command name) and returns the exit status.
+using CommandHandler = int (*)(QCommandLineParser& parser, const QStringList& arguments);
+
+int signCommand(QCommandLineParser& parser, const QStringList& arguments);
+int rotateCommand(QCommandLineParser& parser, const QStringList& arguments);
+int verifyCommand(QCommandLineParser& parser, const QStringList& arguments);
+int dumpCommand(QCommandLineParser& parser, const QStringList& arguments);
+int deleteCommand(QCommandLineParser& parser, const QStringList& arguments);
+int extractCertCommand(QCommandLineParser& parser, const QStringList& arguments);
+int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments);
+int infoCommand(QCommandLineParser& parser, const QStringList& arguments);
+int isSysCertCommand(QCommandLineParser& parser, const QStringList& arguments);
+int makeCertCaCommand(QCommandLineParser& parser, const QStringList& arguments);
+int makeCertCommand(QCommandLineParser& parser, const QStringList& arguments);
+int verifyCertCommand(QCommandLineParser& parser, const QStringList& arguments);
+
+// Both streams exist once for the whole run. Each message is flushed as it is
+// written, so it keeps its place among the library's own diagnostics, which
+// go straight to the C standard error stream.
+QTextStream& standardOutput();
+QTextStream& standardError();
+
+// Ends the program with status 1 naming the first option that is not set.
+void requireOptions(const QCommandLineParser& parser, const QStringList& names);
+
+// The four lines that describe a signer certificate.
+void printCertificateInfo(const PackageSignatures::Certificate& certificate);
+
+// For commands whose implementation is not part of this build.
+int commandNotAvailable(const QStringList& arguments);
+
+} // namespace SignTool

@@ -1,0 +1,192 @@
+// Commands that read or change the signature blocks of package files.
+
+#include <unistd.h>
+
+#include <rpm/rpmlib.h>
+
+#include <torvel/Certificate.h>
+#include <torvel/FileWithCmses.h>
+
+#include "Commands.h"
+#include "RpmHandles.h"
+
+using PackageSignatures::Cms;
+using PackageSignatures::FileWithCmses;
+
+namespace SignTool {
+
+namespace {
+
+std::unique_ptr<FileWithCmses> openPackage(const QString& path)
+{
+    return FileWithCmses::fromPath(path.toStdString());
+}
+
+QString hexText(const std::vector<uint8_t>& bytes)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())).toHex());
+}
+
+// The package header, read from the start of the file through a descriptor
+// of its own so that the file object's stream is left alone.
+Rpm::HeaderHandle readPackageHeader(const FileWithCmses& file)
+{
+    static const bool configured = rpmReadConfigFiles(nullptr, nullptr) == 0;
+    (void)configured;
+    const int duplicate = dup(file.fd());
+    Rpm::FdHandle fd(duplicate < 0 ? nullptr : fdDup(duplicate));
+    if (duplicate >= 0)
+        close(duplicate);
+    if (!fd || Ferror(fd.get()))
+        return nullptr;
+    Fseek(fd.get(), 0, SEEK_SET);
+
+    Rpm::TsHandle ts(rpmtsCreate());
+    // Only the file list is wanted here; the package's own RPM signatures
+    // are not what this tool judges.
+    rpmtsSetVSFlags(ts.get(), rpmtsVSFlags(ts.get()) | RPMVSF_MASK_NODIGESTS | RPMVSF_MASK_NOSIGNATURES);
+    Header header = nullptr;
+    const rpmRC result = rpmReadPackageFile(ts.get(), fd.get(), nullptr, &header);
+    Rpm::HeaderHandle owned(header);
+    if (result == RPMRC_NOTFOUND) {
+        std::fprintf(stderr, "Argument is not an RPM package\n");
+        return nullptr;
+    }
+    if (result == RPMRC_FAIL || !owned) {
+        std::fprintf(stderr, "Could not read header from package\n");
+        return nullptr;
+    }
+    return owned;
+}
+
+void dumpFileSignatures(const FileWithCmses& file, const Cms& cms)
+{
+    const Rpm::HeaderHandle header = readPackageHeader(file);
+    if (!header)
+        return;
+    Rpm::FiHandle files(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
+    while (files && rpmfiNext(files.get()) >= 0) {
+        const int index = rpmfiFX(files.get());
+        const QString path = QString::fromUtf8(rpmfiFN(files.get()));
+        const std::vector<uint8_t> ima = cms.fileSignature(index);
+        if (!ima.empty())
+            standardOutput() << index << " " << path << ": [IMA] " << hexText(ima) << "\n";
+        const std::vector<uint8_t> ta = cms.trustletSignature(index);
+        if (!ta.empty())
+            standardOutput() << index << " " << path << ": [TA] "
+                             << QString::fromLatin1(reinterpret_cast<const char*>(ta.data()), int(ta.size())) << "\n";
+    }
+    standardOutput().flush();
+}
+
+void dumpBlock(const FileWithCmses& file, const Cms& cms, bool withFileSignatures)
+{
+    if (withFileSignatures)
+        dumpFileSignatures(file, cms);
+    for (const auto& rotation : cms.rotationChain()->rotations())
+        standardOutput() << "\tRotation: " << QString::fromStdString(rotation->oldCertificate()->keyId()) << " -> "
+                         << QString::fromStdString(rotation->newCertificate()->keyId()) << "\n";
+    standardOutput().flush();
+    printCertificateInfo(*cms.certificate());
+    standardOutput() << "Signature: " << QString::fromStdString(cms.signature()) << "\n" << Qt::flush;
+}
+
+} // namespace
+
+int signCommand(QCommandLineParser&, const QStringList& arguments)
+{
+    return commandNotAvailable(arguments);
+}
+
+int rotateCommand(QCommandLineParser&, const QStringList& arguments)
+{
+    return commandNotAvailable(arguments);
+}
+
+int verifyCommand(QCommandLineParser&, const QStringList& arguments)
+{
+    return commandNotAvailable(arguments);
+}
+
+int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QCommandLineOption fileSignaturesOption({"f", "file-signatures"}, "Dump file signatures.");
+    parser.addOption(fileSignaturesOption);
+    parser.addPositionalArgument("packages", "Package(s) to dump.", "[packages...]");
+    parser.process(arguments);
+
+    const bool withFileSignatures = parser.isSet(fileSignaturesOption);
+    const QStringList packages = parser.positionalArguments();
+    for (const QString& package : packages) {
+        if (packages.size() > 1)
+            standardOutput() << package << ":\n" << Qt::flush;
+        const std::unique_ptr<FileWithCmses> file = openPackage(package);
+        const std::vector<Cms> cmses = file ? file->cmses() : std::vector<Cms>();
+        if (cmses.empty()) {
+            standardOutput() << "No signatures found in package.\n" << Qt::flush;
+            continue;
+        }
+        for (const Cms& cms : cmses)
+            dumpBlock(*file, cms, withFileSignatures);
+    }
+    return 0;
+}
+
+int deleteCommand(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QCommandLineOption lastOption({"l", "last"}, "Delete only last signature from package.");
+    parser.addOption(lastOption);
+    parser.addPositionalArgument("packages", "Package(s) to delete signatures from.", "[packages...]");
+    parser.process(arguments);
+
+    const bool onlyLast = parser.isSet(lastOption);
+    for (const QString& package : parser.positionalArguments()) {
+        const std::unique_ptr<FileWithCmses> file = openPackage(package);
+        if (!file) {
+            standardError() << "Could not open file \"" << package << "\"\n" << Qt::flush;
+            return 1;
+        }
+        if (file->locateCmses().empty()) {
+            standardError() << "No signatures found in \"" << package << "\"\n" << Qt::flush;
+            continue;
+        }
+        if (!file->deleteCmses(onlyLast)) {
+            standardError() << "Could not delete signature(s) from \"" << package << "\"\n" << Qt::flush;
+            return 1;
+        }
+        standardOutput() << "Successfully deleted signature(s) from \"" << package << "\"\n" << Qt::flush;
+    }
+    return 0;
+}
+
+int extractCertCommand(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QCommandLineOption outOption({"o", "out"}, "Path to save extracted cert at.", "out");
+    const QCommandLineOption lastOption({"l", "last"}, "Extract last certificate instead of first.");
+    parser.addOption(outOption);
+    parser.addOption(lastOption);
+    parser.addPositionalArgument("package", "Package to extract certificate from.", "package");
+    parser.process(arguments);
+    requireOptions(parser, {"out"});
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        standardError() << "No package provided.\n" << Qt::flush;
+        return 1;
+    }
+    const QString package = positional.last();
+    const std::unique_ptr<FileWithCmses> file = openPackage(package);
+    if (!file) {
+        standardError() << "Could not open file" << package << Qt::flush;
+        return 1;
+    }
+    const std::vector<Cms> cmses = file->cmses();
+    if (cmses.empty()) {
+        standardError() << "Package has no CMSes" << package << Qt::flush;
+        return 1;
+    }
+    const Cms& chosen = parser.isSet(lastOption) ? cmses.back() : cmses.front();
+    return chosen.certificate()->saveAsPem(parser.value(outOption).toUtf8().constData()) ? 0 : 1;
+}
+
+} // namespace SignTool
