@@ -22,9 +22,10 @@ namespace fs = std::filesystem;
 
 namespace TestKit {
 
-TempDir::TempDir(const std::string& prefix)
+TempDir::TempDir(const std::string& prefix, const std::string& base)
 {
-    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
+    fs::create_directories(base);
+    std::string pattern = base + "/" + prefix + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data()))
@@ -72,6 +73,18 @@ std::string readFile(const std::string& path)
     std::ostringstream data;
     data << in.rdbuf();
     return data.str();
+}
+
+void replaceUnique(const std::string& path, const std::string& from, const std::string& to)
+{
+    if (from.size() != to.size())
+        throw std::invalid_argument("replaceUnique: lengths differ");
+    std::string data = readFile(path);
+    std::size_t at = data.find(from);
+    if (at == std::string::npos || data.find(from, at + 1) != std::string::npos)
+        throw std::runtime_error("replaceUnique: not exactly one occurrence of " + from + " in " + path);
+    data.replace(at, from.size(), to);
+    writeFile(path, data);
 }
 
 namespace {

@@ -11,10 +11,11 @@
 
 namespace TestKit {
 
-// A fresh directory below /tmp, removed with everything in it at destruction.
+// A fresh directory (below /tmp unless `base` names another directory),
+// removed with everything in it at destruction.
 class TempDir {
 public:
-    explicit TempDir(const std::string& prefix = "testkit");
+    explicit TempDir(const std::string& prefix = "testkit", const std::string& base = "/tmp");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -30,6 +31,11 @@ private:
 // Writes `content` to `path`, creating parent directories.
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string readFile(const std::string& path);
+
+// Replaces the one occurrence of `from` in the file by `to` of the same
+// length (for crafting hostile archives from packages built without payload
+// compression). Throws unless there is exactly one occurrence.
+void replaceUnique(const std::string& path, const std::string& from, const std::string& to);
 
 struct RunOptions {
     // Added to (or replacing in) the inherited environment.

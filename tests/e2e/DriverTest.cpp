@@ -1,0 +1,303 @@
+// The vetrik command line and the per-package run, on real packages.
+
+#include "TestKit.h"
+#include "Vetrik.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using TestKit::Vetrik;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const std::string kColorLine = "Incorrect or empty color mode name, using \"auto\"...";
+const std::string kProfileFallback = "Incorrect or empty profile name, trying to get profile from certificate...";
+const std::string kCertificateFallback = "Incorrect certificate, falling back to \"regular\" profile...";
+
+TestKit::Package cleanPackage()
+{
+    TestKit::Package package;
+    package.name = "org.example.clean";
+    package.entries = {
+        TestKit::directory("/usr/share/org.example.clean"),
+        TestKit::file("/usr/share/org.example.clean/data.txt", "some data\n"),
+    };
+    return package;
+}
+
+class DriverTest : public ::testing::Test {
+protected:
+    std::string build(const TestKit::Package& package) { return TestKit::buildRpm(package, work.path()); }
+
+    // Runs a shell script in a mount namespace whose /tmp is a fresh tmpfs
+    // (read-only when asked), so that what vetrik leaves in /tmp is exactly
+    // what the script sees there. $1 is vetrik, the rest are `arguments`.
+    TestKit::RunResult withPrivateTmp(const std::string& script, const std::vector<std::string>& arguments,
+                                      bool readOnly = false)
+    {
+        std::vector<std::string> argv = {
+            "unshare", "-m", "sh", "-c",
+            std::string("mount -t tmpfs ") + (readOnly ? "-o ro " : "") + "tmpfs /tmp || exit 99\n" + script,
+            "sh", Vetrik::path()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        TestKit::RunOptions options;
+        options.env = {{"KVD_ROOT_FS", vetrik.root()}};
+        return TestKit::run(argv, options);
+    }
+
+    void requirePrivateTmp()
+    {
+        auto probe = TestKit::run({"unshare", "-m", "sh", "-c", "mount -t tmpfs tmpfs /tmp"});
+        if (probe.exitCode != 0)
+            GTEST_SKIP() << "mount namespaces are not available here: " << probe.err;
+    }
+
+    // Outside /tmp, so that runs with a private /tmp still see the packages.
+    TestKit::TempDir work{"driver", E2E_WORK_DIR};
+    Vetrik vetrik;
+};
+
+TEST_F(DriverTest, SuitesPrintsTheProfileListAndValidatesNothing)
+{
+    const std::string package = build(cleanPackage());
+    for (auto arguments : {std::vector<std::string>{"--suites"}, std::vector<std::string>{"-s", package}}) {
+        auto result = vetrik(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_THAT(result.out, ElementsAre("regular, extended, mdm, antivirus, auth, market, systemapp, pwa"));
+        EXPECT_THAT(result.findings, IsEmpty());
+    }
+}
+
+TEST_F(DriverTest, NoPackageShowsHelpAndFails)
+{
+    auto result = vetrik({});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.run.out.find("Target package for validation."), std::string::npos) << result.run.out;
+    EXPECT_NE(result.run.out.find("Choose profile for validation."), std::string::npos);
+}
+
+TEST_F(DriverTest, VersionAndHelp)
+{
+    auto version = vetrik({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_THAT(version.out, ElementsAre("vetrik-tool unknown"));
+    EXPECT_EQ(vetrik({"--help"}).exitCode, 0);
+}
+
+TEST_F(DriverTest, CleanPackagePassesSilently)
+{
+    auto result = vetrik({"--color", "never", "-p", "regular", build(cleanPackage())});
+    EXPECT_EQ(result.exitCode, 0) << result.rawErr;
+    ASSERT_EQ(result.out.size(), 1u);
+    EXPECT_EQ(result.out[0].rfind("Processing ", 0), 0u);
+    EXPECT_THAT(result.findings, IsEmpty());
+}
+
+TEST_F(DriverTest, ColourModeLineOncePerRun)
+{
+    const std::string package = build(cleanPackage());
+    auto absent = vetrik({"-p", "regular", package, package});
+    EXPECT_EQ(absent.exitCode, 0);
+    EXPECT_THAT(absent.findings, ElementsAre(kColorLine));
+    auto unknown = vetrik({"--color", "Always", "-p", "regular", package});
+    EXPECT_THAT(unknown.findings, ElementsAre(kColorLine));
+    for (const char* mode : {"always", "never", "auto"})
+        EXPECT_THAT(vetrik({"--color", mode, "-p", "regular", package}).findings, IsEmpty()) << mode;
+}
+
+TEST_F(DriverTest, ProfileNamesAreExactAndAllEightAccepted)
+{
+    const std::string package = build(cleanPackage());
+    for (const char* name : {"regular", "extended", "mdm", "antivirus", "auth", "market", "systemapp", "pwa"}) {
+        auto result = vetrik({"--color", "never", "-p", name, package});
+        EXPECT_EQ(result.exitCode, 0) << name;
+        EXPECT_THAT(result.findings, IsEmpty()) << name;
+    }
+    // A name that is not exactly a profile name, and no name at all, fall
+    // back to the certificate: the package is unsigned, so to "regular".
+    // The choice is made again for every package.
+    for (auto arguments : {std::vector<std::string>{"-p", "Regular", package, package},
+                           std::vector<std::string>{package, package}}) {
+        arguments.insert(arguments.begin(), {"--color", "never"});
+        auto result = vetrik(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_THAT(result.findings,
+                    ElementsAre(kProfileFallback, kCertificateFallback, kProfileFallback, kCertificateFallback));
+    }
+}
+
+TEST_F(DriverTest, DeveloperModeFileProblemsAreReportedPerProfileConstruction)
+{
+    const std::string package = build(cleanPackage());
+    vetrik.setDeveloperModeFile("");
+    auto missing = vetrik({"--color", "never", "-p", "regular", package, package});
+    EXPECT_EQ(missing.exitCode, 0);
+    const std::string missingLine = "Error reading developer-moded.conf: " + vetrik.root()
+        + "/var/lib/developer-moded/developer-moded.conf: cannot open file. Using default value for validation "
+          "enabled: true";
+    EXPECT_THAT(missing.findings, ElementsAre(missingLine, missingLine));
+
+    vetrik.setDeveloperModeFile("[developermode]\nother=1\n");
+    EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings,
+                ElementsAre("Config parameter 'developermode.validationEnabled' in developer-moded.conf not found. "
+                            "Using default value for validation enabled: true"));
+
+    vetrik.setDeveloperModeFile("[developermode]\nvalidationEnabled=maybe\n");
+    auto bad = vetrik({"--color", "never", "-p", "regular", package});
+    ASSERT_EQ(bad.findings.size(), 1u);
+    EXPECT_EQ(bad.findings[0].rfind("Error reading developer-moded.conf: ", 0), 0u) << bad.findings[0];
+
+    vetrik.setDeveloperModeFile("[developermode]\nvalidationEnabled=false\n");
+    EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings, IsEmpty());
+}
+
+TEST_F(DriverTest, UnreadablePackagesFailTheRunButTheOthersAreValidated)
+{
+    const std::string good = build(cleanPackage());
+    const std::string missing = work / "missing.rpm";
+    const std::string text = work / "notes.rpm";
+    TestKit::writeFile(text, "this is not a package\n");
+
+    auto result = vetrik({"--color", "never", "-p", "regular", missing, text, good});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.out, ElementsAre("Processing " + missing + "...", "Processing " + text + "...",
+                                        "Processing " + good + "..."));
+    EXPECT_THAT(result.findings, ElementsAre("Couldn't open rpm package", "Invalid filename: " + missing,
+                                             "Couldn't read rpm package", "Invalid filename: " + text));
+}
+
+TEST_F(DriverTest, RelativeAndAwkwardPathsAreNeverInterpretedByAShell)
+{
+    const std::string original = build(cleanPackage());
+    const std::string awkward = "we\"ird $HOME `touch hacked` \\ name.rpm";
+    fs::copy_file(original, work / awkward);
+
+    TestKit::RunOptions inWork;
+    inWork.workingDirectory = work.path();
+    auto relative = vetrik({"--color", "never", "-p", "regular", fs::path(original).filename().string()}, inWork);
+    EXPECT_EQ(relative.exitCode, 0) << relative.rawErr;
+    EXPECT_THAT(relative.findings, IsEmpty());
+
+    auto result = vetrik({"--color", "never", "-p", "regular", awkward}, inWork);
+    EXPECT_EQ(result.exitCode, 0) << result.rawErr;
+    EXPECT_THAT(result.out, ElementsAre("Processing " + awkward + "..."));
+    EXPECT_THAT(result.findings, IsEmpty());
+    EXPECT_FALSE(fs::exists(work / "hacked"));
+}
+
+// Hostile archives are crafted from a package built without payload
+// compression by rewriting an entry name in place.
+class HostileArchiveTest : public DriverTest {
+protected:
+    std::string craft(const std::string& builtName, const std::string& hostileName, bool withLink = false)
+    {
+        TestKit::Package package;
+        package.name = "org.example.hostile";
+        package.compressor = "none";
+        if (withLink)
+            package.entries.push_back(TestKit::symlink("/usr/share/org.example.hostile/link", outside.path()));
+        package.entries.push_back(TestKit::file(builtName, "planted\n"));
+        const std::string path = build(package);
+        TestKit::replaceUnique(path, "." + builtName, hostileName);
+        return path;
+    }
+
+    TestKit::TempDir outside{"outside", E2E_WORK_DIR};
+};
+
+TEST_F(HostileArchiveTest, EntriesLeavingTheRootAreRefused)
+{
+    struct Case {
+        std::string built;
+        std::string hostile;
+        bool link;
+        std::string reason;
+    };
+    // The hostile names are as long as the built ones; rpm orders entries by
+    // name, so "linz" follows the link it is renamed into.
+    const std::string dots = "./usr/share/org.example.hostile/../../../../../../../../../.." + outside.path() + "/p";
+    const std::string built = "/usr/share/org.example.hostile/" + std::string(dots.size() - 32, 'x');
+    const std::string absolute = outside.path() + "/planted" + std::string(built.size() + 1 - outside.path().size() - 8, 'a');
+    const std::vector<Case> cases = {
+        {built, dots, false, "archive entry with a \"..\" component: " + dots},
+        {built, absolute, false, "archive entry with an absolute name: " + absolute},
+        {"/usr/share/org.example.hostile/linz/planted", "./usr/share/org.example.hostile/link/planted", true,
+         "archive entry below a symbolic link: ./usr/share/org.example.hostile/link/planted"},
+    };
+    for (const Case& c : cases) {
+        const std::string package = craft(c.built, c.hostile, c.link);
+        auto result = vetrik({"--color", "never", "-p", "regular", package});
+        EXPECT_EQ(result.exitCode, 1) << c.hostile;
+        EXPECT_THAT(result.findings, ElementsAre(package + ": cannot extract the payload: refused the payload: " + c.reason));
+        EXPECT_TRUE(fs::is_empty(outside.path())) << "something was written outside the extraction root";
+    }
+}
+
+TEST_F(DriverTest, NothingIsLeftInTmpWhateverHappens)
+{
+    requirePrivateTmp();
+    const std::string good = build(cleanPackage());
+    TestKit::Package hostile;
+    hostile.name = "org.example.hostile";
+    hostile.compressor = "none";
+    hostile.entries = {TestKit::file("/usr/share/org.example.hostile/aaaaaaaaaaaaaaaaaaaaaa", "x")};
+    const std::string refused = build(hostile);
+    TestKit::replaceUnique(refused, "./usr/share/org.example.hostile/aaaaaaaaaaaaaaaaaaaaaa",
+                           "./usr/share/org.example.hostile/../../../../../tmp/zzz");
+    // A header that reads but a payload cut short: extraction fails midway.
+    TestKit::Package big = cleanPackage();
+    big.name = "org.example.truncated";
+    big.compressor = "gzip";
+    for (int i = 0; i < 20; ++i)
+        big.entries.push_back(TestKit::file("/usr/share/org.example.clean/f" + std::to_string(i), std::string(20000, 'a' + i)));
+    const std::string truncated = build(big);
+    fs::resize_file(truncated, fs::file_size(truncated) - 600);
+
+    auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"; ls -A /tmp",
+                                 {"--color", "never", "-p", "regular", good, refused, truncated, work / "missing.rpm"});
+    ASSERT_NE(result.exitCode, 99) << result.err;
+    EXPECT_EQ(result.out, "Processing " + good + "...\nProcessing " + refused + "...\nProcessing " + truncated
+                              + "...\nProcessing " + work / "missing.rpm" + "...\nstatus=1\n")
+        << result.err;
+    EXPECT_NE(result.err.find(truncated + ": cannot extract the payload: "), std::string::npos) << result.err;
+}
+
+TEST_F(DriverTest, TemporaryDirectoryFailureFailsThePackage)
+{
+    requirePrivateTmp();
+    const std::string good = build(cleanPackage());
+    auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"", {"--color", "never", "-p", "regular", good}, true);
+    EXPECT_EQ(result.out, "Processing " + good + "...\nstatus=1\n") << result.err;
+    EXPECT_NE(result.err.find(good + ": cannot create a temporary directory: Read-only file system"), std::string::npos)
+        << result.err;
+}
+
+TEST_F(DriverTest, InterruptRemovesTheExtractionRoot)
+{
+    requirePrivateTmp();
+    TestKit::Package large = cleanPackage();
+    large.name = "org.example.large";
+    large.compressor = "gzip";
+    for (int i = 0; i < 60; ++i)
+        large.entries.push_back(TestKit::file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+    const std::string package = build(large);
+
+    for (const char* signal : {"TERM", "INT"}) {
+        // Waits for the root to appear, interrupts, then lists what is left.
+        const std::string script = std::string("\"$@\" & pid=$!\n")
+            + "n=0; while [ -z \"$(ls -A /tmp)\" ] && [ $n -lt 2000 ]; do n=$((n+1)); sleep 0.005; done\n"
+            + "kill -" + signal + " $pid; wait $pid; echo \"status=$?\"; ls -A /tmp";
+        auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", package});
+        ASSERT_NE(result.exitCode, 99) << result.err;
+        const int expected = 128 + (std::string(signal) == "TERM" ? 15 : 2);
+        EXPECT_EQ(result.out, "Processing " + package + "...\nstatus=" + std::to_string(expected) + "\n")
+            << signal << ": " << result.err;
+    }
+}
+
+} // namespace
