@@ -1,0 +1,160 @@
+// Reading packaged files, and the archive check of the extraction.
+
+#include "package/CpioEntryGuard.h"
+#include "package/PackagedFile.h"
+
+#include "TestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace Validator {
+namespace {
+
+TEST(PackagedFileTest, OpensOnlyRegularFiles)
+{
+    TestKit::TempDir dir;
+    TestKit::writeFile(dir / "data", "hello");
+    fs::create_symlink(dir / "data", dir / "link-to-data");
+    fs::create_symlink("/dev/zero", dir / "zero");
+    fs::create_symlink("/dev/stdin", dir / "stdin");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    fs::create_symlink(dir / "fifo", dir / "link-to-fifo");
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir / "socket").c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    auto file = PackagedFile::open(dir / "link-to-data");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), 5u);
+    EXPECT_EQ(file->readAll(100), "hello");
+
+    // None of these may be opened: each would block or never end.
+    for (const char* name : {"zero", "stdin", "dangling", "fifo", "link-to-fifo", "socket", "missing"})
+        EXPECT_FALSE(PackagedFile::open(dir / name)) << name;
+    EXPECT_FALSE(PackagedFile::open(dir.path())) << "a directory";
+    ::close(sock);
+}
+
+TEST(PackagedFileTest, ReadAllRespectsItsLimitAndMovesOwnership)
+{
+    TestKit::TempDir dir;
+    TestKit::writeFile(dir / "big", std::string(200000, 'x'));
+    auto file = PackagedFile::open(dir / "big");
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(file->readAll(199999));
+    auto again = PackagedFile::open(dir / "big");
+    ASSERT_TRUE(again);
+    PackagedFile moved = std::move(*again);
+    EXPECT_EQ(again->fd(), -1);
+    auto all = moved.readAll(200000);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->size(), 200000u);
+}
+
+// Builds a newc archive by hand.
+class Archive {
+public:
+    Archive& entry(const std::string& name, unsigned mode, const std::string& data = {})
+    {
+        char header[111];
+        std::snprintf(header, sizeof header, "070701%08X%08X%08X%08X%08X%08X%08X%08X%08X%08X%08X%08X%08X", 1u, mode, 0u, 0u,
+                      1u, 0u, static_cast<unsigned>(data.size()), 0u, 0u, 0u, 0u, static_cast<unsigned>(name.size() + 1), 0u);
+        m_bytes += header;
+        m_bytes += name;
+        m_bytes.push_back('\0');
+        pad();
+        m_bytes += data;
+        pad();
+        return *this;
+    }
+    std::string finish()
+    {
+        entry("TRAILER!!!", 0);
+        m_bytes.append(512 - m_bytes.size() % 512, '\0');
+        return m_bytes;
+    }
+
+private:
+    void pad()
+    {
+        while (m_bytes.size() % 4)
+            m_bytes.push_back('\0');
+    }
+    std::string m_bytes;
+};
+
+CpioEntryGuard::State feedInPieces(CpioEntryGuard& guard, const std::string& bytes, std::size_t piece)
+{
+    for (std::size_t at = 0; at < bytes.size() && guard.state() == CpioEntryGuard::State::Reading; at += piece)
+        guard.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+    return guard.state();
+}
+
+TEST(CpioEntryGuardTest, AcceptsOrdinaryArchivesInAnyPieces)
+{
+    const std::string archive = Archive()
+                                    .entry(".", S_IFDIR | 0755)
+                                    .entry("./usr/share/app", S_IFDIR | 0755)
+                                    .entry("./usr/share/app/a..b", S_IFREG | 0644, "odd but inside")
+                                    .entry("./usr/share/app/link", S_IFLNK | 0777, "../app/a..b")
+                                    .entry("./usr/share/app/data", S_IFREG | 0644, std::string(5000, 'd'))
+                                    .finish();
+    for (std::size_t piece : {std::size_t(1), std::size_t(3), std::size_t(110), std::size_t(4096), archive.size()}) {
+        CpioEntryGuard guard;
+        EXPECT_EQ(feedInPieces(guard, archive, piece), CpioEntryGuard::State::Finished) << piece << ": " << guard.reason();
+    }
+}
+
+TEST(CpioEntryGuardTest, RefusesEntriesLeavingTheRoot)
+{
+    struct Case {
+        Archive archive;
+        std::string reason;
+    };
+    std::vector<Case> cases;
+    cases.push_back({Archive().entry("./usr/../../etc/passwd", S_IFREG | 0644, "x"),
+                     "archive entry with a \"..\" component: ./usr/../../etc/passwd"});
+    cases.push_back({Archive().entry("..", S_IFDIR | 0755), "archive entry with a \"..\" component: .."});
+    cases.push_back({Archive().entry("/etc/passwd", S_IFREG | 0644, "x"), "archive entry with an absolute name: /etc/passwd"});
+    cases.push_back({Archive().entry("./a/link", S_IFLNK | 0777, "/etc").entry("./a/link/passwd", S_IFREG | 0644, "x"),
+                     "archive entry below a symbolic link: ./a/link/passwd"});
+    cases.push_back({Archive().entry("a/./link", S_IFLNK | 0777, "/").entry("./a//link/x/y", S_IFDIR | 0755),
+                     "archive entry below a symbolic link: ./a//link/x/y"});
+    for (Case& c : cases) {
+        const std::string bytes = c.archive.finish();
+        for (std::size_t piece : {std::size_t(1), std::size_t(7), bytes.size()}) {
+            CpioEntryGuard guard;
+            EXPECT_EQ(feedInPieces(guard, bytes, piece), CpioEntryGuard::State::Refused) << c.reason;
+            EXPECT_EQ(guard.reason(), c.reason);
+        }
+    }
+}
+
+TEST(CpioEntryGuardTest, RefusesMalformedStreams)
+{
+    for (const std::string& bytes : {std::string("070707") + std::string(200, '0'), std::string("0707010000000Z") + std::string(200, '0'),
+                                     Archive().entry("", S_IFREG).finish()}) {
+        CpioEntryGuard guard;
+        EXPECT_EQ(feedInPieces(guard, bytes, bytes.size()), CpioEntryGuard::State::Refused);
+    }
+    // A stream that simply stops is still being read: the caller treats that
+    // as a truncated archive.
+    const std::string archive = Archive().entry("./f", S_IFREG | 0644, "12345").finish();
+    CpioEntryGuard guard;
+    EXPECT_EQ(guard.feed(archive.data(), 120), CpioEntryGuard::State::Reading);
+}
+
+} // namespace
+} // namespace Validator

@@ -1,0 +1,204 @@
+#include "core/Config.h"
+#include "core/Profile.h"
+#include "package/Error.h"
+#include "package/Filesystem.h"
+
+#include "TestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace Validator {
+namespace {
+
+// Points KVD_ROOT_FS at a root of the test's own for the lifetime of the object.
+class PlatformRoot {
+public:
+    PlatformRoot() { ::setenv("KVD_ROOT_FS", dir.path().c_str(), 1); }
+    ~PlatformRoot() { ::unsetenv("KVD_ROOT_FS"); }
+    void developerMode(const std::string& content)
+    {
+        TestKit::writeFile(dir / "var/lib/developer-moded/developer-moded.conf", content);
+    }
+    TestKit::TempDir dir{"root"};
+};
+
+TEST(ProfileTable, NamesSubgroupsAndList)
+{
+    EXPECT_EQ(profileByName("systemapp"), Profile::SystemApp);
+    EXPECT_EQ(profileByName("pwa"), Profile::Pwa);
+    EXPECT_THROW(profileByName("Regular"), std::out_of_range);
+    EXPECT_THROW(profileByName(""), std::out_of_range);
+    try {
+        profileByName("bogus");
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "Unknown profile name: bogus");
+    }
+    EXPECT_EQ(profileBySubgroup(1), Profile::Regular);
+    EXPECT_EQ(profileBySubgroup(2), Profile::Antivirus);
+    EXPECT_EQ(profileBySubgroup(5), Profile::Auth);
+    EXPECT_THROW(profileBySubgroup(0), std::out_of_range);
+    EXPECT_THROW(profileBySubgroup(8), std::out_of_range);
+    EXPECT_THROW(profileName(static_cast<Profile>(9)), std::out_of_range);
+    EXPECT_EQ(profileListText(), "regular, extended, mdm, antivirus, auth, market, systemapp, pwa");
+}
+
+TEST(Profiles, SwitchesAndNames)
+{
+    PlatformRoot root;
+    root.developerMode("[developermode]\nvalidationEnabled=true\n");
+    struct Expect {
+        Profile profile;
+        const char* name;
+        bool desktopRequired;
+        bool icons;
+    };
+    for (const Expect& e : {Expect{Profile::Regular, "regular", true, true}, Expect{Profile::Extended, "extended", false, false},
+                            Expect{Profile::Mdm, "mdm", false, false}, Expect{Profile::Antivirus, "antivirus", false, true},
+                            Expect{Profile::Auth, "auth", false, false}, Expect{Profile::Market, "market", true, true},
+                            Expect{Profile::SystemApp, "systemapp", true, true}, Expect{Profile::Pwa, "pwa", true, true},
+                            Expect{static_cast<Profile>(42), "regular", true, true}}) {
+        Config config(e.profile);
+        EXPECT_EQ(config.name(), e.name);
+        EXPECT_EQ(config.requiresDesktopFile(), e.desktopRequired) << e.name;
+        EXPECT_EQ(config.checksIcons(), e.icons) << e.name;
+    }
+}
+
+TEST(Profiles, EachProfileIsASupersetOfItsBase)
+{
+    Config regular(Profile::Regular);
+    Config mdm(Profile::Mdm);
+    Config auth(Profile::Auth);
+    EXPECT_EQ(mdm.exclusiveProvide(), "mdm-client");
+    EXPECT_EQ(regular.exclusiveProvide(), "");
+    // regular and extended entries are in mdm.
+    for (const char* permission : {"Internet", "Camera", "VPN", "LogSecurityEvents", "ManagedConfigurationAdmin"})
+        EXPECT_TRUE(mdm.allowedPermissions().matches(permission)) << permission;
+    EXPECT_FALSE(regular.allowedPermissions().matches("VPN"));
+    EXPECT_TRUE(mdm.extraInstallPaths().matches("/usr/lib64/qt5/qml/Module/qmldir"));
+    EXPECT_TRUE(mdm.extraInstallPaths().matches("/usr/bin/anything"));
+    EXPECT_TRUE(mdm.allowedDependencies().matches("connman-qt5"));
+    EXPECT_TRUE(mdm.unstableImports().matches("Pelora.Mdm 1.0"));
+    EXPECT_FALSE(auth.unstableImports().matches("Pelora.Mdm 1.0"));
+    EXPECT_TRUE(auth.allowedLibraries().matches("libudev.so.1(LIBUDEV_183)"));
+    EXPECT_FALSE(auth.allowedLibraries().matches("libudev.so.1(OTHER)"));
+    EXPECT_TRUE(Config(Profile::Market).extraInstallPaths().matches("/etc/trusted-sources/store.pem"));
+    EXPECT_FALSE(Config(Profile::Market).extraInstallPaths().matches("/etc/trusted-sources/.pem"));
+}
+
+TEST(Profiles, BaseListsMatchWholeNamesAndVersionSuffixes)
+{
+    Config regular(Profile::Regular);
+    const PatternSet& libraries = regular.allowedLibraries();
+    EXPECT_TRUE(libraries.matches("libQt5Core.so.5(Qt_5.15)"));
+    EXPECT_TRUE(libraries.matches("libQt5Core.so.5"));
+    EXPECT_FALSE(libraries.matches("libQt5Core.so.5(Qt_5_PRIVATE_API)"));
+    EXPECT_TRUE(libraries.matches("libz.so.1"));
+    EXPECT_FALSE(libraries.matches("libz.so.1.2"));
+    EXPECT_TRUE(libraries.matches("libc.so.6"));
+    const PatternSet& dependencies = regular.allowedDependencies();
+    EXPECT_TRUE(dependencies.matches("libc.so.6(GLIBC_2.17)"));
+    EXPECT_FALSE(dependencies.matches("libc.so.6(GLIBC_PRIVATE)"));
+    EXPECT_TRUE(dependencies.matches("libssl.so.1.1(OPENSSL_1_1_1)"));
+    EXPECT_TRUE(dependencies.matches("libssl.so.1.1(libssl.so.1.1)"));
+    EXPECT_FALSE(dependencies.matches("libssl.so.1.1(OPENSSL_3)"));
+    EXPECT_TRUE(regular.allowedImports().matches("QtQuick 2.6"));
+    EXPECT_FALSE(regular.allowedImports().matches("QtQuick 2.7"));
+    EXPECT_TRUE(regular.reservedImportPatterns().matches("QtQuick 2.7"));
+    EXPECT_TRUE(regular.reservedImportPatterns().matches("orgXolvexmobile.thing"));
+    EXPECT_FALSE(regular.reservedImportPatterns().matches("org.kde.bluezqt.more"));
+    EXPECT_TRUE(regular.forbiddenMimeHandlers().matches("application/x-rpm"));
+    EXPECT_TRUE(regular.deprecatedLibraries().matches("libQt5WebChannel.so.5(Qt_5)"));
+    EXPECT_TRUE(regular.unstableDependencies().matches("taliro-controls"));
+    EXPECT_TRUE(regular.deprecatedDependencies().matches("libpng15.so.15(PNG15_0)"));
+}
+
+TEST(Profiles, ListCounts)
+{
+    Config regular(Profile::Regular);
+    EXPECT_EQ(regular.allowedPermissions().nameCount(), 28u);
+    EXPECT_EQ(regular.allowedLibraries().nameCount() + regular.allowedLibraries().expressionCount(), 95u);
+    EXPECT_EQ(regular.unstableLibraries().nameCount() + regular.unstableLibraries().expressionCount(), 9u);
+    EXPECT_EQ(regular.deprecatedLibraries().nameCount() + regular.deprecatedLibraries().expressionCount(), 10u);
+    // One entry is listed twice.
+    EXPECT_EQ(regular.allowedDependencies().nameCount() + regular.allowedDependencies().expressionCount(), 92u);
+    EXPECT_EQ(regular.allowedImports().nameCount(), 68u);
+    EXPECT_EQ(regular.deprecatedImports().nameCount(), 8u);
+    EXPECT_EQ(regular.unstableImports().nameCount(), 5u);
+    EXPECT_EQ(regular.reservedImportPatterns().expressionCount(), 14u);
+    EXPECT_EQ(regular.extraInstallPaths().nameCount() + regular.extraInstallPaths().expressionCount(), 2u);
+    EXPECT_EQ(regular.iconSizes(), (std::vector<std::int32_t>{86, 108, 128, 172}));
+}
+
+TEST(Profiles, DeveloperModeSettingIsReadBelowThePlatformRoot)
+{
+    PlatformRoot root;
+    root.developerMode("[developermode]\nvalidationEnabled=false\n");
+    EXPECT_FALSE(Config(Profile::Regular).fullChecks());
+    root.developerMode("[developermode]\nvalidationEnabled=1\n");
+    EXPECT_TRUE(Config(Profile::Mdm).fullChecks());
+    root.developerMode("[developermode]\nvalidationEnabled=no-idea\n");
+    EXPECT_TRUE(Config(Profile::Regular).fullChecks());
+    Config config(Profile::Regular);
+    config.setFullChecks(false);
+    EXPECT_FALSE(config.fullChecks());
+}
+
+TEST(ErrorType, CodesMessagesAndCategory)
+{
+    const auto& category = Common::errorCategory();
+    EXPECT_STREQ(category.name(), "Common::ErrorCategory");
+    EXPECT_EQ(category.message(4), "Internal error occurred");
+    EXPECT_EQ(category.message(99), "Internal error occurred");
+    EXPECT_EQ(category.message(34), "The package has a developer signature with a disallowed subgroup");
+    Common::Error error(Common::ErrorCode::BadPackageFileFormat, "Couldn't read rpm package");
+    EXPECT_STREQ(error.what(), "Couldn't read rpm package");
+    EXPECT_STREQ(error.standardMessage(), "Failed to parse the package or read the required package data");
+    EXPECT_EQ(error.code(), Common::makeErrorCode(Common::ErrorCode::BadPackageFileFormat));
+    EXPECT_STREQ(Common::errorName(Common::ErrorCode::MissingDeveloperSignature),
+                 "org.brevane.KVD.Error.MissingDeveloperSignature");
+}
+
+TEST(PlatformRootTest, OsVersionAndRoot)
+{
+    EXPECT_EQ(Common::Filesystem::rootFs(), "/");
+    PlatformRoot root;
+    EXPECT_EQ(Common::Filesystem::rootFs(), root.dir.path());
+    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
+    TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\nVERSION_ID_LIKE=x\nVERSION_ID=5.1.0.1\nVERSION_ID=9\n");
+    EXPECT_EQ(Common::Filesystem::osVersion(), "5.1.0.1");
+    TestKit::writeFile(root.dir / "etc/os-release", "VERSION_ID=\"5.1\"\n");
+    EXPECT_EQ(Common::Filesystem::osVersion(), "\"5.1\"");
+    TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\n");
+    try {
+        Common::Filesystem::osVersion();
+        FAIL();
+    } catch (const Common::Error& e) {
+        EXPECT_EQ(e.code().value(), 2);
+        EXPECT_STREQ(e.what(), "Couldn't retrieve Taliro OS version");
+    }
+}
+
+TEST(FilesystemQueries, DirectoriesAndPermissions)
+{
+    TestKit::TempDir dir;
+    TestKit::writeFile(dir / "exec", "#!/bin/sh\n", 0755);
+    TestKit::writeFile(dir / "plain", "x", 0644);
+    EXPECT_TRUE(Common::Filesystem::isDirectory(dir.path()));
+    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "missing"));
+    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "plain"));
+    const auto ownerExec = std::filesystem::perms::owner_exec;
+    EXPECT_TRUE(Common::Filesystem::hasPermission(dir / "exec", ownerExec));
+    EXPECT_FALSE(Common::Filesystem::hasPermission(dir / "plain", ownerExec));
+    EXPECT_FALSE(Common::Filesystem::hasPermission(dir.path(), ownerExec));
+    Common::Filesystem::createDirectories(dir / "a/b/c");
+    EXPECT_TRUE(Common::Filesystem::isDirectory(dir / "a/b/c"));
+    Common::Filesystem::removeAll(dir / "a");
+    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "a"));
+    EXPECT_THROW(Common::Filesystem::createDirectories(dir / "plain/sub"), Common::Error);
+}
+
+} // namespace
+} // namespace Validator
