@@ -5,7 +5,6 @@
 #include <elf.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,6 +22,8 @@ constexpr const char* Program = R"(#include <stdio.h>
 const char imports[] = "import Pelora.Varnel 1.0\n";
 int main(void) { puts(imports); return 0; }
 )";
+const std::vector<std::string> WithRpath = {"-Wl,-rpath,/usr/lib", "-Wl,--disable-new-dtags"};
+constexpr std::uint64_t Huge = ~std::uint64_t{0} - 7;
 
 // A mutable copy of a 64-bit little-endian ELF file.
 struct Image {
@@ -34,9 +35,10 @@ struct Image {
         std::memcpy(&value, bytes.data() + offset, sizeof value);
         return value;
     }
-    template <class T> void put(std::uint64_t offset, const T& value)
+    template <class T> Image& put(std::uint64_t offset, const T& value)
     {
         std::memcpy(bytes.data() + offset, &value, sizeof value);
+        return *this;
     }
     Elf64_Ehdr header() const { return get<Elf64_Ehdr>(0); }
     std::uint64_t sectionAt(std::size_t index) const { return header().e_shoff + index * sizeof(Elf64_Shdr); }
@@ -53,21 +55,33 @@ struct Image {
     {
         return section(sectionNamed(".dynamic")).sh_offset + entry * sizeof(Elf64_Dyn);
     }
+    Image& putInEverySection(std::size_t field, std::uint64_t value, std::size_t size)
+    {
+        for (std::size_t i = 0; i < header().e_shnum; ++i)
+            std::memcpy(bytes.data() + sectionAt(i) + field, &value, size);
+        return *this;
+    }
 };
 
 struct Walk {
     std::set<std::string> symbols;
     std::vector<ElfDynamicEntry> entries;
+
+    std::string valueOf(std::uint64_t tag) const
+    {
+        auto it = std::find_if(entries.begin(), entries.end(), [tag](const auto& e) { return e.tag == tag; });
+        return it == entries.end() ? "<none>" : it->value;
+    }
 };
 
 // Walks everything the reader offers. Whatever it reports must be bytes of
 // the file itself, and only the four string tags carry a string.
 Walk walkChecked(const IElfReader& reader, const std::string& bytes)
 {
-    Walk walk;
     const auto inFile = [&bytes](const std::string& text) {
         return text.empty() || bytes.find(text + '\0') != std::string::npos;
     };
+    Walk walk;
     reader.forEachSymbol([&](const ElfSymbol& symbol) {
         EXPECT_TRUE(inFile(symbol.name)) << symbol.name;
         walk.symbols.insert(symbol.name);
@@ -88,18 +102,17 @@ Walk walkChecked(const IElfReader& reader, const std::string& bytes)
     return walk;
 }
 
-std::string valueOf(const Walk& walk, std::uint64_t tag)
-{
-    auto it = std::find_if(walk.entries.begin(), walk.entries.end(), [tag](const auto& e) { return e.tag == tag; });
-    return it == walk.entries.end() ? "<none>" : it->value;
-}
-
 class ElfReaderTest : public ::testing::Test {
 protected:
-    std::string compile(const std::string& name, const std::string& source, const std::vector<std::string>& flags = {})
+    std::string compile(const std::string& source, const std::vector<std::string>& flags = {},
+                        const std::string& name = "app")
     {
         TestKit::compileC(source, m_dir / name, flags);
         return m_dir / name;
+    }
+    Image compiled(const std::vector<std::string>& flags = {})
+    {
+        return Image{TestKit::readFile(compile(Program, flags))};
     }
     void tool(const std::vector<std::string>& argv)
     {
@@ -107,15 +120,16 @@ protected:
         if (result.exitCode != 0)
             throw std::runtime_error(argv[0] + " failed: " + result.err);
     }
-    std::string write(const std::string& name, const std::string& bytes)
+    std::string write(const std::string& bytes)
     {
-        TestKit::writeFile(m_dir / name, bytes);
-        return m_dir / name;
+        const std::string path = m_dir / ("copy" + std::to_string(m_copies++));
+        TestKit::writeFile(path, bytes);
+        return path;
     }
-    // A reader for `bytes`, with the walk checked when there is one.
+    // A reader for `bytes`, its walk checked when there is one.
     std::shared_ptr<IElfReader> load(const std::string& bytes, Walk* walk = nullptr)
     {
-        auto reader = ElfReader::fromPath(write("copy" + std::to_string(m_copies++), bytes));
+        auto reader = ElfReader::fromPath(write(bytes));
         if (reader) {
             Walk seen = walkChecked(*reader, bytes);
             if (walk)
@@ -130,10 +144,10 @@ protected:
 
 TEST_F(ElfReaderTest, NoReaderForWhatIsNoElfFile)
 {
-    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    for (const std::string& bytes : {std::string("#!/bin/sh\necho hi\n"), png, std::string(),
-                                     std::string("\x7f" "ELF\2\1\1", 7), std::string("\x7f" "ELF\3\1\1\0\0\0\0\0\0\0\0\0", 16)})
-        EXPECT_EQ(ElfReader::fromPath(write("not-elf", bytes)), nullptr) << bytes.size();
+    for (const std::string& bytes : {std::string("#!/bin/sh\necho hi\n"), std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+                                     std::string(), std::string("\x7f" "ELF\2\1\1", 7),
+                                     std::string("\x7f" "ELF\3\1\1\0\0\0\0\0\0\0\0\0", 16)})
+        EXPECT_EQ(ElfReader::fromPath(write(bytes)), nullptr) << bytes.size();
     EXPECT_EQ(ElfReader::fromPath(m_dir / "missing"), nullptr);
     EXPECT_EQ(ElfReader::fromPath(m_dir.path()), nullptr);
     ASSERT_EQ(::mkfifo((m_dir / "fifo").c_str(), 0600), 0);
@@ -142,39 +156,33 @@ TEST_F(ElfReaderTest, NoReaderForWhatIsNoElfFile)
     EXPECT_EQ(ElfReader::fromPath(m_dir / "zero"), nullptr);
 }
 
-TEST_F(ElfReaderTest, ReadsAnExecutableWithRpath)
+TEST_F(ElfReaderTest, RpathAndRunpathOfAnExecutable)
 {
-    const std::string path = compile("app", Program, {"-Wl,-rpath,/usr/share/app/lib:/opt/x", "-Wl,--disable-new-dtags"});
     Walk walk;
-    auto reader = load(TestKit::readFile(path), &walk);
+    auto reader = load(compiled({"-Wl,-rpath,/usr/share/app/lib:/opt/x", "-Wl,--disable-new-dtags"}).bytes, &walk);
     ASSERT_TRUE(reader);
     EXPECT_TRUE(reader->isValid());
     EXPECT_EQ(reader->byteOrder(), IElfReader::LittleEndian);
     EXPECT_EQ(reader->rpath(), "/usr/share/app/lib:/opt/x");
-    EXPECT_EQ(valueOf(walk, DT_NEEDED), "libc.so.6");
-    EXPECT_EQ(valueOf(walk, DT_RUNPATH), "<none>");
-    EXPECT_EQ(valueOf(walk, DT_STRTAB), "");
+    EXPECT_EQ(walk.valueOf(DT_NEEDED), "libc.so.6");
+    EXPECT_EQ(walk.valueOf(DT_RUNPATH), "<none>");
+    EXPECT_EQ(walk.valueOf(DT_STRTAB), "");
     EXPECT_TRUE(walk.symbols.count("main") && walk.symbols.count("__libc_start_main"));
     EXPECT_NE(reader->rodataRange().find("import Pelora.Varnel 1.0\n"), std::string_view::npos);
-
     int calls = 0;
     reader->forEachDynamicEntry([&calls](const ElfDynamicEntry&) { return ++calls == 2; });
     EXPECT_EQ(calls, 2);
-}
 
-TEST_F(ElfReaderTest, RunpathIsNoRpath)
-{
-    Walk walk;
-    auto reader = load(TestKit::readFile(compile("app", Program, {"-Wl,-rpath,/usr/lib", "-Wl,--enable-new-dtags"})), &walk);
+    reader = load(compiled({"-Wl,-rpath,/usr/lib", "-Wl,--enable-new-dtags"}).bytes, &walk);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->rpath(), "");
-    EXPECT_EQ(valueOf(walk, DT_RUNPATH), "/usr/lib");
+    EXPECT_EQ(walk.valueOf(DT_RUNPATH), "/usr/lib");
 }
 
 TEST_F(ElfReaderTest, SymbolsOfStrippedAndStartlessExecutables)
 {
-    const std::string plain = compile("plain", Program);
-    const std::string exported = compile("exported", Program, {"-rdynamic"});
+    const std::string plain = compile(Program, {}, "plain");
+    const std::string exported = compile(Program, {"-rdynamic"}, "exported");
     tool({"strip", plain});
     tool({"strip", exported});
     Walk walk;
@@ -183,23 +191,22 @@ TEST_F(ElfReaderTest, SymbolsOfStrippedAndStartlessExecutables)
     EXPECT_FALSE(walk.symbols.count("main"));
     ASSERT_TRUE(load(TestKit::readFile(exported), &walk));
     EXPECT_TRUE(walk.symbols.count("main"));
-    ASSERT_TRUE(load(TestKit::readFile(compile("bare", "void _start(void) { for (;;) {} }\n", {"-nostartfiles"})), &walk));
+    ASSERT_TRUE(load(TestKit::readFile(compile("void _start(void) { for (;;) {} }\n", {"-nostartfiles"})), &walk));
     EXPECT_TRUE(walk.symbols.count("_start"));
     EXPECT_FALSE(walk.symbols.count("__libc_start_main"));
 }
 
 TEST_F(ElfReaderTest, SharedLibrariesOfBothClasses)
 {
-    compile("libfoo.so.1", "int foo(void) { return 1; }\n", {"-shared", "-fPIC", "-Wl,-soname,libfoo.so.1"});
+    const std::string library = compile("int foo(void) { return 1; }\n", {"-shared", "-fPIC", "-Wl,-soname,libfoo.so.1"}, "libfoo.so.1");
     Walk walk;
-    ASSERT_TRUE(load(TestKit::readFile(compile("user", "int foo(void); int main(void) { return foo(); }\n",
-                                               {m_dir / "libfoo.so.1"})), &walk));
-    EXPECT_EQ(valueOf(walk, DT_NEEDED), "libfoo.so.1");
-    ASSERT_TRUE(load(TestKit::readFile(m_dir / "libfoo.so.1"), &walk));
-    EXPECT_EQ(valueOf(walk, DT_SONAME), "libfoo.so.1");
+    ASSERT_TRUE(load(TestKit::readFile(compile("int foo(void); int main(void) { return foo(); }\n", {library})), &walk));
+    EXPECT_EQ(walk.valueOf(DT_NEEDED), "libfoo.so.1");
+    ASSERT_TRUE(load(TestKit::readFile(library), &walk));
+    EXPECT_EQ(walk.valueOf(DT_SONAME), "libfoo.so.1");
 
-    // The x32 ABI gives a 32-bit file without needing a 32-bit C library.
-    compile("x.o", "const char text[] = \"import A 2.0\\n\"; int x(void) { return text[0]; }\n", {"-c", "-fPIC"});
+    // The x32 ABI gives a 32-bit file without a 32-bit C library.
+    compile("const char text[] = \"import A 2.0\\n\"; int x(void) { return text[0]; }\n", {"-c", "-fPIC"}, "x.o");
     tool({"objcopy", "-O", "elf32-x86-64", m_dir / "x.o", m_dir / "x32.o"});
     tool({"ld", "-m", "elf32_x86_64", "-shared", "-soname", "libx.so", "-rpath", "/usr/lib/x", "--disable-new-dtags",
           m_dir / "x32.o", "-o", m_dir / "libx.so"});
@@ -207,58 +214,48 @@ TEST_F(ElfReaderTest, SharedLibrariesOfBothClasses)
     ASSERT_TRUE(reader);
     EXPECT_TRUE(reader->isValid());
     EXPECT_EQ(reader->rpath(), "/usr/lib/x");
-    EXPECT_EQ(valueOf(walk, DT_SONAME), "libx.so");
+    EXPECT_EQ(walk.valueOf(DT_SONAME), "libx.so");
     EXPECT_TRUE(walk.symbols.count("x"));
     EXPECT_EQ(reader->rodataRange().substr(0, 13), "import A 2.0\n");
 }
 
 TEST_F(ElfReaderTest, DynamicEntriesAsPatched)
 {
-    const Image app{TestKit::readFile(compile("app", Program, {"-Wl,-rpath,/first", "-Wl,--disable-new-dtags"}))};
+    const Image app = compiled({"-Wl,-rpath,/first", "-Wl,--disable-new-dtags"});
     ASSERT_EQ(app.get<Elf64_Dyn>(app.dynamicEntryAt(0)).d_tag, DT_NEEDED);
     ASSERT_EQ(app.get<Elf64_Dyn>(app.dynamicEntryAt(1)).d_tag, DT_RPATH);
     const std::uint64_t needed = app.get<Elf64_Dyn>(app.dynamicEntryAt(0)).d_un.d_val;
     const Elf64_Shdr strings = app.section(app.sectionNamed(".dynstr"));
 
     // A later DT_RPATH replaces an earlier one, unless its string is empty.
-    Image patched = app;
-    patched.put(patched.dynamicEntryAt(2), Elf64_Dyn{DT_RPATH, {needed}});
-    patched.put(patched.dynamicEntryAt(3), Elf64_Dyn{DT_RPATH, {strings.sh_size}});
-    EXPECT_EQ(load(patched.bytes)->rpath(), "libc.so.6");
+    Image image = app;
+    image.put(app.dynamicEntryAt(2), Elf64_Dyn{DT_RPATH, {needed}}).put(app.dynamicEntryAt(3), Elf64_Dyn{DT_RPATH, {strings.sh_size}});
+    EXPECT_EQ(load(image.bytes)->rpath(), "libc.so.6");
 
-    patched = app;
-    patched.put(patched.dynamicEntryAt(1), Elf64_Dyn{DT_NULL, {0}});
     Walk walk;
-    EXPECT_EQ(load(patched.bytes, &walk)->rpath(), "");
+    image = app;
+    EXPECT_EQ(load(image.put(app.dynamicEntryAt(1), Elf64_Dyn{DT_NULL, {0}}).bytes, &walk)->rpath(), "");
     EXPECT_EQ(walk.entries.size(), 1u);
 
-    // String offsets at the end of the table, past it, and of a string whose
+    // Offsets at the end of the table, past it, and of a string whose
     // terminator was overwritten.
     for (std::uint64_t offset : {strings.sh_size, strings.sh_size + 1, ~std::uint64_t{0}, strings.sh_size - 1}) {
-        patched = app;
-        patched.bytes[strings.sh_offset + strings.sh_size - 1] = 'x';
-        patched.put(patched.dynamicEntryAt(0), Elf64_Dyn{DT_NEEDED, {offset}});
-        ASSERT_TRUE(load(patched.bytes, &walk));
-        EXPECT_EQ(valueOf(walk, DT_NEEDED), "") << offset;
+        image = app;
+        image.bytes[strings.sh_offset + strings.sh_size - 1] = 'x';
+        ASSERT_TRUE(load(image.put(app.dynamicEntryAt(0), Elf64_Dyn{DT_NEEDED, {offset}}).bytes, &walk));
+        EXPECT_EQ(walk.valueOf(DT_NEEDED), "") << offset;
     }
 }
 
 TEST_F(ElfReaderTest, RodataAbsentOrWithoutFileBytes)
 {
-    const std::string path = compile("app", Program);
-    tool({"objcopy", "--rename-section", ".rodata=.rodata1", path, m_dir / "renamed"});
-    auto reader = ElfReader::fromPath(m_dir / "renamed");
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->rodataRange().data(), nullptr);
-
-    const Image app{TestKit::readFile(path)};
-    const std::size_t rodata = app.sectionNamed(".rodata");
-    Image nobits = app;
-    nobits.put(nobits.sectionAt(rodata) + offsetof(Elf64_Shdr, sh_type), Elf64_Word{SHT_NOBITS});
-    Image outside = app;
-    outside.put(outside.sectionAt(rodata) + offsetof(Elf64_Shdr, sh_offset), Elf64_Off{app.bytes.size()});
-    for (const Image& image : {nobits, outside}) {
-        reader = load(image.bytes);
+    const Image app = compiled();
+    tool({"objcopy", "--rename-section", ".rodata=.rodata1", m_dir / "app", m_dir / "renamed"});
+    const std::uint64_t rodata = app.sectionAt(app.sectionNamed(".rodata"));
+    for (const Image& image : {Image{TestKit::readFile(m_dir / "renamed")},
+                               Image(app).put(rodata + offsetof(Elf64_Shdr, sh_type), Elf64_Word{SHT_NOBITS}),
+                               Image(app).put(rodata + offsetof(Elf64_Shdr, sh_offset), Elf64_Off{app.bytes.size()})}) {
+        auto reader = load(image.bytes);
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->rodataRange().data(), nullptr);
         EXPECT_EQ(reader->rodataRange().size(), 0u);
@@ -267,7 +264,7 @@ TEST_F(ElfReaderTest, RodataAbsentOrWithoutFileBytes)
 
 TEST_F(ElfReaderTest, BigEndianFileIsInvalid)
 {
-    Image image{TestKit::readFile(compile("app", Program, {"-Wl,-rpath,/usr/lib", "-Wl,--disable-new-dtags"}))};
+    Image image = compiled(WithRpath);
     image.bytes[EI_DATA] = ELFDATA2MSB;
     auto reader = load(image.bytes);
     ASSERT_TRUE(reader);
@@ -277,109 +274,83 @@ TEST_F(ElfReaderTest, BigEndianFileIsInvalid)
 
 TEST_F(ElfReaderTest, TruncatedCopiesReportOnlyWhatTheyHold)
 {
-    const std::string bytes = TestKit::readFile(compile("app", Program, {"-Wl,-rpath,/usr/lib", "-Wl,--disable-new-dtags"}));
+    const std::string bytes = compiled(WithRpath).bytes;
     for (std::size_t size = 0; size < bytes.size(); size += size < 256 ? 1 : 97)
         load(bytes.substr(0, size));
 }
 
 TEST_F(ElfReaderTest, BogusSectionHeaders)
 {
-    const Image app{TestKit::readFile(compile("app", Program, {"-Wl,-rpath,/usr/lib", "-Wl,--disable-new-dtags"}))};
-    const Elf64_Ehdr header = app.header();
-    const std::uint64_t huge = ~std::uint64_t{0} - 7;
-    std::vector<Image> images;
-    for (std::uint64_t shoff : {std::uint64_t{app.bytes.size()}, app.bytes.size() - 10, huge, std::uint64_t{1}}) {
-        images.push_back(app);
-        images.back().put(offsetof(Elf64_Ehdr, e_shoff), Elf64_Off{shoff});
-    }
-    images.push_back(app);
-    images.back().put(offsetof(Elf64_Ehdr, e_shnum), Elf64_Half{0xffff});
-    images.push_back(app);
-    images.back().put(offsetof(Elf64_Ehdr, e_shstrndx), Elf64_Half{0xfff0});
-    // Extended numbering: the count then comes from section 0's sh_size.
-    for (std::uint64_t count : {std::uint64_t{1} << 40, huge}) {
-        images.push_back(app);
-        images.back().put(offsetof(Elf64_Ehdr, e_shnum), Elf64_Half{0});
-        images.back().put(app.sectionAt(0) + offsetof(Elf64_Shdr, sh_size), Elf64_Xword{count});
-    }
-    const std::pair<std::size_t, std::uint64_t> fields[] = {
-        {offsetof(Elf64_Shdr, sh_offset), huge}, {offsetof(Elf64_Shdr, sh_offset), app.bytes.size() - 8},
-        {offsetof(Elf64_Shdr, sh_size), huge},   {offsetof(Elf64_Shdr, sh_size), app.bytes.size()},
+    const Image app = compiled(WithRpath);
+    const std::uint64_t size = app.bytes.size();
+    const auto patched = [&app](std::size_t offset, auto value) { return Image(app).put(offset, value); };
+    const auto inEverySection = [&app](std::size_t field, auto value) {
+        return Image(app).putInEverySection(field, value, sizeof value);
     };
-    for (const auto& [field, value] : fields) {
-        images.push_back(app);
-        for (std::size_t i = 0; i < header.e_shnum; ++i)
-            images.back().put(app.sectionAt(i) + field, value);
-    }
-    for (Elf64_Word link : {Elf64_Word{0}, Elf64_Word{0xffffffff}, Elf64_Word{header.e_shstrndx}, Elf64_Word{1}}) {
-        images.push_back(app);
-        for (std::size_t i = 0; i < header.e_shnum; ++i)
-            images.back().put(app.sectionAt(i) + offsetof(Elf64_Shdr, sh_link), link);
-    }
+    const std::vector<Image> images = {
+        patched(offsetof(Elf64_Ehdr, e_shoff), Elf64_Off{size}),
+        patched(offsetof(Elf64_Ehdr, e_shoff), Elf64_Off{size - 10}),
+        patched(offsetof(Elf64_Ehdr, e_shoff), Elf64_Off{Huge}),
+        patched(offsetof(Elf64_Ehdr, e_shoff), Elf64_Off{1}),
+        patched(offsetof(Elf64_Ehdr, e_shnum), Elf64_Half{0xffff}),
+        patched(offsetof(Elf64_Ehdr, e_shstrndx), Elf64_Half{0xfff0}),
+        // Extended numbering takes the count from section 0's sh_size.
+        patched(offsetof(Elf64_Ehdr, e_shnum), Elf64_Half{0}).put(app.sectionAt(0) + offsetof(Elf64_Shdr, sh_size), Elf64_Xword{1} << 40),
+        patched(offsetof(Elf64_Ehdr, e_shnum), Elf64_Half{0}).put(app.sectionAt(0) + offsetof(Elf64_Shdr, sh_size), Elf64_Xword{Huge}),
+        inEverySection(offsetof(Elf64_Shdr, sh_offset), Elf64_Off{Huge}),
+        inEverySection(offsetof(Elf64_Shdr, sh_offset), Elf64_Off{size - 8}),
+        inEverySection(offsetof(Elf64_Shdr, sh_size), Elf64_Xword{Huge}),
+        inEverySection(offsetof(Elf64_Shdr, sh_size), Elf64_Xword{size}),
+        inEverySection(offsetof(Elf64_Shdr, sh_link), Elf64_Word{0}),
+        inEverySection(offsetof(Elf64_Shdr, sh_link), Elf64_Word{0xffffffff}),
+        inEverySection(offsetof(Elf64_Shdr, sh_link), Elf64_Word{app.header().e_shstrndx}),
+        inEverySection(offsetof(Elf64_Shdr, sh_link), Elf64_Word{1}),
+    };
     for (const Image& image : images)
         load(image.bytes);
 
-    // A dynamic string table outside the file leaves the entries without
+    // A dynamic string table outside the file leaves the entries, but not
     // their strings.
-    Image image = app;
-    image.put(app.sectionAt(app.sectionNamed(".dynstr")) + offsetof(Elf64_Shdr, sh_offset), Elf64_Off{huge});
     Walk walk;
-    ASSERT_TRUE(load(image.bytes, &walk));
-    EXPECT_EQ(valueOf(walk, DT_NEEDED), "");
+    const std::uint64_t dynstr = app.sectionAt(app.sectionNamed(".dynstr"));
+    ASSERT_TRUE(load(patched(dynstr + offsetof(Elf64_Shdr, sh_offset), Elf64_Off{Huge}).bytes, &walk));
+    EXPECT_EQ(walk.valueOf(DT_NEEDED), "");
     EXPECT_TRUE(walk.symbols.count("main"));
 }
 
 TEST_F(ElfReaderTest, OverlappingTablesStayLinear)
 {
     // Thousands of symbol and dynamic sections over the same entries, every
-    // entry naming the start of a string table without a single NUL: walked
-    // without a bound, that is hours of scanning.
+    // entry naming the start of a string table without a NUL: walked without
+    // a bound, that is hours of scanning.
     constexpr std::size_t sections = 2000;
     constexpr std::size_t entries = 1000;
     constexpr std::size_t stringBytes = 1 << 16;
-    const std::uint64_t symbolsAt = sizeof(Elf64_Ehdr) + sections * sizeof(Elf64_Shdr);
-    const std::uint64_t dynamicAt = symbolsAt + entries * sizeof(Elf64_Sym);
-    const std::uint64_t stringsAt = dynamicAt + entries * sizeof(Elf64_Dyn);
-    Image image;
-    image.bytes.assign(stringsAt + stringBytes, 'A');
-    Elf64_Ehdr header{};
-    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
-    header.e_ident[EI_CLASS] = ELFCLASS64;
-    header.e_ident[EI_DATA] = ELFDATA2LSB;
-    header.e_ident[EI_VERSION] = EV_CURRENT;
-    header.e_type = ET_DYN;
-    header.e_version = EV_CURRENT;
-    header.e_ehsize = sizeof(Elf64_Ehdr);
-    header.e_shentsize = sizeof(Elf64_Shdr);
-    header.e_shoff = sizeof(Elf64_Ehdr);
-    header.e_shnum = sections;
-    image.put(0, header);
-    image.put(image.sectionAt(0), Elf64_Shdr{});
+    constexpr std::uint64_t symbolsAt = sizeof(Elf64_Ehdr) + sections * sizeof(Elf64_Shdr);
+    constexpr std::uint64_t dynamicAt = symbolsAt + entries * sizeof(Elf64_Sym);
+    constexpr std::uint64_t stringsAt = dynamicAt + entries * sizeof(Elf64_Dyn);
+    Image image{std::string(stringsAt + stringBytes, 'A')};
+    const Elf64_Ehdr header{{0x7f, 'E', 'L', 'F', ELFCLASS64, ELFDATA2LSB, EV_CURRENT}, ET_DYN, EM_X86_64, EV_CURRENT, 0, 0,
+                            sizeof(Elf64_Ehdr), 0, sizeof(Elf64_Ehdr), 0, 0, sizeof(Elf64_Shdr), sections, 0};
+    image.put(0, header).put(image.sectionAt(0), Elf64_Shdr{});
     image.put(image.sectionAt(1), Elf64_Shdr{0, SHT_STRTAB, 0, 0, stringsAt, stringBytes, 0, 0, 1, 0});
     for (std::size_t i = 2; i < sections; ++i) {
-        const bool symbols = i % 2 == 0;
-        image.put(image.sectionAt(i), Elf64_Shdr{0, symbols ? Elf64_Word{SHT_SYMTAB} : Elf64_Word{SHT_DYNAMIC}, 0, 0,
-                                                 symbols ? symbolsAt : dynamicAt, entries * 24, 1, 0, 8, 24});
+        image.put(image.sectionAt(i), i % 2 ? Elf64_Shdr{0, SHT_DYNAMIC, 0, 0, dynamicAt, entries * 16, 1, 0, 8, 16}
+                                            : Elf64_Shdr{0, SHT_SYMTAB, 0, 0, symbolsAt, entries * 24, 1, 0, 8, 24});
     }
-    for (std::size_t i = 0; i < entries; ++i) {
-        image.put(symbolsAt + i * sizeof(Elf64_Sym), Elf64_Sym{});
-        image.put(dynamicAt + i * sizeof(Elf64_Dyn), Elf64_Dyn{DT_NEEDED, {0}});
-    }
+    for (std::size_t i = 0; i < entries; ++i)
+        image.put(symbolsAt + i * sizeof(Elf64_Sym), Elf64_Sym{}).put(dynamicAt + i * sizeof(Elf64_Dyn), Elf64_Dyn{DT_NEEDED, {0}});
 
-    auto reader = ElfReader::fromPath(write("overlapping", image.bytes));
+    auto reader = ElfReader::fromPath(write(image.bytes));
     ASSERT_TRUE(reader);
     std::size_t symbols = 0;
-    reader->forEachSymbol([&symbols](const ElfSymbol& symbol) {
-        EXPECT_EQ(symbol.name, "");
-        ++symbols;
-    });
+    reader->forEachSymbol([&symbols](const ElfSymbol& symbol) { symbols += symbol.name.empty(); });
     std::size_t needed = 0;
     reader->forEachDynamicEntry([&needed](const ElfDynamicEntry& entry) {
-        EXPECT_EQ(entry.value, "");
-        ++needed;
+        needed += entry.value.empty();
         return false;
     });
-    // Both walks see the first tables in full, but far from all of them.
+    // Each walk sees its first table in full, but far from all of them.
     EXPECT_GE(symbols, entries);
     EXPECT_GE(needed, entries);
     EXPECT_LT(symbols + needed, sections * entries / 10);

@@ -13,10 +13,6 @@ namespace Validator {
 
 namespace {
 
-constexpr std::uint32_t Class32 = 0;
-constexpr std::uint32_t Class64 = 1;
-constexpr std::uint32_t UnknownClass = 2;
-
 // A hostile file can let thousands of section headers describe the same large
 // region, or thousands of symbols name one long unterminated string. Nothing
 // of that is endless, but it is quadratic in the file size. Every walk
@@ -176,9 +172,9 @@ void ElfReader::forEachSymbol(const SymbolCallback& callback) const
     Elf* elf = m_elf.get();
     WalkBudget budget(m_file.size());
     const std::size_t symbolSize = gelf_fsize(elf, ELF_T_SYM, 1, EV_CURRENT);
-    const std::size_t count = sectionCount(elf);
     if (symbolSize == 0)
         return;
+    const std::size_t count = sectionCount(elf);
     ElfSymbol record;
     for (std::size_t index = 0; index < count; ++index) {
         GElf_Shdr header;
@@ -212,9 +208,9 @@ void ElfReader::forEachDynamicEntry(const DynamicEntryCallback& callback) const
     Elf* elf = m_elf.get();
     WalkBudget budget(m_file.size());
     const std::size_t entrySize = gelf_fsize(elf, ELF_T_DYN, 1, EV_CURRENT);
-    const std::size_t count = sectionCount(elf);
     if (entrySize == 0)
         return;
+    const std::size_t count = sectionCount(elf);
     ElfDynamicEntry record;
     for (std::size_t index = 0; index < count; ++index) {
         GElf_Shdr header;

@@ -32,6 +32,11 @@ public:
     std::string_view rodataRange() const override;
 
 private:
+    // Codes of the header's class byte.
+    static constexpr std::uint32_t Class32 = 0;
+    static constexpr std::uint32_t Class64 = 1;
+    static constexpr std::uint32_t UnknownClass = 2;
+
     struct ElfEnder {
         void operator()(Elf* elf) const;
     };
@@ -45,7 +50,7 @@ private:
     // descriptor until elf_end has run.
     PackagedFile m_file;
     ElfHandle m_elf;
-    std::uint32_t m_classCode = 2;
+    std::uint32_t m_classCode = UnknownClass;
     std::uint32_t m_byteOrder = UnknownByteOrder;
     std::string m_rpath;
     std::string_view m_rodata;
