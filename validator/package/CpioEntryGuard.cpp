@@ -73,6 +73,31 @@ CpioEntryGuard::State CpioEntryGuard::feed(const char* data, std::size_t length)
     return m_state;
 }
 
+std::uint64_t CpioEntryGuard::skippable() const
+{
+    if (m_state == State::Finished)
+        return UINT64_MAX;
+    return m_state == State::Reading && m_phase == Phase::Data ? m_need : 0;
+}
+
+void CpioEntryGuard::skip(std::uint64_t length)
+{
+    if (m_state != State::Reading || m_phase != Phase::Data)
+        return;
+    m_need -= std::min(length, m_need);
+    m_offset += length;
+    if (m_need == 0) {
+        m_phase = Phase::Header;
+        m_need = kHeaderSize;
+        m_buffer.clear();
+    }
+}
+
+std::uint64_t CpioEntryGuard::wanted() const
+{
+    return m_state == State::Reading && m_phase != Phase::Data ? m_need : 0;
+}
+
 void CpioEntryGuard::headerComplete()
 {
     std::string_view header(m_buffer);

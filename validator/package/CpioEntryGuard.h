@@ -17,6 +17,15 @@ public:
     // Consumes the next piece of the stream.
     State feed(const char* data, std::size_t length);
 
+    // How many of the next bytes are entry data (or padding, or what follows
+    // the trailer when the stream is finished) that the guard need not see; the
+    // caller may pass them on unread and report them with skip().
+    std::uint64_t skippable() const;
+    void skip(std::uint64_t length);
+    // How many bytes the guard must see before it can judge the next part
+    // (the rest of a header or of a name); 0 while data can be skipped.
+    std::uint64_t wanted() const;
+
     State state() const { return m_state; }
     // Why the stream was refused.
     const std::string& reason() const { return m_reason; }

@@ -2,6 +2,7 @@
 
 #include "package/CpioEntryGuard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -83,6 +84,55 @@ bool writeAll(int fd, const char* data, std::size_t length)
     return true;
 }
 
+// Passes the archive from `in` to `out` while the guard follows it. Headers
+// and names are read here and judged before they are passed on; entry data
+// goes from pipe to pipe without being copied through this process. Returns
+// false when the stream could not be passed on.
+bool forward(int in, int out, CpioEntryGuard& guard)
+{
+    std::vector<char> buffer(1 << 16);
+    bool spliceWorks = true;
+    while (guard.state() != CpioEntryGuard::State::Refused) {
+        if (const std::uint64_t skippable = guard.skippable(); skippable > 0) {
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(skippable, 1 << 20));
+            ssize_t n = -1;
+            if (spliceWorks) {
+                n = ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE);
+                if (n < 0 && errno == EINVAL) {
+                    spliceWorks = false;
+                    continue;
+                }
+            } else {
+                n = ::read(in, buffer.data(), std::min(chunk, buffer.size()));
+                if (n > 0 && !writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
+                    return false;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                return true;
+            guard.skip(static_cast<std::uint64_t>(n));
+            continue;
+        }
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(guard.wanted(), buffer.size()));
+        ssize_t n = ::read(in, buffer.data(), wanted);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        // A refused entry never reaches cpio.
+        if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
+            return true;
+        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int Extractor::fail(std::string reason)
@@ -117,21 +167,9 @@ int Extractor::extract(const std::string& root, const std::string& packagePath)
     Pipe::close(unpacker.read);
 
     CpioEntryGuard guard;
-    bool forwardFailed = cpio < 0;
-    std::vector<char> buffer(1 << 18);
-    while (!forwardFailed) {
-        ssize_t n = ::read(archive.read, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        // The guard sees every piece before cpio does; a refused entry never
-        // reaches it.
-        if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
-            break;
-        if (!writeAll(unpacker.write, buffer.data(), static_cast<std::size_t>(n)))
-            forwardFailed = true;
-    }
+    // A failure to pass the stream on shows as cpio's failure or a truncated archive.
+    if (cpio > 0)
+        forward(archive.read, unpacker.write, guard);
     if (guard.state() != CpioEntryGuard::State::Finished) {
         // Stop both tools at once: cpio must not finish a partial entry.
         ::kill(-converter, SIGKILL);

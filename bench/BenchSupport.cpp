@@ -1,0 +1,175 @@
+#include "BenchSupport.h"
+
+#include "Vetrik.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace Bench {
+
+namespace {
+
+long readHighWaterMark(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return -1;
+}
+
+} // namespace
+
+Measurement measure(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env)
+{
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (auto& a : args)
+        argp.push_back(a.data());
+    argp.push_back(nullptr);
+
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e)
+        envStrings.emplace_back(*e);
+    for (const auto& [name, value] : env)
+        envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    // posix_spawn shares this process's memory until exec, so the peak of
+    // the child is the program's own, not that of a forked copy.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    int rc = ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return {};
+    Measurement m;
+    int status = 0;
+    rusage usage {};
+    for (;;) {
+        // VmHWM only grows, so the last sample before exit is the peak.
+        long hwm = readHighWaterMark(pid);
+        m.ownPeakKiB = std::max(m.ownPeakKiB, hwm);
+        pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.treePeakKiB = usage.ru_maxrss;
+    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m;
+}
+
+Measurement median(int runs, const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env)
+{
+    std::vector<Measurement> all;
+    for (int i = 0; i < runs; ++i)
+        all.push_back(measure(argv, env));
+    std::sort(all.begin(), all.end(), [](const Measurement& a, const Measurement& b) { return a.seconds < b.seconds; });
+    Measurement result = all[all.size() / 2];
+    for (const Measurement& m : all) {
+        result.ownPeakKiB = std::max(result.ownPeakKiB, m.ownPeakKiB);
+        result.treePeakKiB = std::max(result.treePeakKiB, m.treePeakKiB);
+    }
+    return result;
+}
+
+std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
+                              const std::string& compressor)
+{
+    TestKit::Package package;
+    package.name = name;
+    package.compressor = compressor;
+    std::mt19937_64 random(42);
+    const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
+    const std::string base = "/usr/share/" + name;
+    package.entries.push_back(TestKit::directory(base));
+    for (int d = 0; d < files / 100 + 1; ++d)
+        package.entries.push_back(TestKit::directory(base + "/d" + std::to_string(d)));
+    for (int i = 0; i < files; ++i) {
+        std::string content;
+        content.reserve(perFile);
+        if (i % 2 == 0) {
+            while (content.size() < perFile)
+                content += "import QtQuick 2.6\nItem { id: item" + std::to_string(content.size()) + " }\n";
+        } else {
+            while (content.size() < perFile) {
+                std::uint64_t v = random();
+                content.append(reinterpret_cast<const char*>(&v), sizeof v);
+            }
+        }
+        content.resize(perFile);
+        package.entries.push_back(
+            TestKit::file(base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i), std::move(content)));
+    }
+    return TestKit::buildRpm(package, workDir);
+}
+
+std::vector<std::string> buildAside(const std::function<std::vector<std::string>()>& build)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        int status = 0;
+        try {
+            std::string joined;
+            for (const std::string& path : build())
+                joined += path + "\n";
+            if (::write(fds[1], joined.data(), joined.size()) != static_cast<ssize_t>(joined.size()))
+                status = 1;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            status = 1;
+        }
+        ::_exit(status);
+    }
+    ::close(fds[1]);
+    std::string joined;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        joined.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("building the benchmark packages failed");
+    return TestKit::lines(joined);
+}
+
+void printRow(const std::string& label, const Measurement& m)
+{
+    std::printf("  %-44s %8.3f s   own peak %7ld KiB   tree peak %7ld KiB   exit %d\n", label.c_str(), m.seconds,
+                m.ownPeakKiB, m.treePeakKiB, m.exitCode);
+}
+
+} // namespace Bench
