@@ -2,6 +2,7 @@
 
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
+#include "checks/PackageChecks.h"
 #include "checks/PendingValidators.h"
 #include "core/Config.h"
 #include "core/Dispatcher.h"
