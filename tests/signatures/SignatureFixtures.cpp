@@ -1,0 +1,254 @@
+#include "SignatureFixtures.h"
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include <openssl/cms.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+
+#include <torvel/torvel.h>
+
+namespace SignatureFixtures {
+
+std::string openssl(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> argv {"openssl"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const TestKit::RunResult result = TestKit::run(argv);
+    if (result.exitCode != 0)
+        throw std::runtime_error("openssl failed: " + result.out + result.err);
+    return result.out;
+}
+
+Bytes readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void appendBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::string hex(const Bytes& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
+namespace {
+
+void appendLe(Bytes& out, uint64_t value, int width)
+{
+    for (int i = 0; i < width; ++i)
+        out.push_back(uint8_t(value >> (8 * i)));
+}
+
+Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+} // namespace
+
+Bytes legacyTrailer(uint64_t size)
+{
+    Bytes out;
+    appendLe(out, size, 8);
+    appendLe(out, 0xF09F8E83u, 4);
+    return out;
+}
+
+Bytes currentTrailer(uint32_t size, uint32_t version)
+{
+    Bytes out;
+    appendLe(out, size, 4);
+    appendLe(out, version, 4);
+    appendLe(out, 0xF09F91BBu, 4);
+    return out;
+}
+
+Bytes blockV1(const Bytes& der) { return concat({der, legacyTrailer(der.size())}); }
+Bytes blockV2(const Bytes& der) { return concat({der, currentTrailer(uint32_t(der.size()), 2)}); }
+
+Bytes blockV3(const Bytes& der)
+{
+    Bytes frame {0x50, 0x2A, 0x4D, 0x18};
+    appendLe(frame, der.size() + 12, 4);
+    return concat({frame, der, currentTrailer(uint32_t(der.size()), 3)});
+}
+
+Bytes blockOfVersion(int version, const Bytes& der)
+{
+    switch (version) {
+    case 1: return blockV1(der);
+    case 2: return blockV2(der);
+    default: return blockV3(der);
+    }
+}
+
+Bytes tlv(uint8_t tag, const Bytes& content)
+{
+    Bytes out {tag};
+    const size_t length = content.size();
+    if (length < 0x80) {
+        out.push_back(uint8_t(length));
+    } else {
+        Bytes lengthBytes;
+        for (size_t rest = length; rest > 0; rest >>= 8)
+            lengthBytes.insert(lengthBytes.begin(), uint8_t(rest));
+        out.push_back(uint8_t(0x80 | lengthBytes.size()));
+        out.insert(out.end(), lengthBytes.begin(), lengthBytes.end());
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+Bytes derInteger(long value)
+{
+    Bytes content;
+    do {
+        content.insert(content.begin(), uint8_t(value));
+        value >>= 8;
+    } while (value != 0 && value != -1);
+    if (value == 0 && (content.front() & 0x80))
+        content.insert(content.begin(), 0);
+    return tlv(0x02, content);
+}
+
+Bytes derOctets(const Bytes& value) { return tlv(0x04, value); }
+
+Bytes derSequence(const std::vector<Bytes>& items)
+{
+    Bytes content;
+    for (const Bytes& item : items)
+        content.insert(content.end(), item.begin(), item.end());
+    return tlv(0x30, content);
+}
+
+Bytes fileSignaturesDer(const std::vector<std::pair<long, Bytes>>& entries)
+{
+    std::vector<Bytes> signatures;
+    for (const auto& [index, value] : entries)
+        signatures.push_back(derSequence({derInteger(index), derOctets(value)}));
+    return derSequence({derInteger(1), derSequence(signatures)});
+}
+
+Bytes proofOfRotationDer(const Bytes& oldCertificateDer, const Bytes& newCertificateDer)
+{
+    // sha256WithRSAEncryption with NULL parameters
+    const Bytes algorithm = derSequence({tlv(0x06, {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B}), {0x05, 0x00}});
+    return derSequence({derSequence({oldCertificateDer, newCertificateDer}), algorithm, derOctets({1, 2, 3}),
+                        algorithm, derOctets({4, 5, 6})});
+}
+
+Bytes certificateDer(const std::string& pemPath)
+{
+    return PackageSignatures::Certificate::readCertificateFromFile(pemPath.c_str()).toDer();
+}
+
+const Pki& Pki::instance()
+{
+    static const Pki pki;
+    return pki;
+}
+
+Pki::Pki()
+{
+    ca.key = m_directory / "ca.key";
+    ca.certificate = m_directory / "ca.pem";
+    openssl({"genrsa", "-out", ca.key, "2048"});
+    if (make_ca_certificate(ca.certificate.c_str(), ca.key.c_str(), "Test Root CA") != 0)
+        throw std::runtime_error("could not issue the test CA");
+    ca.keyId = PackageSignatures::Certificate::readCertificateFromFile(ca.certificate.c_str()).keyId();
+    developer = issue("developer", "developer");
+    developerMdm = issue("developermdm", "developer:mdm");
+    seclab = issue("seclab", "seclab");
+    client = issue("client", "client");
+    noGroup = issue("nogroup", nullptr);
+}
+
+Signer Pki::issue(const std::string& name, const char* group) const
+{
+    Signer signer;
+    signer.key = m_directory / (name + ".key");
+    signer.certificate = m_directory / (name + ".pem");
+    const std::string request = m_directory / (name + ".csr");
+    openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", signer.key, "-subj", "/CN=" + name, "-out",
+             request});
+    if (make_certificate(signer.certificate.c_str(), request.c_str(), ca.key.c_str(), ca.certificate.c_str(), group)
+        != 0)
+        throw std::runtime_error("could not issue " + name);
+    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
+    return signer;
+}
+
+Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,
+                     const std::vector<std::string>& extraArguments)
+{
+    const std::string out = contentPath + ".cms.der";
+    std::vector<std::string> arguments {"cms", "-sign", "-binary", "-outform", "DER", "-in", contentPath, "-signer",
+                                        signer.certificate, "-inkey", signer.key, "-out", out};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    openssl(arguments);
+    return readBytes(out);
+}
+
+Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
+                        const std::vector<std::pair<std::string, Bytes>>& attributes)
+{
+    const std::unique_ptr<X509, decltype(&X509_free)> certificate(certificate_read(signer.certificate.c_str()),
+                                                                    X509_free);
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(private_key_read(signer.key.c_str(), nullptr),
+                                                                   EVP_PKEY_free);
+    const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_USE_KEYID;
+    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
+        CMS_sign(nullptr, nullptr, nullptr, nullptr, flags), CMS_ContentInfo_free);
+    CMS_SignerInfo* signerInfo = CMS_add1_signer(cms.get(), certificate.get(), key.get(), EVP_sha256(), flags);
+    if (signerInfo == nullptr)
+        throw std::runtime_error("CMS_add1_signer failed");
+    for (const auto& [name, der] : attributes) {
+        if (CMS_signed_add1_attr_by_NID(signerInfo, OBJ_sn2nid(name.c_str()), V_ASN1_SEQUENCE, der.data(),
+                                        int(der.size()))
+            != 1)
+            throw std::runtime_error("could not add attribute " + name);
+    }
+    const std::unique_ptr<BIO, decltype(&BIO_free)> data(BIO_new_mem_buf(content.data(), int(content.size())),
+                                                         BIO_free);
+    if (CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
+        throw std::runtime_error("CMS_final failed");
+    unsigned char* der = nullptr;
+    const int length = i2d_CMS_ContentInfo(cms.get(), &der);
+    Bytes bytes(der, der + length);
+    OPENSSL_free(der);
+    return bytes;
+}
+
+std::string buildPackage(const std::string& workDir, const std::string& name)
+{
+    TestKit::Package package;
+    package.name = name;
+    package.entries = {TestKit::file("/usr/share/" + name + "/data.txt", "payload\n"),
+                       TestKit::file("/usr/bin/" + name, "#!/bin/sh\n", 0755)};
+    return TestKit::buildRpm(package, workDir);
+}
+
+} // namespace SignatureFixtures

@@ -1,0 +1,85 @@
+#pragma once
+
+// Material the signature tests build for themselves: keys and certificates
+// made with the openssl tool and the library's issuers, signature blocks
+// made with `openssl cms`, or with OpenSSL's CMS calls where private signed
+// attributes are needed, and the byte layouts appended to packages.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <TestKit.h>
+
+namespace SignatureFixtures {
+
+using Bytes = std::vector<uint8_t>;
+
+// Runs openssl with the arguments; throws with its output when it fails.
+std::string openssl(const std::vector<std::string>& arguments);
+
+Bytes readBytes(const std::string& path);
+void writeBytes(const std::string& path, const Bytes& bytes);
+void appendBytes(const std::string& path, const Bytes& bytes);
+std::string hex(const Bytes& bytes);
+
+// Trailers and whole blocks as they are appended to a package.
+Bytes legacyTrailer(uint64_t size);
+Bytes currentTrailer(uint32_t size, uint32_t version);
+Bytes blockV1(const Bytes& der);
+Bytes blockV2(const Bytes& der);
+Bytes blockV3(const Bytes& der);
+Bytes blockOfVersion(int version, const Bytes& der);
+
+// Minimal DER writer for structures the tests assemble by hand.
+Bytes tlv(uint8_t tag, const Bytes& content);
+Bytes derInteger(long value);
+Bytes derOctets(const Bytes& value);
+Bytes derSequence(const std::vector<Bytes>& items);
+Bytes fileSignaturesDer(const std::vector<std::pair<long, Bytes>>& entries);
+// A proof whose signatures are placeholders: enough for reading.
+Bytes proofOfRotationDer(const Bytes& oldCertificateDer, const Bytes& newCertificateDer);
+
+struct Signer {
+    std::string key;         // PEM private key path
+    std::string certificate; // PEM certificate path
+    std::string keyId;       // as the library reports it
+};
+
+// A CA and signers issued by it with the library's issuers, made once for
+// the whole test program below a directory that lives as long as it does.
+class Pki {
+public:
+    static const Pki& instance();
+
+    const std::string& directory() const { return m_directory.path(); }
+    Signer ca;
+    Signer developer;    // group text "developer"
+    Signer developerMdm; // "developer:mdm"
+    Signer seclab;       // "seclab"
+    Signer client;       // "client"
+    Signer noGroup;      // issued without a group
+
+    // A further end-user certificate issued by the CA.
+    Signer issue(const std::string& name, const char* group) const;
+
+private:
+    Pki();
+    TestKit::TempDir m_directory {"sigpki"};
+};
+
+Bytes certificateDer(const std::string& pemPath);
+
+// Detached DER CMS over the file made by `openssl cms -sign -binary`.
+Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,
+                     const std::vector<std::string>& extraArguments = {});
+
+// A detached CMS with private signed attributes (by object identifier
+// short name), each a SEQUENCE value holding the given DER.
+Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
+                        const std::vector<std::pair<std::string, Bytes>>& attributes);
+
+// A package built by the fixture kit, returned as its path.
+std::string buildPackage(const std::string& workDir, const std::string& name = "com.example.app");
+
+} // namespace SignatureFixtures
