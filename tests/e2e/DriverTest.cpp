@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 namespace fs = std::filesystem;
 using TestKit::Vetrik;
@@ -34,16 +35,25 @@ class DriverTest : public ::testing::Test {
 protected:
     std::string build(const TestKit::Package& package) { return TestKit::buildRpm(package, work.path()); }
 
-    // Runs a shell script in a mount namespace whose /tmp is a fresh tmpfs
-    // (read-only when asked), so that what vetrik leaves in /tmp is exactly
-    // what the script sees there. $1 is vetrik, the rest are `arguments`.
+    // Runs a shell script in a mount namespace with a /tmp of its own (made
+    // read-only when asked), so that every /tmp/dir.* the script sees was
+    // left by the run itself. What the run needs from the real /tmp (the
+    // build tree, the packages, the platform root) is bound back into it.
+    // $1 is vetrik, the rest are `arguments`.
     TestKit::RunResult withPrivateTmp(const std::string& script, const std::vector<std::string>& arguments,
                                       bool readOnly = false)
     {
-        std::vector<std::string> argv = {
-            "unshare", "-m", "sh", "-c",
-            std::string("mount -t tmpfs ") + (readOnly ? "-o ro " : "") + "tmpfs /tmp || exit 99\n" + script,
-            "sh", Vetrik::path()};
+        std::set<std::string> keep;
+        for (const std::string& path : {Vetrik::path(), work.path(), vetrik.root()}) {
+            if (path.rfind("/tmp/", 0) == 0)
+                keep.insert("/tmp/" + path.substr(5, path.find('/', 5) - 5));
+        }
+        std::string setup = "mount --bind /tmp '" + realTmp.path() + "' && mount -t tmpfs tmpfs /tmp || exit 99\n";
+        for (const std::string& path : keep)
+            setup += "mkdir -p '" + path + "' && mount --bind '" + realTmp.path() + path.substr(4) + "' '" + path + "' || exit 99\n";
+        if (readOnly)
+            setup += "mount -o remount,ro /tmp || exit 99\n";
+        std::vector<std::string> argv = {"unshare", "-m", "sh", "-c", setup + script, "sh", Vetrik::path()};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         TestKit::RunOptions options;
         options.env = {{"KVD_ROOT_FS", vetrik.root()}};
@@ -57,6 +67,8 @@ protected:
             GTEST_SKIP() << "mount namespaces are not available here: " << probe.err;
     }
 
+    // Where the real /tmp stays reachable inside the namespace.
+    TestKit::TempDir realTmp{"real-tmp", "/var/tmp"};
     // Outside /tmp, so that runs with a private /tmp still see the packages.
     TestKit::TempDir work{"driver", E2E_WORK_DIR};
     Vetrik vetrik;
@@ -258,7 +270,7 @@ TEST_F(DriverTest, NothingIsLeftInTmpWhateverHappens)
     const std::string truncated = build(big);
     fs::resize_file(truncated, fs::file_size(truncated) - 600);
 
-    auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"; ls -A /tmp",
+    auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null",
                                  {"--color", "never", "-p", "regular", good, refused, truncated, work / "missing.rpm"});
     ASSERT_NE(result.exitCode, 99) << result.err;
     EXPECT_EQ(result.out, "Processing " + good + "...\nProcessing " + refused + "...\nProcessing " + truncated
@@ -290,8 +302,8 @@ TEST_F(DriverTest, InterruptRemovesTheExtractionRoot)
     for (const char* signal : {"TERM", "INT"}) {
         // Waits for the root to appear, interrupts, then lists what is left.
         const std::string script = std::string("\"$@\" & pid=$!\n")
-            + "n=0; while [ -z \"$(ls -A /tmp)\" ] && [ $n -lt 2000 ]; do n=$((n+1)); sleep 0.005; done\n"
-            + "kill -" + signal + " $pid; wait $pid; echo \"status=$?\"; ls -A /tmp";
+            + "n=0; while ! ls -d /tmp/dir.* >/dev/null 2>&1 && [ $n -lt 2000 ]; do n=$((n+1)); sleep 0.005; done\n"
+            + "kill -" + signal + " $pid; wait $pid; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null";
         auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", package});
         ASSERT_NE(result.exitCode, 99) << result.err;
         const int expected = 128 + (std::string(signal) == "TERM" ? 15 : 2);

@@ -25,11 +25,6 @@ private:
     std::string m_unpackDir;
 };
 
-// Not built yet: ELF executables and libraries.
-class Executable final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
 // Not built yet: QML imports.
 class QmlImports final : public PendingValidator {
     using PendingValidator::PendingValidator;
@@ -47,11 +42,6 @@ class Integrityd final : public PendingValidator {
 
 // Not built yet: the application manifest.
 class Manifest final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
-// Not built yet: installation locations and hard-coded paths.
-class Path final : public PendingValidator {
     using PendingValidator::PendingValidator;
 };
 

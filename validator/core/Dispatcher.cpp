@@ -1,5 +1,7 @@
 #include "core/Dispatcher.h"
 
+#include "checks/Executable.h"
+#include "checks/Path.h"
 #include "checks/PendingValidators.h"
 #include "core/PackageMessages.h"
 

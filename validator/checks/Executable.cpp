@@ -1,0 +1,260 @@
+#include "checks/Executable.h"
+
+#include "checks/BinaryMessages.h"
+#include "checks/ElfReader.h"
+#include "checks/QmlImportsMessages.h"
+#include "package/Filesystem.h"
+
+#include <algorithm>
+#include <elf.h>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace Validator {
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool contains(std::string_view text, std::string_view part)
+{
+    return text.find(part) != std::string_view::npos;
+}
+
+std::string trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n\f\v");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n\f\v");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// L less a leading "lib" (when L is longer than 2 bytes), then less a
+// trailing ".so" (when what is left is at least 3 bytes long).
+std::string libraryStem(const std::string& library)
+{
+    std::string stem = library;
+    if (stem.size() > 2 && startsWith(stem, "lib"))
+        stem.erase(0, 3);
+    if (stem.size() >= 3 && stem.compare(stem.size() - 3, 3, ".so") == 0)
+        stem.resize(stem.size() - 3);
+    return stem;
+}
+
+} // namespace
+
+bool Executable::ownerExecutable() const
+{
+    return Common::Filesystem::hasPermission(m_fullPath, fs::perms::owner_exec);
+}
+
+bool Executable::accepts(const std::string& path, const std::string& fullPath)
+{
+    if (path == "/usr/bin/" + meta().name())
+        return true;
+    return Common::Filesystem::hasPermission(fullPath, fs::perms::owner_exec);
+}
+
+void Executable::validate(const std::string& path, const std::string& fullPath)
+{
+    m_path = path;
+    m_fullPath = fullPath;
+    m_reader = ElfReader::fromPath(fullPath);
+    if (!m_reader) {
+        logger().add(BinaryMessage::WrongFormatOrEncoding, {m_path});
+        return;
+    }
+    if (m_path == config().binDir() + meta().name()) {
+        logger().setFlag(Flag::MainBinaryExamined, true);
+        checkLibraries();
+        checkSearchPath();
+        checkSymbols();
+    }
+    if (!m_reader->isValid()) {
+        logger().add(BinaryMessage::WrongFormatOrEncoding, {m_path});
+    } else {
+        logger().setFlag(Flag::ArchSpecificContent, true);
+        if (meta().arch() == "noarch")
+            logger().add(BinaryMessage::ArchContentInNoarch);
+        if (ownerExecutable())
+            checkLocation();
+    }
+    checkCompiledImports();
+    m_reader.reset();
+}
+
+void Executable::checkLocation()
+{
+    const std::string& name = meta().name();
+    if (contains(m_path, config().binDir() + name))
+        logger().setFlag(Flag::ExecutableInBinDir, true);
+    else if (startsWith(m_path, config().libexecDir() + name + "/"))
+        return;
+    else if (contains(m_path, ".so"))
+        return;  // a shared library
+    else
+        logger().add(BinaryMessage::WrongLocation, {m_path});
+}
+
+bool Executable::packageShipsLibrary(const std::string& library) const
+{
+    const std::string& name = meta().name();
+    const std::string share = config().shareDir() + name + "/";
+    const std::string thirdParty = "/usr/lib/3rdparty/" + name + "/";
+    const std::string stem = libraryStem(library);
+    const std::string candidates[] = {
+        share + "lib/" + library,
+        share + "libs/" + library,
+        share + "lib/qmlplugins/" + stem + "/" + library,
+        share + "libs/qmlplugins/" + stem + "/" + library,
+        thirdParty + library,
+        thirdParty + "lib/" + library,
+        thirdParty + "qmlplugins/" + stem + "/" + library,
+        thirdParty + "lib/qmlplugins/" + stem + "/" + library,
+    };
+    const auto& paths = meta().paths();
+    return std::any_of(std::begin(candidates), std::end(candidates),
+                       [&](const std::string& candidate) { return std::find(paths.begin(), paths.end(), candidate) != paths.end(); });
+}
+
+void Executable::checkLibraries()
+{
+    std::vector<std::string> unlisted;
+    m_reader->forEachDynamicEntry([&](const ElfDynamicEntry& entry) {
+        if (entry.tag == DT_NEEDED && !config().allowedLibraries().matches(entry.value))
+            unlisted.push_back(entry.value);
+        return false;
+    });
+    // Warnings keep the order of the dynamic section; errors come sorted.
+    std::vector<std::pair<BinaryMessage, std::string>> findings;
+    std::vector<std::string> rejected;
+    for (const std::string& library : unlisted) {
+        if (config().unstableLibraries().matches(library) || config().deprecatedLibraries().matches(library))
+            findings.emplace_back(BinaryMessage::LibraryUnstable, library);
+        else
+            rejected.push_back(library);
+    }
+    std::sort(rejected.begin(), rejected.end());
+    rejected.erase(std::unique(rejected.begin(), rejected.end()), rejected.end());
+    for (const std::string& library : rejected) {
+        if (packageShipsLibrary(library))
+            logger().setFlag(Flag::NeedsShippedLibrary, true);
+        else
+            findings.emplace_back(BinaryMessage::LibraryNotAllowed, library);
+    }
+    for (const auto& [message, library] : findings)
+        logger().add(message, {library});
+}
+
+void Executable::checkSearchPath()
+{
+    const std::string& rpath = m_reader->rpath();
+    if (rpath.empty())
+        return;
+    logger().setFlag(Flag::HasRpath, true);
+    const std::string& name = meta().name();
+    const std::string allowed[] = {
+        "$ORIGIN/../share/" + name + "/lib",
+        "/usr/share/" + name + "/lib",
+        "/usr/share/" + name + "/libs",
+        "/usr/lib/3rdparty/" + name,
+        "/usr/lib",
+        "/usr/lib64",
+    };
+    std::istringstream elements(rpath);
+    std::string element;
+    bool allAllowed = true;
+    while (std::getline(elements, element, ':')) {
+        element = trimmed(element);
+        if (element.empty())
+            continue;
+        const bool ok = std::any_of(std::begin(allowed), std::end(allowed), [&](const std::string& prefix) {
+            return element == prefix || startsWith(element, prefix + "/");
+        });
+        allAllowed = allAllowed && ok;
+    }
+    if (allAllowed)
+        logger().setFlag(Flag::RpathAllowed, true);
+}
+
+void Executable::checkSymbols()
+{
+    m_reader->forEachSymbol([&](const ElfSymbol& symbol) {
+        if (symbol.name == "__libc_start_main")
+            logger().setFlag(Flag::LinksLibcStartMain, true);
+        else if (symbol.name == "main")
+            logger().setFlag(Flag::ExportsMain, true);
+        else
+            logger().setFlag(Flag::HasOtherSymbols, true);
+    });
+}
+
+void Executable::checkCompiledImports()
+{
+    const std::string_view data = m_reader->rodataRange();
+    static constexpr std::string_view kImport = "import";
+    static const std::regex kVersion("[0-9]+\\.[0-9]+");
+    std::set<std::string> imports;
+    for (std::size_t at = data.find(kImport); at != std::string_view::npos; at = data.find(kImport, at + kImport.size())) {
+        const std::size_t end = data.find('\n', at);
+        if (end == std::string_view::npos)
+            break;
+        std::istringstream words{std::string(data.substr(at, end - at))};
+        std::string keyword, module, version;
+        if (!(words >> keyword >> module >> version))
+            continue;
+        if (std::regex_match(version, kVersion))
+            imports.insert(module + " " + version);
+    }
+    if (imports.count("Pelora.Varnel 1.0"))
+        logger().setFlag(Flag::ImportsVarnel, true);
+    for (const std::string& import : imports) {
+        if (!config().allowedImports().matches(import))
+            logger().add(QmlImportsMessage::OnlyAllowedImports, {import});
+    }
+}
+
+void Executable::finish()
+{
+    if (config().name() == "pwa")
+        return;
+    Logger& log = logger();
+    const auto flag = [&](Flag f) { return log.getFlag(f); };
+    const bool qmlOnly = flag(Flag::QmlOnlyApp);
+    const bool mainExamined = flag(Flag::MainBinaryExamined);
+    if (mainExamined && qmlOnly)
+        log.add(BinaryMessage::MainBinaryMustNotExist);
+    if (!qmlOnly && !mainExamined)
+        log.add(BinaryMessage::MainBinaryMissing);
+    if (!qmlOnly && !flag(Flag::ExecutableInBinDir))
+        log.add(BinaryMessage::MainBinaryNotExecutable);
+    if (mainExamined && !flag(Flag::LinksLibcStartMain))
+        log.add(BinaryMessage::NoLibcStartMain);
+    if (mainExamined && !flag(Flag::ExportsMain)) {
+        if (flag(Flag::HasOtherSymbols) && flag(Flag::ImportsVarnel))
+            log.add(BinaryMessage::MainMustBeExported);
+        else
+            log.add(BinaryMessage::MainNotExported);
+    }
+    if (!qmlOnly) {
+        // Without a run path, it is only acceptable when no shipped library
+        // has to be found through it.
+        if (!flag(Flag::HasRpath)) {
+            log.setFlag(Flag::RpathAllowed, !flag(Flag::NeedsShippedLibrary));
+            log.add(BinaryMessage::RpathEmpty);
+        }
+        if (!flag(Flag::RpathAllowed))
+            log.add(flag(Flag::HasRpath) ? BinaryMessage::RpathNotAllowed : BinaryMessage::RpathMissing);
+    }
+}
+
+} // namespace Validator

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/IValidator.h"
+
+#include <memory>
+
+namespace Validator {
+
+class IElfReader;
+
+// Every executable of the package and, above all, the main executable
+// (binDir + package name): ELF format and byte order, location, needed
+// libraries, run paths, the symbols the launcher relies on, and QML imports
+// compiled into read-only data. Per-file facts are kept as logger flags that
+// the final step turns into findings.
+class Executable final : public IValidator {
+public:
+    using IValidator::IValidator;
+
+    bool accepts(const std::string& path, const std::string& fullPath) override;
+    void validate(const std::string& path, const std::string& fullPath) override;
+    void finish() override;
+
+private:
+    void checkLibraries();
+    void checkSearchPath();
+    void checkSymbols();
+    void checkLocation();
+    void checkCompiledImports();
+    bool packageShipsLibrary(const std::string& library) const;
+    bool ownerExecutable() const;
+
+    std::string m_path;
+    std::string m_fullPath;
+    std::shared_ptr<IElfReader> m_reader;
+};
+
+} // namespace Validator

@@ -1,0 +1,97 @@
+#include "checks/Path.h"
+
+#include "checks/BinaryMessages.h"
+#include "checks/ElfReader.h"
+#include "core/PackageMessages.h"
+#include "package/Filesystem.h"
+#include "package/PackagedFile.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace Validator {
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
+
+bool Path::accepts(const std::string&, const std::string&)
+{
+    return true;
+}
+
+void Path::validate(const std::string& path, const std::string& fullPath)
+{
+    m_path = path;
+    m_fullPath = fullPath;
+    checkLocation();
+    scanForHardcodedPath();
+}
+
+void Path::checkLocation()
+{
+    const std::string& name = meta().name();
+    const std::string& path = m_path;
+    // The first rule that matches decides. Prefix tests are plain byte
+    // prefixes: "/usr/share/N" also accepts "/usr/share/N-data".
+    if (startsWith(path, "/usr/share/" + name) || startsWith(path, "/usr/share/icons/hicolor/")
+        || path == config().binDir() + name || startsWith(path, "/usr/share/applications/" + name + ".desktop")
+        || startsWith(path, "/etc/integrityd/config.d/" + name + ".json") || path == config().libexecDir() + name
+        || startsWith(path, "/usr/share/common/"))
+        return;
+    if (path == "/usr/bin" || path == "/usr/bin/") {
+        logger().add(PackageMessage::OwnsUsrBin);
+        return;
+    }
+    if (startsWith(path, "/usr/lib/debug") || startsWith(path, "/usr/src/debug")) {
+        logger().add(PackageMessage::DebugContent);
+        return;
+    }
+    // Helper programs live below libexec/N/ and must be ELF files.
+    if (startsWith(path, config().libexecDir() + name + "/")) {
+        if (Common::Filesystem::isDirectory(m_fullPath))
+            return;
+        auto reader = ElfReader::fromPath(m_fullPath);
+        if (!reader || !reader->isValid())
+            logger().add(BinaryMessage::BadExecutableFormat, {path});
+        return;
+    }
+    if (config().extraInstallPaths().matches(path))
+        return;
+    logger().add(PackageMessage::InstallationNotAllowed, {path});
+}
+
+void Path::scanForHardcodedPath()
+{
+    if (Common::Filesystem::isDirectory(m_fullPath))
+        return;
+    auto file = PackagedFile::open(m_fullPath);
+    if (!file)
+        return;
+    static constexpr std::string_view kNeedle = "/home/defaultuser";
+    static constexpr std::size_t kBlock = 4096;
+    static constexpr std::size_t kCarry = 16;  // one byte less than the needle
+    // Each block is read behind the last bytes of the one before, so that an
+    // occurrence across a block boundary is found.
+    char buffer[kBlock + kCarry];
+    std::size_t kept = 0;
+    for (;;) {
+        ssize_t n = file->read(buffer + kept, kBlock);
+        if (n <= 0)
+            return;
+        const std::size_t filled = kept + static_cast<std::size_t>(n);
+        if (std::string_view(buffer, filled).find(kNeedle) != std::string_view::npos) {
+            logger().add(PackageMessage::HardcodedPath, {m_path});
+            return;
+        }
+        kept = std::min(kCarry, filled);
+        std::memmove(buffer, buffer + filled - kept, kept);
+    }
+}
+
+} // namespace Validator
