@@ -1,5 +1,6 @@
 // The vetrik command line and the per-package run, on real packages.
 
+#include "Fixtures.h"
 #include "TestKit.h"
 #include "Vetrik.h"
 
@@ -20,19 +21,11 @@ const std::string kColorLine = "Incorrect or empty color mode name, using \"auto
 const std::string kProfileFallback = "Incorrect or empty profile name, trying to get profile from certificate...";
 const std::string kCertificateFallback = "Incorrect certificate, falling back to \"regular\" profile...";
 
-TestKit::Package cleanPackage()
-{
-    TestKit::Package package;
-    package.name = "org.example.clean";
-    package.entries = {
-        TestKit::directory("/usr/share/org.example.clean"),
-        TestKit::file("/usr/share/org.example.clean/data.txt", "some data\n"),
-    };
-    return package;
-}
 
 class DriverTest : public ::testing::Test {
 protected:
+    TestKit::Package cleanPackage() { return TestKit::validApplication("org.example.clean", work.path()); }
+
     std::string build(const TestKit::Package& package) { return TestKit::buildRpm(package, work.path()); }
 
     // Runs a shell script in a mount namespace with a /tmp of its own (made
