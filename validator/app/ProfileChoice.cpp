@@ -1,14 +1,13 @@
 #include "app/ProfileChoice.h"
 
-#include "package/Error.h"
+#include "package/PackageCmses.h"
 
 namespace Validator {
 
-Profile profileFromPackageSignature(const std::string&)
+Profile profileFromPackageSignature(const std::string& absolutePath)
 {
-    // Reading signature blocks needs the signature library, which is not
-    // built yet; every package falls back to the regular profile.
-    throw Common::Error(Common::ErrorCode::Internal, "Signature reading is not built yet");
+    const PackageSignatures::Certificate certificate = developerCertificate(readPackageCmses(absolutePath));
+    return profileBySubgroup(certificate.subgroup());
 }
 
 } // namespace Validator
