@@ -100,13 +100,12 @@ std::vector<uint8_t> Certificate::toDer() const
 {
     unsigned char* der = nullptr;
     const int length = m_record->x509 ? i2d_X509(m_record->x509.get(), &der) : -1;
+    const Handles::OpenSslBytesPtr owned(der);
     if (length <= 0) {
         std::fprintf(stderr, "Could not encode X.509 certificate\n");
         return {};
     }
-    std::vector<uint8_t> bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
+    return std::vector<uint8_t>(owned.get(), owned.get() + length);
 }
 
 const std::string& Certificate::subject() const

@@ -110,13 +110,12 @@ char* certificate_get_subject(X509* certificate)
     const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, position));
     unsigned char* utf8 = nullptr;
     const int length = data == nullptr ? -1 : ASN1_STRING_to_UTF8(&utf8, data);
+    const Handles::OpenSslBytesPtr owned(utf8);
     if (length < 0) {
         std::fprintf(stderr, "Could not get common name data\n");
         return nullptr;
     }
-    char* copy = copyString(reinterpret_cast<const char*>(utf8), size_t(length));
-    OPENSSL_free(utf8);
-    return copy;
+    return copyString(reinterpret_cast<const char*>(owned.get()), size_t(length));
 }
 
 char* certificate_get_group(X509* certificate)

@@ -51,6 +51,7 @@ using ExtendedKeyUsagePtr = Owned<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using CStringPtr = Owned<char, ::free>;
 inline void opensslFree(void* memory) { OPENSSL_free(memory); }
 using OpenSslStringPtr = Owned<char, opensslFree>;
+using OpenSslBytesPtr = Owned<unsigned char, opensslFree>;
 using GKeyFilePtr = Owned<GKeyFile, g_key_file_free>;
 using GCharPtr = Owned<gchar, g_free>;
 using FilePtr = Owned<FILE, fclose>;
