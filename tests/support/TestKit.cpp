@@ -267,6 +267,15 @@ Entry hardLink(std::string path, std::string existingPath)
     return e;
 }
 
+Entry fifo(std::string path, unsigned mode)
+{
+    Entry e;
+    e.kind = Entry::Kind::Fifo;
+    e.path = std::move(path);
+    e.mode = mode;
+    return e;
+}
+
 namespace {
 
 std::string payloadMacro(const std::string& compressor)
@@ -333,6 +342,10 @@ std::string buildRpm(const Package& package, const std::string& workDir)
             break;
         case Entry::Kind::HardLink:
             fs::create_hard_link(stage + e.target, staged);
+            break;
+        case Entry::Kind::Fifo:
+            if (::mkfifo(staged.c_str(), 0644) != 0)
+                throw std::runtime_error("mkfifo failed: " + staged);
             break;
         }
     }

@@ -61,7 +61,7 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 struct Entry {
-    enum class Kind { File, Directory, Symlink, HardLink };
+    enum class Kind { File, Directory, Symlink, HardLink, Fifo };
     Kind kind = Kind::File;
     std::string path;            // absolute installed path, e.g. /usr/bin/app
     std::string content;         // File only
@@ -75,6 +75,8 @@ Entry file(std::string path, std::string content, unsigned mode = 0644);
 Entry directory(std::string path, unsigned mode = 0755);
 Entry symlink(std::string path, std::string target);
 Entry hardLink(std::string path, std::string existingPath);
+// A named pipe: an entry of none of the usual types.
+Entry fifo(std::string path, unsigned mode = 0644);
 
 struct Package {
     std::string name = "com.example.app";
