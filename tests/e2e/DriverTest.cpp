@@ -118,8 +118,14 @@ TEST_F(DriverTest, ColourModeLineOncePerRun)
 TEST_F(DriverTest, ProfileNamesAreExactAndAllEightAccepted)
 {
     const std::string package = build(cleanPackage());
+    // An mdm client must carry its marker both as a provide and a conflict.
+    TestKit::Package mdmClient = cleanPackage();
+    mdmClient.release = "2";
+    mdmClient.provides = {"mdm-client"};
+    mdmClient.conflicts = {"mdm-client"};
+    const std::string mdmPackage = build(mdmClient);
     for (const char* name : {"regular", "extended", "mdm", "antivirus", "auth", "market", "systemapp", "pwa"}) {
-        auto result = vetrik({"--color", "never", "-p", name, package});
+        auto result = vetrik({"--color", "never", "-p", name, std::string(name) == "mdm" ? mdmPackage : package});
         EXPECT_EQ(result.exitCode, 0) << name;
         EXPECT_THAT(result.findings, IsEmpty()) << name;
     }

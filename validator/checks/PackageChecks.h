@@ -5,25 +5,48 @@
 #include "package/RpmMeta.h"
 
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace Validator {
 
-// Not built yet: the header-level checks (name, vendor, dependencies,
-// scripts, file modes and owners). Until then they record nothing and pass.
+// The package judged from its header alone, before any file is unpacked:
+// name, vendor, dependencies, scripts, and every entry's type, modes,
+// owners, link target and name. Its findings go to a store of its own, so
+// its verdict is apart from that of the per-file validators.
 class PackageChecks {
 public:
-    PackageChecks(const Config& config, const RpmMeta& meta)
-        : m_config(std::make_shared<const Config>(config)), m_meta(std::make_shared<const RpmMeta>(meta))
-    {
-    }
+    PackageChecks(const Config& config, const RpmMeta& meta);
+
     void setColor(bool on) { Logger::setColor(on); }
     // True when the checks failed.
-    bool run() { return m_logger.takeStepVerdict(m_config->fullChecks()); }
+    bool run();
 
 private:
+    void checkName();
+    void checkVendor();
+    void checkProvides();
+    void checkConflicts();
+    void checkObsoletes();
+    void checkRequires();
+    void checkScripts();
+    void checkEntry(const FileInfo& entry);
+    void checkRegularFile(const FileInfo& entry);
+    void checkWritable(const FileInfo& entry, std::string_view kind);
+    void checkLink(const FileInfo& entry);
+    void checkExtension(const FileInfo& entry);
+    void checkEmptyDirectories();
+
+    bool isAllowedProvide(const std::string& provide) const;
+    bool isAllowedExecutableLocation(const std::string& path) const;
+
     std::shared_ptr<const Config> m_config;
     std::shared_ptr<const RpmMeta> m_meta;
     Logger m_logger;
+    std::string m_name;
+    // Views into m_meta's paths, for the link targets.
+    std::unordered_set<std::string_view> m_paths;
 };
 
 } // namespace Validator

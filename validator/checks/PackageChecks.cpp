@@ -1,0 +1,270 @@
+#include "checks/PackageChecks.h"
+
+#include "checks/PackageContentMessages.h"
+
+#include <algorithm>
+#include <regex>
+#include <sys/stat.h>
+#include <vector>
+
+namespace Validator {
+
+namespace {
+
+using Code = PackageContentMessage;
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& entry)
+{
+    return std::find(list.begin(), list.end(), entry) != list.end();
+}
+
+constexpr mode_t kSpecialBits = 07000;
+// Any execute bit: packaged files are owned by root, and the application
+// runs as another user, for whom the group and other bits are the ones that
+// count.
+constexpr mode_t kAnyExecute = 0111;
+constexpr mode_t kGroupOrOtherWrite = 0022;
+
+// Names left behind by version control and editors.
+constexpr std::string_view kForbiddenEndings[] = {".git", ".svn", ".hg", ".bzr", ".cvs", ".DS_Store", ".swp"};
+
+constexpr std::string_view kMimeHandlerPrefix = "mimehandler(";
+
+struct LinkTarget {
+    std::string resolved;
+    std::string_view remaining;  // the stored target less its leading "../"
+};
+
+// Only leading "../" steps are followed, each taking one component off the
+// link's directory; a walk past the top stays at the root, as the kernel's
+// does. Nothing else is normalised, so "./" and inner ".." never match a
+// packaged path.
+LinkTarget resolveLink(std::string_view link, std::string_view target)
+{
+    if (startsWith(target, "/"))
+        return {std::string(target), target};
+    const std::size_t lastSlash = link.rfind('/');
+    std::string_view directory = lastSlash == std::string_view::npos ? std::string_view() : link.substr(0, lastSlash);
+    while (startsWith(target, "../")) {
+        target.remove_prefix(3);
+        const std::size_t slash = directory.rfind('/');
+        directory = slash == std::string_view::npos ? std::string_view() : directory.substr(0, slash);
+    }
+    std::string resolved(directory);
+    resolved += '/';
+    resolved += target;
+    return {std::move(resolved), target};
+}
+
+} // namespace
+
+PackageChecks::PackageChecks(const Config& config, const RpmMeta& meta)
+    : m_config(std::make_shared<const Config>(config)),
+      m_meta(std::make_shared<const RpmMeta>(meta)),
+      m_name(m_meta->name())
+{
+    m_paths.reserve(m_meta->paths().size());
+    for (const std::string& path : m_meta->paths())
+        m_paths.insert(path);
+}
+
+bool PackageChecks::run()
+{
+    checkName();
+    checkVendor();
+    checkProvides();
+    checkConflicts();
+    checkObsoletes();
+    checkRequires();
+    checkScripts();
+    for (const FileInfo& entry : m_meta->fileInfos())
+        checkEntry(entry);
+    checkEmptyDirectories();
+    return m_logger.takeStepVerdict(m_config->fullChecks());
+}
+
+void PackageChecks::checkName()
+{
+    // At least three non-empty components separated by dots.
+    static const std::regex kReverseDomain(R"([^.]+\.[^.]+(\.[^.]+)+)", std::regex::ECMAScript);
+    if (!std::regex_match(m_name, kReverseDomain))
+        m_logger.add(Code::NameNotReverseDomain);
+}
+
+void PackageChecks::checkVendor()
+{
+    const std::string& vendor = m_meta->vendor();
+    if (vendor.empty())
+        return;
+    if (vendor == "kestil")
+        m_logger.add(Code::VendorDiscouraged, {vendor});
+    else
+        m_logger.add(Code::VendorNotAllowed, {vendor});
+}
+
+void PackageChecks::checkProvides()
+{
+    const std::string& exclusive = m_config->exclusiveProvide();
+    if (!exclusive.empty() && !contains(m_meta->provides(), exclusive))
+        m_logger.add(Code::ProvideMissing, {exclusive});
+    for (const std::string& provide : m_meta->provides()) {
+        if (!isAllowedProvide(provide))
+            m_logger.add(Code::ProvideNotAllowed, {provide});
+    }
+}
+
+bool PackageChecks::isAllowedProvide(const std::string& provide) const
+{
+    // The prefix test covers the name itself and its architecture-qualified
+    // self-provide, e.g. "N(x86-64)".
+    if (provide == "application()" || startsWith(provide, m_name) || provide == "application(" + m_name + ".desktop)")
+        return true;
+    const std::string& exclusive = m_config->exclusiveProvide();
+    if (!exclusive.empty() && provide == exclusive)
+        return true;
+    if (provide.size() > kMimeHandlerPrefix.size() && startsWith(provide, kMimeHandlerPrefix) && endsWith(provide, ")")) {
+        const std::string type = provide.substr(kMimeHandlerPrefix.size(), provide.size() - kMimeHandlerPrefix.size() - 1);
+        return !m_config->forbiddenMimeHandlers().matches(type);
+    }
+    return false;
+}
+
+void PackageChecks::checkConflicts()
+{
+    const std::string& exclusive = m_config->exclusiveProvide();
+    if (!exclusive.empty() && !contains(m_meta->conflicts(), exclusive))
+        m_logger.add(Code::ConflictMissing, {exclusive});
+    for (const std::string& conflict : m_meta->conflicts()) {
+        if (exclusive.empty() || conflict != exclusive)
+            m_logger.add(Code::ConflictNotAllowed, {conflict});
+    }
+}
+
+void PackageChecks::checkObsoletes()
+{
+    for (const std::string& obsolete : m_meta->obsoletes())
+        m_logger.add(Code::ObsoleteNotAllowed, {obsolete});
+}
+
+void PackageChecks::checkRequires()
+{
+    const Config& config = *m_config;
+    for (const std::string& requirement : m_meta->requirements()) {
+        if (config.allowedDependencies().matches(requirement) || config.allowedLibraries().matches(requirement))
+            continue;
+        if (config.unstableDependencies().matches(requirement) || config.unstableLibraries().matches(requirement)
+            || config.deprecatedDependencies().matches(requirement) || config.deprecatedLibraries().matches(requirement))
+            m_logger.add(Code::DependencyUnstable, {requirement});
+        else
+            m_logger.add(Code::DependencyNotAllowed, {requirement});
+    }
+}
+
+void PackageChecks::checkScripts()
+{
+    if (m_meta->hasScripts())
+        m_logger.add(Code::ScriptsNotAllowed);
+}
+
+void PackageChecks::checkEntry(const FileInfo& entry)
+{
+    const mode_t mode = entry.mode;
+    if (S_ISDIR(mode))
+        checkWritable(entry, "directory");
+    else if (S_ISREG(mode))
+        checkRegularFile(entry);
+    else if (S_ISLNK(mode))
+        checkLink(entry);
+    else
+        m_logger.add(Code::UnsupportedFileType, {entry.path});
+    checkExtension(entry);
+}
+
+void PackageChecks::checkRegularFile(const FileInfo& entry)
+{
+    if (entry.mode & kSpecialBits)
+        m_logger.add(Code::SpecialModeBits, {entry.path});
+    if ((entry.mode & kAnyExecute) && !isAllowedExecutableLocation(entry.path))
+        m_logger.add(Code::FileExecutable, {entry.path});
+    checkWritable(entry, "file");
+    if (entry.user != "root")
+        m_logger.add(Code::UserNotRoot, {entry.path});
+    if (entry.group != "root")
+        m_logger.add(Code::GroupNotRoot, {entry.path});
+}
+
+void PackageChecks::checkWritable(const FileInfo& entry, std::string_view kind)
+{
+    if (!(entry.mode & kGroupOrOtherWrite))
+        return;
+    if (m_config->name() == "auth")
+        m_logger.add(Code::WritableTolerated, {entry.path, kind});
+    else
+        m_logger.add(Code::Writable, {entry.path, kind});
+}
+
+bool PackageChecks::isAllowedExecutableLocation(const std::string& path) const
+{
+    if (startsWith(path, "/usr/bin/" + m_name) || startsWith(path, "/usr/libexec/" + m_name + "/"))
+        return true;
+    // Shared objects that are loaded as plugins may carry execute bits.
+    if (path.find(".so") == std::string::npos)
+        return false;
+    const std::string prefixes[] = {
+        "/usr/lib/3rdparty/" + m_name + "/",
+        "/usr/share/" + m_name + "/",
+        "/usr/lib/qt5/qml/",
+        "/usr/lib64/qt5/qml/",
+        "/usr/lib/connman/plugins-vpn/",
+        "/usr/lib64/connman/plugins-vpn/",
+        "/opt/extension/p11-kit-modules/" + m_name + "/",
+        "/opt/extension/qca-plugins/" + m_name + "/",
+    };
+    return std::any_of(std::begin(prefixes), std::end(prefixes),
+                       [&](const std::string& prefix) { return startsWith(path, prefix); });
+}
+
+void PackageChecks::checkLink(const FileInfo& entry)
+{
+    m_logger.add(Code::SymlinkNotice, {entry.path});
+    const LinkTarget target = resolveLink(entry.path, entry.linkTarget);
+    if (!m_paths.contains(target.resolved))
+        m_logger.add(Code::SymlinkTargetNotAllowed, {entry.path, target.remaining});
+}
+
+void PackageChecks::checkExtension(const FileInfo& entry)
+{
+    for (std::string_view ending : kForbiddenEndings) {
+        if (endsWith(entry.path, ending)) {
+            m_logger.add(Code::ForbiddenExtension, {entry.path});
+            return;
+        }
+    }
+}
+
+void PackageChecks::checkEmptyDirectories()
+{
+    // Sorted, everything below a directory D follows D + "/" directly.
+    std::vector<std::string_view> sorted(m_paths.begin(), m_paths.end());
+    std::sort(sorted.begin(), sorted.end());
+    for (const FileInfo& entry : m_meta->fileInfos()) {
+        if (!S_ISDIR(static_cast<mode_t>(entry.mode)))
+            continue;
+        const std::string prefix = entry.path + "/";
+        auto next = std::lower_bound(sorted.begin(), sorted.end(), std::string_view(prefix));
+        if (next == sorted.end() || !startsWith(*next, prefix))
+            m_logger.add(Code::EmptyDirectory, {entry.path});
+    }
+}
+
+} // namespace Validator
