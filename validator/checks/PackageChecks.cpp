@@ -29,10 +29,9 @@ bool contains(const std::vector<std::string>& list, const std::string& entry)
 }
 
 constexpr mode_t kSpecialBits = 07000;
-// Any execute bit: packaged files are owned by root, and the application
-// runs as another user, for whom the group and other bits are the ones that
-// count.
-constexpr mode_t kAnyExecute = 0111;
+// Only the owner's execute bit marks a file as a program; group and other
+// execute bits alone are left to the other checks.
+constexpr mode_t kOwnerExecute = 0100;
 constexpr mode_t kGroupOrOtherWrite = 0022;
 
 // Names left behind by version control and editors.
@@ -194,7 +193,7 @@ void PackageChecks::checkRegularFile(const FileInfo& entry)
 {
     if (entry.mode & kSpecialBits)
         m_logger.add(Code::SpecialModeBits, {entry.path});
-    if ((entry.mode & kAnyExecute) && !isAllowedExecutableLocation(entry.path))
+    if ((entry.mode & kOwnerExecute) && !isAllowedExecutableLocation(entry.path))
         m_logger.add(Code::FileExecutable, {entry.path});
     checkWritable(entry, "file");
     if (entry.user != "root")
