@@ -1,14 +1,11 @@
 // Commands that read or change the signature blocks of package files.
 
-#include <unistd.h>
-
-#include <rpm/rpmlib.h>
-
 #include <torvel/Certificate.h>
 #include <torvel/FileWithCmses.h>
+#include <torvel/RotationFunctions.h>
 
 #include "Commands.h"
-#include "RpmHandles.h"
+#include "PackageHeader.h"
 
 using PackageSignatures::Cms;
 using PackageSignatures::FileWithCmses;
@@ -25,38 +22,6 @@ std::unique_ptr<FileWithCmses> openPackage(const QString& path)
 QString hexText(const std::vector<uint8_t>& bytes)
 {
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())).toHex());
-}
-
-// The package header, read from the start of the file through a descriptor
-// of its own so that the file object's stream is left alone.
-Rpm::HeaderHandle readPackageHeader(const FileWithCmses& file)
-{
-    static const bool configured = rpmReadConfigFiles(nullptr, nullptr) == 0;
-    (void)configured;
-    const int duplicate = dup(file.fd());
-    Rpm::FdHandle fd(duplicate < 0 ? nullptr : fdDup(duplicate));
-    if (duplicate >= 0)
-        close(duplicate);
-    if (!fd || Ferror(fd.get()))
-        return nullptr;
-    Fseek(fd.get(), 0, SEEK_SET);
-
-    Rpm::TsHandle ts(rpmtsCreate());
-    // Only the file list is wanted here; the package's own RPM signatures
-    // are not what this tool judges.
-    rpmtsSetVSFlags(ts.get(), rpmtsVSFlags(ts.get()) | RPMVSF_MASK_NODIGESTS | RPMVSF_MASK_NOSIGNATURES);
-    Header header = nullptr;
-    const rpmRC result = rpmReadPackageFile(ts.get(), fd.get(), nullptr, &header);
-    Rpm::HeaderHandle owned(header);
-    if (result == RPMRC_NOTFOUND) {
-        std::fprintf(stderr, "Argument is not an RPM package\n");
-        return nullptr;
-    }
-    if (result == RPMRC_FAIL || !owned) {
-        std::fprintf(stderr, "Could not read header from package\n");
-        return nullptr;
-    }
-    return owned;
 }
 
 void dumpFileSignatures(const FileWithCmses& file, const Cms& cms)
@@ -93,19 +58,63 @@ void dumpBlock(const FileWithCmses& file, const Cms& cms, bool withFileSignature
 
 } // namespace
 
-int signCommand(QCommandLineParser&, const QStringList& arguments)
+int rotateCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
-    return commandNotAvailable(arguments);
+    const QCommandLineOption oldKeyOption("old-key", "Old signer's private key to rotate from.", "key");
+    const QCommandLineOption oldCertOption("old-cert", "Old signer's certificate to rotate from.", "cert");
+    const QCommandLineOption newKeyOption("new-key", "New signer's private key to be used for package signing.",
+                                          "key");
+    const QCommandLineOption newCertOption("new-cert", "New signer's certificate.", "cert");
+    const QCommandLineOption prependOption({"p", "prepend"}, "Prepend previous proof-of-rotation chain.", "file");
+    const QCommandLineOption outOption({"o", "out"}, "Path to save proof-of-rotation chain.", "out");
+    parser.addOptions({oldKeyOption, oldCertOption, newKeyOption, newCertOption, prependOption, outOption});
+    parser.process(arguments);
+    requireOptions(parser, {"old-key", "old-cert", "new-key", "new-cert", "out"});
+
+    const QByteArray out = parser.value(outOption).toUtf8();
+    const QByteArray prepend = parser.value(prependOption).toUtf8();
+    if (make_proof_of_rotation_chain(out.constData(), prepend.isEmpty() ? nullptr : prepend.constData(),
+                                     parser.value(oldCertOption).toUtf8().constData(),
+                                     parser.value(oldKeyOption).toUtf8().constData(),
+                                     parser.value(newCertOption).toUtf8().constData(),
+                                     parser.value(newKeyOption).toUtf8().constData())
+        != 0) {
+        standardError() << "Could not create proof-of-rotation chain: " << parser.value(outOption) << "\n"
+                        << Qt::flush;
+        return 1;
+    }
+    return 0;
 }
 
-int rotateCommand(QCommandLineParser&, const QStringList& arguments)
+int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
-    return commandNotAvailable(arguments);
-}
+    const QCommandLineOption rootCertOption(
+        {"r", "root-cert"},
+        "Path to PEM-encoded bundle with root certificates. If not set, value from config will be used.", "cert",
+        QString::fromStdString(PackageSignatures::defaultCaPath()));
+    parser.addOption(rootCertOption);
+    parser.addPositionalArgument("packages", "Package(s) to verify.", "[packages...]");
+    parser.process(arguments);
 
-int verifyCommand(QCommandLineParser&, const QStringList& arguments)
-{
-    return commandNotAvailable(arguments);
+    const QString rootCert = parser.value(rootCertOption);
+    if (rootCert.isEmpty()) {
+        standardError() << "No path to root certificate bundle provided (use -r option).\n" << Qt::flush;
+        return 1;
+    }
+    const QByteArray caPath = rootCert.toUtf8();
+    for (const QString& package : parser.positionalArguments()) {
+        const std::unique_ptr<FileWithCmses> file = openPackage(package);
+        if (!file) {
+            standardError() << "Could not open file \"" << package << "\"\n" << Qt::flush;
+            return 1;
+        }
+        if (!file->verifyCmses(caPath.constData())) {
+            standardError() << "Could not verify signatures for \"" << package << "\"\n" << Qt::flush;
+            return 1;
+        }
+        standardOutput() << "Signatures successfully verified for \"" << package << "\"\n" << Qt::flush;
+    }
+    return 0;
 }
 
 int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)

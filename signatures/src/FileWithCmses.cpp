@@ -7,17 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "BlockLayout.h"
 #include "FileRange.h"
 #include "torvel/CmsHeader.h"
 
 namespace PackageSignatures {
 
 namespace {
-
-// Zstandard skippable-frame header in front of every version-3 block:
-// magic 0x184D2A50 and the frame length, both little-endian.
-constexpr long skippableFrameHeaderSize = 8;
-constexpr uint32_t zstdFrameVersion = 3;
 
 class ReadOnlyMapping {
 public:
@@ -46,14 +42,6 @@ private:
     const unsigned char* m_data = nullptr;
     int64_t m_size = 0;
 };
-
-// Where the file is cut to remove this block and everything after it.
-int64_t blockStart(const CmsLocation& location)
-{
-    if (location.version == zstdFrameVersion && location.offset >= skippableFrameHeaderSize)
-        return location.offset - skippableFrameHeaderSize;
-    return location.offset;
-}
 
 } // namespace
 
@@ -135,7 +123,7 @@ std::vector<CmsLocation> FileWithCmses::locateCmses() const
         locations.push_back(location);
 
         regionEnd = location.offset;
-        if (location.version == zstdFrameVersion && regionEnd >= skippableFrameHeaderSize)
+        if (location.version == skippableFrameVersion && regionEnd >= skippableFrameHeaderSize)
             regionEnd -= skippableFrameHeaderSize;
     }
     // Found last to first; callers get them in file order.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 
 #include <glib.h>
 #include <openssl/asn1.h>
@@ -16,6 +17,10 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <rpm/header.h>
+#include <rpm/rpmfi.h>
+#include <rpm/rpmfiles.h>
+#include <rpm/rpmio.h>
 
 #include "torvel/Asn1Structures.h"
 
@@ -39,6 +44,7 @@ using X509ExtensionPtr = Owned<X509_EXTENSION, X509_EXTENSION_free>;
 using X509NamePtr = Owned<X509_NAME, X509_NAME_free>;
 using EvpPkeyPtr = Owned<EVP_PKEY, EVP_PKEY_free>;
 using EvpMdCtxPtr = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EvpPkeyCtxPtr = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
 using Asn1OctetStringPtr = Owned<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 using Asn1IntegerPtr = Owned<ASN1_INTEGER, ASN1_INTEGER_free>;
@@ -46,6 +52,8 @@ using Asn1Ia5StringPtr = Owned<ASN1_IA5STRING, ASN1_IA5STRING_free>;
 using BignumPtr = Owned<BIGNUM, BN_free>;
 using EnginePtr = Owned<ENGINE, ENGINE_free>;
 using FileSignaturesPtr = Owned<FileSignatures, FileSignatures_free>;
+using FileSignaturePtr = Owned<FileSignature, FileSignature_free>;
+using ProofOfRotationPtr = Owned<ProofOfRotation, ProofOfRotation_free>;
 using ProofOfRotationChainPtr = Owned<ProofOfRotationChain, ProofOfRotationChain_free>;
 using ExtendedKeyUsagePtr = Owned<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using CStringPtr = Owned<char, ::free>;
@@ -54,10 +62,17 @@ using OpenSslStringPtr = Owned<char, opensslFree>;
 using OpenSslBytesPtr = Owned<unsigned char, opensslFree>;
 using GKeyFilePtr = Owned<GKeyFile, g_key_file_free>;
 using GCharPtr = Owned<gchar, g_free>;
+using GByteArrayPtr = Owned<GByteArray, g_byte_array_unref>;
 using FilePtr = Owned<FILE, fclose>;
 
 // A stack of X.509 objects that holds one reference to each (CMS_get1_certs).
 inline void freeX509Stack(STACK_OF(X509)* stack) { sk_X509_pop_free(stack, X509_free); }
 using OwnedX509StackPtr = Owned<STACK_OF(X509), freeX509Stack>;
+
+// librpm's handles are pointer typedefs; the handle holds what they point to.
+using RpmFdPtr = Owned<std::remove_pointer_t<FD_t>, Fclose>;
+using RpmHeaderPtr = Owned<std::remove_pointer_t<Header>, headerFree>;
+using RpmFilesPtr = Owned<std::remove_pointer_t<rpmfiles>, rpmfilesFree>;
+using RpmFiPtr = Owned<std::remove_pointer_t<rpmfi>, rpmfiFree>;
 
 } // namespace PackageSignatures::Handles

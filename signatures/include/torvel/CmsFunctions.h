@@ -3,8 +3,13 @@
 // Plain functions over a parsed signature block. Every failure is a null or
 // zero result plus one diagnostic line on standard error.
 
+#include <stdbool.h>
+#include <stddef.h>
+
 #include <openssl/cms.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
 #include "torvel/Asn1Structures.h"
 #include "torvel/Export.h"
@@ -27,5 +32,19 @@ TORVEL_EXPORT char* cms_get_signature(CMS_ContentInfo* cms);
 TORVEL_EXPORT FileSignatures* cms_get_file_signatures(CMS_ContentInfo* cms, int kind);
 // Free with ProofOfRotationChain_free.
 TORVEL_EXPORT ProofOfRotationChain* cms_get_rotation_chain(CMS_ContentInfo* cms);
+
+// A detached signature over the bytes of fd from its current position to the
+// end of the file, made with the key's default digest; the signer is named
+// by its subject key identifier. When those bytes are an RPM package and
+// signFiles is set, every regular file inside it is signed too (taKey may
+// be null when it holds no trusted application). chain may be null. Returns
+// the DER (release with free()) and its length in outLen; fd is left at the
+// end of the file.
+TORVEL_EXPORT unsigned char* cms_sign(int fd, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
+                                      X509* cert, ProofOfRotationChain* chain, size_t* outLen);
+// 1 when the CMS signs the len bytes at data (or, in the legacy embedded
+// form, their GOST R 34.11-2012 digest) with a certificate that chains to
+// the store, and its rotation chain, if any, ends with that certificate.
+TORVEL_EXPORT int cms_verify(const unsigned char* data, long len, CMS_ContentInfo* cms, X509_STORE* store);
 
 TORVEL_EXTERN_C_END

@@ -6,8 +6,13 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include "torvel/Asn1Structures.h"
 #include "torvel/Cms.h"
 #include "torvel/Export.h"
+#include "torvel/Verification.h"
 
 namespace PackageSignatures {
 
@@ -40,6 +45,20 @@ public:
     // Truncates the file before the last block (onlyLast) or before the first
     // one, which removes them all.
     bool deleteCmses(bool onlyLast);
+
+    // Appends a block signed by cert and key: over the package when it is
+    // the first block, over the block before it otherwise. With replace, a
+    // block of the signer's own group at the end (every block, for a
+    // developer) is replaced. zstdFrame writes a version-3 block. signFiles
+    // signs the files inside an RPM package for its first block; taKey and
+    // proofs may be null. On failure the file keeps exactly the bytes it had.
+    bool sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, ProofOfRotationChain* proofs,
+              bool replace, bool zstdFrame, bool signFiles);
+
+    // Checks every block against the CA bundle at caPath, the bytes it
+    // covers and its position; verifyCmses is verify(...).verified().
+    VerificationResult verify(const char* caPath) const;
+    bool verifyCmses(const char* caPath) const;
 
     // In file order; empty when the file cannot be mapped.
     std::vector<CmsLocation> locateCmses() const;

@@ -27,6 +27,24 @@ enum Subgroup : int {
     SubgroupSubstituteComponent = 8,
 };
 
+// One bit per group, for the masks of who may add the next signature block.
+enum GroupFlag : int {
+    GroupFlagNone = 0,
+    GroupFlagDeveloper = 1,
+    GroupFlagSeclab = 2,
+    GroupFlagClient = 4,
+};
+
+constexpr GroupFlag groupFlag(Group group)
+{
+    switch (group) {
+    case GroupDeveloper: return GroupFlagDeveloper;
+    case GroupSeclab: return GroupFlagSeclab;
+    case GroupClient: return GroupFlagClient;
+    default: return GroupFlagNone;
+    }
+}
+
 TORVEL_EXPORT std::string groupToString(Group group);
 TORVEL_EXPORT std::string subgroupToString(Subgroup subgroup);
 TORVEL_EXPORT Group groupFromString(const char* text);

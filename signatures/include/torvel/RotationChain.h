@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,23 +27,52 @@ private:
     std::shared_ptr<Certificate> m_newCertificate;
 };
 
-// The rotations of a developer's keys, oldest first. Copies share the
-// rotations.
+// What a check of a chain found: the first proof that failed and how.
+struct TORVEL_EXPORT RotationChainVerification {
+    enum class Failure {
+        None,
+        InvalidProof,    // a signature of the proof does not verify
+        MissingOldKeyId, // its old certificate has no subject key identifier
+        BrokenLink,      // its old key is not the previous proof's new key
+        MissingNewKeyId,
+    };
+    Failure failure = Failure::None;
+    int proofIndex = -1;
+
+    bool verified() const { return failure == Failure::None; }
+};
+
+// The rotations of a developer's keys, oldest first. A value: it keeps the
+// encoded proofs it was made from, so it can be checked again at any time.
+// Copies share the rotations.
 class TORVEL_EXPORT RotationChain {
 public:
     // The stack is only read; null gives an empty chain.
     explicit RotationChain(const ProofOfRotationChain* chain = nullptr);
     RotationChain(const RotationChain& other) = default;
+    RotationChain& operator=(const RotationChain& other) = default;
 
     // An unreadable file gives an empty chain.
     static RotationChain fromFile(const char* path);
 
     std::vector<std::shared_ptr<Rotation>> rotations() const { return m_rotations; }
+    bool empty() const { return m_rotations.empty(); }
+    size_t size() const { return m_rotations.size(); }
     // Key ids of the old certificates, in chain order.
     std::vector<std::string> previousKeyids() const;
+    // The key id the chain ends with: its last new certificate's; "" when empty.
+    std::string newestKeyId() const;
+    // Whether the key id is one of the chain's old keys or its newest key.
+    bool containsKeyId(const std::string& keyId) const;
+
+    // Checks every proof and every link; an empty chain is valid.
+    RotationChainVerification verify() const;
+    // The DER of the chain as it was read; empty for an empty chain.
+    const std::vector<uint8_t>& der() const;
 
 private:
     std::vector<std::shared_ptr<Rotation>> m_rotations;
+    std::shared_ptr<const std::vector<uint8_t>> m_der;
     mutable std::optional<std::vector<std::string>> m_previousKeyids;
 };
 

@@ -11,4 +11,7 @@
 #include "torvel/Configuration.h"
 #include "torvel/FileWithCmses.h"
 #include "torvel/Group.h"
+#include "torvel/PackageFileFunctions.h"
 #include "torvel/RotationChain.h"
+#include "torvel/RotationFunctions.h"
+#include "torvel/Verification.h"

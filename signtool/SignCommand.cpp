@@ -1,0 +1,247 @@
+// The sign command: one job per package on Qt's global thread pool. The jobs
+// share only read-only keys and certificates, a failure flag and a progress
+// counter; each opens its own file.
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include <fnmatch.h>
+
+#include <QDebug>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <torvel/CertificateFunctions.h>
+#include <torvel/FileWithCmses.h>
+#include <torvel/PackageFileFunctions.h>
+
+#include "Commands.h"
+#include "OpenSslHandles.h"
+#include "PackageHeader.h"
+
+using PackageSignatures::FileWithCmses;
+
+namespace SignTool {
+
+namespace {
+
+// By name, which is also the order they are listed in.
+const std::map<QString, unsigned>& taAlgorithms()
+{
+    static const std::map<QString, unsigned> algorithms {
+        {"RSASSA_PKCS1_PSS_MGF1_SHA256", TA_ALGORITHM_RSASSA_PKCS1_PSS_MGF1_SHA256},
+        {"RSASSA_PKCS1_V1_5_SHA256", TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256},
+    };
+    return algorithms;
+}
+
+QString taAlgorithmNames()
+{
+    QStringList names;
+    for (const auto& [name, identifier] : taAlgorithms())
+        names << name;
+    return names.join(", ");
+}
+
+// The value of a passphrase variable; null when it is unset, so that
+// OpenSSL asks on the terminal for an encrypted key.
+std::optional<QByteArray> passphrase(const char* variable)
+{
+    if (!qEnvironmentVariableIsSet(variable))
+        return std::nullopt;
+    return qgetenv(variable);
+}
+
+OpenSsl::KeyHandle readKey(const QString& path, const char* passphraseVariable)
+{
+    const std::optional<QByteArray> secret = passphrase(passphraseVariable);
+    return OpenSsl::KeyHandle(
+        private_key_read(path.toUtf8().constData(), secret ? secret->constData() : nullptr));
+}
+
+// What every job reads and nothing writes.
+struct SigningSetup {
+    OpenSsl::X509Handle certificate;
+    OpenSsl::KeyHandle key;
+    OpenSsl::KeyHandle taKey;
+    unsigned taAlgorithm = TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256;
+    OpenSsl::ChainHandle chain;
+    bool force = false;
+    QByteArray noContentSignGlob;
+    int total = 0;
+};
+
+struct SigningProgress {
+    std::atomic<int> failed {0};
+    std::atomic<int> counter {1};
+};
+
+// Content is signed unless the glob matches the package's name; an error
+// of the matcher counts as a match.
+bool signsContent(const SigningSetup& setup, Header header)
+{
+    if (setup.noContentSignGlob.isEmpty())
+        return true;
+    const char* name = headerGetString(header, RPMTAG_NAME);
+    return fnmatch(setup.noContentSignGlob.constData(), name ? name : "", FNM_EXTMATCH) == FNM_NOMATCH;
+}
+
+void signPackage(const SigningSetup& setup, SigningProgress& progress, const QString& path)
+{
+    // After the first failure no further package is started.
+    if (progress.failed.load())
+        return;
+    const std::unique_ptr<FileWithCmses> file = FileWithCmses::fromPath(path.toStdString());
+    if (!file) {
+        qWarning() << "Could not open file" << path;
+        progress.failed.store(1);
+        return;
+    }
+    if (!file->isRpmPackage()) {
+        qWarning() << "File" << path << "doesn't looks like RPM package";
+        progress.failed.store(1);
+        return;
+    }
+    const Rpm::HeaderHandle header = readPackageHeader(*file);
+    if (!header) {
+        progress.failed.store(1);
+        return;
+    }
+    const char* compressor = headerGetString(header.get(), RPMTAG_PAYLOADCOMPRESSOR);
+    const bool zstd = compressor != nullptr && std::strcmp(compressor, "zstd") == 0;
+    if (!file->sign(setup.certificate.get(), setup.key.get(), setup.taKey.get(), setup.taAlgorithm,
+                    setup.chain.get(), setup.force, zstd, signsContent(setup, header.get()))) {
+        qWarning() << "Could not sign" << path;
+        progress.failed.store(1);
+        return;
+    }
+    qInfo() << "Signed (" << progress.counter.fetch_add(1) << "/" << setup.total << ")" << path;
+}
+
+// The packages named on the command line, or nullopt after reporting why
+// nothing may be signed.
+std::optional<QStringList> collectPackages(const QStringList& paths, bool recursive)
+{
+    QStringList packages;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile()) {
+            packages << path;
+            continue;
+        }
+        if (!info.exists()) {
+            standardError() << path << " does not exist.\n" << Qt::flush;
+            return std::nullopt;
+        }
+        if (!info.isDir()) {
+            standardError() << path << " is neither a file nor a directory.\n" << Qt::flush;
+            return std::nullopt;
+        }
+        if (!recursive) {
+            standardError() << path << " is a directory. Use -R option to run recursively.\n" << Qt::flush;
+            return std::nullopt;
+        }
+        QDirIterator found(path, {"*.rpm"}, QDir::Files, QDirIterator::Subdirectories);
+        while (found.hasNext())
+            packages << found.next();
+    }
+    return packages;
+}
+
+} // namespace
+
+int signCommand(QCommandLineParser& parser, const QStringList& arguments)
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const QCommandLineOption keyOption({"k", "key"},
+                                       "User private key for signing the package. If key is encrypted, it's possible "
+                                       "to provide passphrase via KEY_PASSPHRASE environment variable to suppress "
+                                       "prompt on terminal.",
+                                       "key");
+    const QCommandLineOption certOption({"c", "cert"}, "Certificate to be used in signature.", "cert");
+    const QCommandLineOption rotateOption({"r", "rotate"}, "Path to proof-of-rotation chain.", "proof");
+    const QCommandLineOption forceOption(
+        {"f", "force"}, "Remove all previous signatures up to signature with certificate of provided type.");
+    const QCommandLineOption recursiveOption({"R", "recursive"},
+                                             "Run recursively on all *.rpm files in provided paths.");
+    const QCommandLineOption jobsOption(
+        {"j", "jobs"},
+        "Maximum amount of jobs to run in parallel (default " + QString::number(pool->maxThreadCount()) + ").",
+        "jobs");
+    const QCommandLineOption noContentSignOption(
+        "no-content-sign",
+        "Don't sign content in packages with names specified by glob (not file name), see glob(7) man page for "
+        "format.",
+        "glob");
+    const QCommandLineOption taKeyOption("ta-key", "A private key used for signing OPTEE TAs", "ta-key", "");
+    const QCommandLineOption taAlgorithmOption(
+        "ta-sign-algo",
+        "Signing algorithm for TA. Options: RSASSA_PKCS1_V1_5_SHA256 (default), RSASSA_PKCS1_PSS_MGF1_SHA256",
+        "ta-sign-algo", "RSASSA_PKCS1_V1_5_SHA256");
+    parser.addOptions({keyOption, certOption, rotateOption, forceOption, recursiveOption, jobsOption,
+                       noContentSignOption, taKeyOption, taAlgorithmOption});
+    parser.addPositionalArgument("paths", "Files or directories to sign.", "[paths...]");
+    parser.process(arguments);
+    requireOptions(parser, {"key", "cert"});
+
+    SigningSetup setup;
+    const QString taKeyPath = parser.value(taKeyOption);
+    const QString taAlgorithmName = parser.value(taAlgorithmOption);
+    if (!taKeyPath.isEmpty()) {
+        const auto algorithm = taAlgorithms().find(taAlgorithmName);
+        if (algorithm == taAlgorithms().end()) {
+            standardError() << "Unknown TA signing algorithm \"" << taAlgorithmName
+                            << "\" (possible values: " << taAlgorithmNames() << ").\n"
+                            << Qt::flush;
+            return 1;
+        }
+        setup.taAlgorithm = algorithm->second;
+    }
+    // Refused before any key is read, so no passphrase is asked for in vain.
+    std::optional<int> jobs;
+    if (parser.isSet(jobsOption)) {
+        bool number = false;
+        const int value = parser.value(jobsOption).toInt(&number);
+        if (!number || value < 1) {
+            standardError() << "Option '--jobs' needs a positive integer, got \"" << parser.value(jobsOption)
+                            << "\".\n"
+                            << Qt::flush;
+            return 1;
+        }
+        jobs = value;
+    }
+
+    setup.certificate.reset(certificate_read(parser.value(certOption).toUtf8().constData()));
+    if (!setup.certificate)
+        return 1;
+    setup.key = readKey(parser.value(keyOption), "KEY_PASSPHRASE");
+    if (!setup.key)
+        return 1;
+    if (!taKeyPath.isEmpty())
+        setup.taKey = readKey(taKeyPath, "TA_KEY_PASSPHRASE");
+    if (parser.isSet(rotateOption))
+        setup.chain.reset(ProofOfRotationChain_read(parser.value(rotateOption).toUtf8().constData()));
+    setup.force = parser.isSet(forceOption);
+    setup.noContentSignGlob = parser.value(noContentSignOption).toUtf8();
+    if (jobs)
+        pool->setMaxThreadCount(*jobs);
+
+    std::optional<QStringList> packages = collectPackages(parser.positionalArguments(), parser.isSet(recursiveOption));
+    if (!packages)
+        return 1;
+    setup.total = int(packages->size());
+    if (!packages->isEmpty() && packages->size() < pool->maxThreadCount())
+        pool->setMaxThreadCount(int(packages->size()));
+
+    SigningProgress progress;
+    QtConcurrent::blockingMap(*packages, [&setup, &progress](const QString& path) {
+        signPackage(setup, progress, path);
+    });
+    return progress.failed.load() ? 1 : 0;
+}
+
+} // namespace SignTool
