@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <elf.h>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -29,13 +29,94 @@ bool contains(std::string_view text, std::string_view part)
     return text.find(part) != std::string_view::npos;
 }
 
+// What a text stream takes for white space.
+constexpr std::string_view kSpaces = " \t\n\v\f\r";
+constexpr std::size_t npos = std::string_view::npos;
+
 std::string trimmed(std::string_view text)
 {
-    const auto first = text.find_first_not_of(" \t\r\n\f\v");
-    if (first == std::string_view::npos)
+    const auto first = text.find_first_not_of(kSpaces);
+    if (first == npos)
         return {};
-    const auto last = text.find_last_not_of(" \t\r\n\f\v");
+    const auto last = text.find_last_not_of(kSpaces);
     return std::string(text.substr(first, last - first + 1));
+}
+
+// A ".." component would lead out of the directory that an allowed run
+// path element starts with: /usr/lib/../../tmp is /tmp.
+bool hasParentStep(std::string_view path)
+{
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        if (path.substr(0, slash) == "..")
+            return true;
+        if (slash == npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    return false;
+}
+
+// Digits, one dot, digits: 2.0 and 1.15, but not 1, 1.0.1 or v1.0. Checked
+// by hand: a regular expression recurses once per character, and a word in
+// read-only data can be megabytes long.
+bool isImportVersion(std::string_view word)
+{
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::size_t dot = word.find('.');
+    return dot != npos && digits(word.substr(0, dot)) && digits(word.substr(dot + 1));
+}
+
+// The next white-space separated word of `line` from `from` on, which is
+// moved past it; empty when there is none.
+std::string_view nextWord(std::string_view line, std::size_t& from)
+{
+    const std::size_t start = line.find_first_not_of(kSpaces, from);
+    if (start == npos) {
+        from = line.size();
+        return {};
+    }
+    const std::size_t end = std::min(line.find_first_of(kSpaces, start), line.size());
+    from = end;
+    return line.substr(start, end - start);
+}
+
+// "import <module> <version>" lines of read-only data, as "module version".
+// A line runs from an occurrence of "import" to the next newline. The
+// occurrences of one line share that newline, and those inside one first
+// word share the module and version after it, so each is looked up once: a
+// section that holds nothing but "import" costs one pass over it, not one
+// per occurrence.
+std::set<std::string> compiledImports(std::string_view data)
+{
+    static constexpr std::string_view kImport = "import";
+    std::set<std::string> imports;
+    std::size_t lineEnd = 0;
+    std::size_t firstWordEnd = 0;
+    std::size_t examinedWordEnd = npos;
+    for (std::size_t at = data.find(kImport); at != npos; at = data.find(kImport, at + kImport.size())) {
+        // An occurrence never starts on white space, so a cached position
+        // equal to it is stale too.
+        if (lineEnd <= at) {
+            lineEnd = data.find('\n', at);
+            if (lineEnd == npos)
+                break;
+        }
+        if (firstWordEnd <= at)
+            firstWordEnd = data.find_first_of(kSpaces, at);  // at most lineEnd
+        if (firstWordEnd == examinedWordEnd)
+            continue;
+        examinedWordEnd = firstWordEnd;
+        const std::string_view line = data.substr(0, lineEnd);
+        std::size_t from = firstWordEnd;
+        const std::string_view module = nextWord(line, from);
+        const std::string_view version = nextWord(line, from);
+        if (!module.empty() && isImportVersion(version))
+            imports.insert(std::string(module) + " " + std::string(version));
+    }
+    return imports;
 }
 
 // L less a leading "lib" (when L is longer than 2 bytes), then less a
@@ -105,7 +186,7 @@ void Executable::checkLocation()
         logger().add(BinaryMessage::WrongLocation, {m_path});
 }
 
-bool Executable::packageShipsLibrary(const std::string& library) const
+bool Executable::packageShipsLibrary(const std::string& library, const PathSet& paths) const
 {
     const std::string& name = meta().name();
     const std::string share = config().shareDir() + name + "/";
@@ -121,9 +202,8 @@ bool Executable::packageShipsLibrary(const std::string& library) const
         thirdParty + "qmlplugins/" + stem + "/" + library,
         thirdParty + "lib/qmlplugins/" + stem + "/" + library,
     };
-    const auto& paths = meta().paths();
     return std::any_of(std::begin(candidates), std::end(candidates),
-                       [&](const std::string& candidate) { return std::find(paths.begin(), paths.end(), candidate) != paths.end(); });
+                       [&](const std::string& candidate) { return paths.count(candidate) != 0; });
 }
 
 void Executable::checkLibraries()
@@ -145,8 +225,11 @@ void Executable::checkLibraries()
     }
     std::sort(rejected.begin(), rejected.end());
     rejected.erase(std::unique(rejected.begin(), rejected.end()), rejected.end());
+    // A hostile file may need thousands of libraries; each candidate is then
+    // one look-up, not one pass over the package's paths.
+    const PathSet paths(meta().paths().begin(), meta().paths().end());
     for (const std::string& library : rejected) {
-        if (packageShipsLibrary(library))
+        if (packageShipsLibrary(library, paths))
             logger().setFlag(Flag::NeedsShippedLibrary, true);
         else
             findings.emplace_back(BinaryMessage::LibraryNotAllowed, library);
@@ -178,7 +261,8 @@ void Executable::checkSearchPath()
         if (element.empty())
             continue;
         const bool ok = std::any_of(std::begin(allowed), std::end(allowed), [&](const std::string& prefix) {
-            return element == prefix || startsWith(element, prefix + "/");
+            return element == prefix
+                || (startsWith(element, prefix + "/") && !hasParentStep(std::string_view(element).substr(prefix.size())));
         });
         allAllowed = allAllowed && ok;
     }
@@ -200,21 +284,7 @@ void Executable::checkSymbols()
 
 void Executable::checkCompiledImports()
 {
-    const std::string_view data = m_reader->rodataRange();
-    static constexpr std::string_view kImport = "import";
-    static const std::regex kVersion("[0-9]+\\.[0-9]+");
-    std::set<std::string> imports;
-    for (std::size_t at = data.find(kImport); at != std::string_view::npos; at = data.find(kImport, at + kImport.size())) {
-        const std::size_t end = data.find('\n', at);
-        if (end == std::string_view::npos)
-            break;
-        std::istringstream words{std::string(data.substr(at, end - at))};
-        std::string keyword, module, version;
-        if (!(words >> keyword >> module >> version))
-            continue;
-        if (std::regex_match(version, kVersion))
-            imports.insert(module + " " + version);
-    }
+    const std::set<std::string> imports = compiledImports(m_reader->rodataRange());
     if (imports.count("Pelora.Varnel 1.0"))
         logger().setFlag(Flag::ImportsVarnel, true);
     for (const std::string& import : imports) {

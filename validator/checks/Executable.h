@@ -3,6 +3,8 @@
 #include "core/IValidator.h"
 
 #include <memory>
+#include <string_view>
+#include <unordered_set>
 
 namespace Validator {
 
@@ -27,7 +29,8 @@ private:
     void checkSymbols();
     void checkLocation();
     void checkCompiledImports();
-    bool packageShipsLibrary(const std::string& library) const;
+    using PathSet = std::unordered_set<std::string_view>;
+    bool packageShipsLibrary(const std::string& library, const PathSet& paths) const;
     bool ownerExecutable() const;
 
     std::string m_path;
