@@ -6,6 +6,8 @@
 #include "package/Filesystem.h"
 #include "package/PackagedFile.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -29,6 +31,8 @@ void Path::validate(const std::string& path, const std::string& fullPath)
 {
     m_path = path;
     m_fullPath = fullPath;
+    // Asked once: a failed query is logged, and both steps share its answer.
+    m_isDirectory = Common::Filesystem::isDirectory(m_fullPath);
     checkLocation();
     scanForHardcodedPath();
 }
@@ -54,7 +58,7 @@ void Path::checkLocation()
     }
     // Helper programs live below libexec/N/ and must be ELF files.
     if (startsWith(path, config().libexecDir() + name + "/")) {
-        if (Common::Filesystem::isDirectory(m_fullPath))
+        if (m_isDirectory)
             return;
         auto reader = ElfReader::fromPath(m_fullPath);
         if (!reader || !reader->isValid())
@@ -68,22 +72,28 @@ void Path::checkLocation()
 
 void Path::scanForHardcodedPath()
 {
-    if (Common::Filesystem::isDirectory(m_fullPath))
+    if (m_isDirectory)
         return;
     auto file = PackagedFile::open(m_fullPath);
     if (!file)
         return;
     static constexpr std::string_view kNeedle = "/home/defaultuser";
     static constexpr std::size_t kBlock = 4096;
-    static constexpr std::size_t kCarry = 16;  // one byte less than the needle
+    static constexpr std::size_t kCarry = kNeedle.size() - 1;
+    // An absolute link leads out of the unpacked tree, to files of this
+    // machine. Some of those are endless though they say they are empty
+    // (/proc/self/pagemap) or block once drained (/proc/kmsg): a file is the
+    // bytes it had when it was opened.
+    std::uint64_t left = file->size();
     // Each block is read behind the last bytes of the one before, so that an
     // occurrence across a block boundary is found.
     char buffer[kBlock + kCarry];
     std::size_t kept = 0;
-    for (;;) {
-        ssize_t n = file->read(buffer + kept, kBlock);
+    while (left > 0) {
+        const ssize_t n = file->read(buffer + kept, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, left)));
         if (n <= 0)
             return;
+        left -= static_cast<std::uint64_t>(n);
         const std::size_t filled = kept + static_cast<std::size_t>(n);
         if (std::string_view(buffer, filled).find(kNeedle) != std::string_view::npos) {
             logger().add(PackageMessage::HardcodedPath, {m_path});

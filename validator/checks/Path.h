@@ -20,6 +20,7 @@ private:
 
     std::string m_path;
     std::string m_fullPath;
+    bool m_isDirectory = false;
 };
 
 } // namespace Validator
