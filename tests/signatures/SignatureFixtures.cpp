@@ -184,6 +184,28 @@ Pki::Pki()
     seclab = issue("seclab", "seclab");
     client = issue("client", "client");
     noGroup = issue("nogroup", nullptr);
+    gostDeveloper = issueGost("gostdeveloper", "developer");
+    gostSeclab = issueGost("gostseclab", "seclab");
+    taKey = m_directory / "ta.key";
+    taPublicKey = m_directory / "ta.pub.pem";
+    openssl({"genrsa", "-out", taKey, "2048"});
+    openssl({"pkey", "-in", taKey, "-pubout", "-out", taPublicKey});
+}
+
+Signer Pki::issueGost(const std::string& name, const char* group) const
+{
+    Signer signer;
+    signer.key = m_directory / (name + ".key");
+    signer.certificate = m_directory / (name + ".pem");
+    const std::string request = m_directory / (name + ".csr");
+    openssl({"genpkey", "-engine", "gost", "-algorithm", "gost2012_256", "-pkeyopt", "paramset:A", "-out",
+             signer.key});
+    openssl({"req", "-engine", "gost", "-new", "-key", signer.key, "-subj", "/CN=" + name, "-out", request});
+    if (make_certificate(signer.certificate.c_str(), request.c_str(), ca.key.c_str(), ca.certificate.c_str(), group)
+        != 0)
+        throw std::runtime_error("could not issue " + name);
+    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
+    return signer;
 }
 
 Signer Pki::issue(const std::string& name, const char* group) const
@@ -240,6 +262,41 @@ Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
     Bytes bytes(der, der + length);
     OPENSSL_free(der);
     return bytes;
+}
+
+LoadedSigner load(const Signer& signer)
+{
+    LoadedSigner loaded {X509Ptr(certificate_read(signer.certificate.c_str())), loadKey(signer.key)};
+    if (!loaded.certificate || !loaded.key)
+        throw std::runtime_error("could not load " + signer.certificate);
+    return loaded;
+}
+
+KeyPtr loadKey(const std::string& path)
+{
+    KeyPtr key(private_key_read(path.c_str(), nullptr));
+    if (!key)
+        throw std::runtime_error("could not load " + path);
+    return key;
+}
+
+std::string publicKeyPem(const Signer& signer, const std::string& directory)
+{
+    const std::string path = directory + "/" + signer.keyId + ".pub.pem";
+    openssl({"x509", "-engine", "gost", "-in", signer.certificate, "-pubkey", "-noout", "-out", path});
+    return path;
+}
+
+bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& caBundle, const std::string& workDir)
+{
+    const std::string derPath = workDir + "/verify.der";
+    const std::string contentPath = workDir + "/verify.content";
+    writeBytes(derPath, der);
+    writeBytes(contentPath, content);
+    const TestKit::RunResult result =
+        TestKit::run({"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-purpose", "smimesign", "-inform",
+                      "DER", "-in", derPath, "-content", contentPath, "-CAfile", caBundle, "-out", "/dev/null"});
+    return result.exitCode == 0 && result.err.find("Verification successful") != std::string::npos;
 }
 
 std::string buildPackage(const std::string& workDir, const std::string& name)

@@ -6,8 +6,12 @@
 // attributes are needed, and the byte layouts appended to packages.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <TestKit.h>
 
@@ -59,9 +63,14 @@ public:
     Signer seclab;       // "seclab"
     Signer client;       // "client"
     Signer noGroup;      // issued without a group
+    Signer gostDeveloper; // GOST R 34.10-2012 key, "developer"
+    Signer gostSeclab;    // GOST R 34.10-2012 key, "seclab"
+    std::string taKey;    // RSA key for trusted-application headers
+    std::string taPublicKey;
 
     // A further end-user certificate issued by the CA.
     Signer issue(const std::string& name, const char* group) const;
+    Signer issueGost(const std::string& name, const char* group) const;
 
 private:
     Pki();
@@ -78,6 +87,31 @@ Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,
 // short name), each a SEQUENCE value holding the given DER.
 Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
                         const std::vector<std::pair<std::string, Bytes>>& attributes);
+
+struct X509Free {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct KeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+// A signer's certificate and key, read with the library's readers.
+struct LoadedSigner {
+    X509Ptr certificate;
+    KeyPtr key;
+};
+LoadedSigner load(const Signer& signer);
+KeyPtr loadKey(const std::string& path);
+
+// The signer's public key as PEM, for checks with the openssl tool.
+std::string publicKeyPem(const Signer& signer, const std::string& directory);
+
+// True when `openssl cms -verify -binary -purpose smimesign` accepts the
+// detached DER over the content against the bundle (GOST through the engine).
+bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& caBundle,
+                     const std::string& workDir);
 
 // A package built by the fixture kit, returned as its path.
 std::string buildPackage(const std::string& workDir, const std::string& name = "com.example.app");
