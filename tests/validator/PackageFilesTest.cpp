@@ -47,6 +47,23 @@ TEST(PackagedFileTest, OpensOnlyRegularFiles)
     ::close(sock);
 }
 
+TEST(PackagedFileTest, ReadsEndAtTheSizeSeenWhenOpened)
+{
+    // Reports no size but would yield gigabytes.
+    auto pagemap = PackagedFile::open("/proc/self/pagemap");
+    ASSERT_TRUE(pagemap);
+    char buffer[64];
+    EXPECT_EQ(pagemap->read(buffer, sizeof buffer), 0);
+    EXPECT_EQ(pagemap->readAll(1 << 20), "");
+
+    TestKit::TempDir dir;
+    TestKit::writeFile(dir / "growing", "12345");
+    auto file = PackagedFile::open(dir / "growing");
+    ASSERT_TRUE(file);
+    TestKit::writeFile(dir / "growing", "1234567890");
+    EXPECT_EQ(file->readAll(100), "12345");
+}
+
 TEST(PackagedFileTest, ReadAllRespectsItsLimitAndMovesOwnership)
 {
     TestKit::TempDir dir;

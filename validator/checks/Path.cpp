@@ -80,20 +80,14 @@ void Path::scanForHardcodedPath()
     static constexpr std::string_view kNeedle = "/home/defaultuser";
     static constexpr std::size_t kBlock = 4096;
     static constexpr std::size_t kCarry = kNeedle.size() - 1;
-    // An absolute link leads out of the unpacked tree, to files of this
-    // machine. Some of those are endless though they say they are empty
-    // (/proc/self/pagemap) or block once drained (/proc/kmsg): a file is the
-    // bytes it had when it was opened.
-    std::uint64_t left = file->size();
     // Each block is read behind the last bytes of the one before, so that an
     // occurrence across a block boundary is found.
     char buffer[kBlock + kCarry];
     std::size_t kept = 0;
-    while (left > 0) {
-        const ssize_t n = file->read(buffer + kept, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, left)));
+    for (;;) {
+        const ssize_t n = file->read(buffer + kept, kBlock);
         if (n <= 0)
             return;
-        left -= static_cast<std::uint64_t>(n);
         const std::size_t filled = kept + static_cast<std::size_t>(n);
         if (std::string_view(buffer, filled).find(kNeedle) != std::string_view::npos) {
             logger().add(PackageMessage::HardcodedPath, {m_path});

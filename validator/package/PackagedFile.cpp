@@ -1,5 +1,6 @@
 #include "package/PackagedFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,7 +27,7 @@ std::optional<PackagedFile> PackagedFile::open(const std::string& path)
 }
 
 PackagedFile::PackagedFile(PackagedFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size)
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_remaining(other.m_remaining)
 {
 }
 
@@ -37,6 +38,7 @@ PackagedFile& PackagedFile::operator=(PackagedFile&& other) noexcept
             ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
         m_size = other.m_size;
+        m_remaining = other.m_remaining;
     }
     return *this;
 }
@@ -49,8 +51,13 @@ PackagedFile::~PackagedFile()
 
 ssize_t PackagedFile::read(void* buffer, std::size_t length)
 {
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_remaining));
+    if (length == 0)
+        return 0;
     for (;;) {
         ssize_t n = ::read(m_fd, buffer, length);
+        if (n > 0)
+            m_remaining -= static_cast<std::uint64_t>(n);
         if (n >= 0 || errno != EINTR)
             return n;
     }

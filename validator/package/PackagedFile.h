@@ -16,6 +16,11 @@ namespace Validator {
 // the file is opened without blocking (a FIFO would otherwise block in open),
 // checked with fstat after symbolic links were followed, and refused when it
 // is anything but a regular file.
+//
+// A file is the bytes it had when it was opened: reads end at that size.
+// Absolute links lead out of the unpacked tree to files of this machine,
+// and some of those are endless though they report no size
+// (/proc/self/pagemap) or block once drained (/proc/kmsg).
 class PackagedFile {
 public:
     // nullopt when the path does not exist, cannot be read, or does not lead
@@ -33,7 +38,8 @@ public:
     std::uint64_t size() const { return m_size; }
 
     // Reads up to `length` bytes at the current position; retries on EINTR.
-    // Returns the byte count, 0 at the end of the file, -1 on a read error.
+    // Returns the byte count, 0 at the end of the file (or of the size it
+    // had when opened), -1 on a read error.
     ssize_t read(void* buffer, std::size_t length);
 
     // The whole file, or nullopt when it is longer than `maxBytes` or a read
@@ -41,10 +47,11 @@ public:
     std::optional<std::string> readAll(std::size_t maxBytes);
 
 private:
-    PackagedFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    PackagedFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size), m_remaining(size) {}
 
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    std::uint64_t m_remaining = 0;
 };
 
 } // namespace Validator
