@@ -22,7 +22,7 @@ int main(int argc, char** argv)
 
     std::printf("building packages...\n");
     const auto packages = Bench::buildAside([&] {
-        return std::vector<std::string>{Bench::buildLargePackage(work.path(), "org.example.small", 800, 50),
+        return std::vector<std::string>{Bench::buildLargePackage(work.path(), "org.example.small", 3200, 50),
                                         Bench::buildLargePackage(work.path(), "org.example.large", 3200, 220)};
     });
     const std::string& small = packages.at(0);
@@ -45,13 +45,15 @@ int main(int argc, char** argv)
     Bench::printRow("floor: rpm2cpio | cpio -idm", floor);
     Bench::printRow("floor + one read of the unpacked tree", floorRead);
     Bench::printRow("vetrik, large package", vetrikLarge);
-    Bench::printRow("vetrik, small package (50 MiB)", vetrikSmall);
+    Bench::printRow("vetrik, same files, 50 MiB unpacked", vetrikSmall);
     std::printf("\nwall time  vetrik / extraction floor          : %.2f\n", vetrikLarge.seconds / floor.seconds);
     std::printf("wall time  vetrik / (extraction + full read)   : %.2f\n", vetrikLarge.seconds / floorRead.seconds);
-    std::printf("own peak   vetrik large / vetrik small package : %.2f  (%ld KiB vs %ld KiB)\n",
+    std::printf("own peak   vetrik 220 MiB / 50 MiB payload     : %.2f  (%ld KiB vs %ld KiB)\n",
                 static_cast<double>(vetrikLarge.ownPeakKiB) / static_cast<double>(vetrikSmall.ownPeakKiB),
                 vetrikLarge.ownPeakKiB, vetrikSmall.ownPeakKiB);
     std::printf("tree peak  vetrik / extraction floor           : %.2f\n",
                 static_cast<double>(vetrikLarge.treePeakKiB) / static_cast<double>(floor.treePeakKiB));
-    return vetrikLarge.exitCode == 0 ? 0 : 1;
+    // The benchmark packages have findings (no main executable): exit
+    // status 1 is a completed validation.
+    return vetrikLarge.exitCode == 0 || vetrikLarge.exitCode == 1 ? 0 : 1;
 }
