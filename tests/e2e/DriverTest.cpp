@@ -115,6 +115,33 @@ TEST_F(DriverTest, ColourModeLineOncePerRun)
         EXPECT_THAT(vetrik({"--color", mode, "-p", "regular", package}).findings, IsEmpty()) << mode;
 }
 
+TEST_F(DriverTest, ColourOfTheSeverityTags)
+{
+    TestKit::Package misplaced = cleanPackage();
+    misplaced.entries.push_back(TestKit::file("/opt/stray", "x"));
+    const std::string package = build(misplaced);
+    const std::string plain = "(ERROR)\t\t[/opt/stray] Installation not allowed in this location";
+    const std::string coloured = "\033[31m(ERROR)\t\t\033[m[/opt/stray] Installation not allowed in this location";
+
+    auto always = vetrik({"--color", "always", "-p", "regular", package});
+    EXPECT_EQ(always.exitCode, 1);
+    EXPECT_THAT(always.findings, ElementsAre(coloured));
+    for (const char* mode : {"never", "auto"})
+        EXPECT_THAT(vetrik({"--color", mode, "-p", "regular", package}).findings, ElementsAre(plain)) << mode;
+
+    // On a terminal, auto colours and never does not. script(1) gives the
+    // run a pseudo-terminal for both output streams.
+    TestKit::RunOptions withRoot;
+    withRoot.env = {{"KVD_ROOT_FS", vetrik.root()}};
+    for (const auto& [mode, expected] : {std::pair<std::string, std::string>{"auto", coloured}, {"never", plain}}) {
+        auto onTerminal = TestKit::run(
+            {"script", "-qec", "'" + Vetrik::path() + "' --color " + mode + " -p regular '" + package + "'", "/dev/null"},
+            withRoot);
+        EXPECT_EQ(onTerminal.exitCode, 1) << onTerminal.out;
+        EXPECT_NE(onTerminal.out.find(expected + "\r\n"), std::string::npos) << mode << ": " << onTerminal.out;
+    }
+}
+
 TEST_F(DriverTest, ProfileNamesAreExactAndAllEightAccepted)
 {
     const std::string package = build(cleanPackage());
