@@ -72,8 +72,14 @@ X509* certificate_read(const char* path)
         return nullptr;
     }
     X509* certificate = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
-    if (certificate == nullptr)
+    if (certificate == nullptr) {
         std::fprintf(stderr, "Could not parse certificate \"%s\"\n", path);
+        return nullptr;
+    }
+    // OpenSSL decodes a certificate's extensions lazily, on first use, and
+    // its check for having done so takes no lock. Decoding them here makes
+    // the certificate safe to share between threads that sign with it.
+    X509_check_purpose(certificate, -1, 0);
     return certificate;
 }
 

@@ -2,7 +2,9 @@
 // covers (checked with the openssl tool), and that a failed signing leaves
 // the file exactly as it was.
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -214,6 +216,32 @@ TEST_F(SigningTest, OpensslAcceptsEveryBlockOverTheBytesItCovers)
         EXPECT_NE(firstPrinted.find("(1.2.643.2.81.1.3.3)"), std::string::npos);
         EXPECT_EQ(printed.find("(1.2.643.2.81.1.3.1)"), std::string::npos);
     }
+}
+
+TEST_F(SigningTest, DifferentPackagesSignOnDifferentThreads)
+{
+    // As torvel's jobs do: shared read-only keys, one file per thread.
+    std::vector<std::string> paths;
+    for (int i = 0; i < 4; ++i)
+        paths.push_back(package("com.example.thread" + std::to_string(i)));
+    const LoadedSigner developer = load(m_pki.developer);
+    const KeyPtr taKey = loadKey(m_pki.taKey);
+    std::atomic<int> signedCount {0};
+    std::vector<std::thread> threads;
+    for (const std::string& path : paths) {
+        threads.emplace_back([&, path] {
+            auto file = FileWithCmses::fromPath(path);
+            if (file->sign(developer.certificate.get(), developer.key.get(), taKey.get(),
+                           TA_ALGORITHM_RSASSA_PKCS1_PSS_MGF1_SHA256, nullptr, false, true, true)
+                && file->verifyCmses(m_pki.ca.certificate.c_str()))
+                ++signedCount;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(signedCount.load(), 4);
+    for (const std::string& path : paths)
+        EXPECT_EQ(blocksOf(path).size(), 1u);
 }
 
 TEST_F(SigningTest, NeedsACertificateAndAKey)
