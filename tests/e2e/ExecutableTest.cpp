@@ -3,6 +3,7 @@
 // the launcher relies on, QML imports in read-only data and the final step.
 
 #include "Fixtures.h"
+#include "Findings.h"
 #include "TestKit.h"
 #include "Vetrik.h"
 
@@ -18,6 +19,10 @@
 #include <vector>
 
 using ::testing::ElementsAre;
+using TestKit::critical;
+using TestKit::error;
+using TestKit::info;
+using TestKit::warning;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
@@ -26,9 +31,6 @@ namespace {
 const std::string N = "org.example.app";
 const std::string Main = "/usr/bin/" + N;
 
-std::string error(const std::string& text) { return "(ERROR)\t\t" + text; }
-std::string warning(const std::string& text) { return "(WARNING)\t" + text; }
-std::string info(const std::string& text) { return "(INFO)\t\t" + text; }
 
 const std::string NoLibcStartMain = error("[binary] Binary does not link to __libc_start_main");
 const std::string MainNotExported = warning("[binary] Binary does not export main() symbol - booster might fail");
@@ -48,21 +50,6 @@ std::string onlyAllowedImports(const std::string& import) { return info("[" + im
 std::string badExecutableFormat(const std::string& path)
 {
     return error("[" + path + "] Installation not allowed in this location: bad executable format");
-}
-
-// The header checks print first, from a message store of their own. Where
-// a test needs a link, a named pipe or a program outside the places for
-// programs, their leading lines about it are dropped; every other line is
-// compared.
-std::vector<std::string> fileValidatorLines(const std::vector<std::string>& findings)
-{
-    static const std::regex headerCheckLine(
-        "\\(INFO\\)\t\t\\[.*\\] Beware that symbolic links are only allowed for exclusive paths"
-        "|\\(ERROR\\)\t\t\\[.*\\] (Symbolic link is targeting to not allowed path for it: .*"
-        "|Failed to read file attributes|File must not be executable)");
-    const auto first = std::find_if_not(findings.begin(), findings.end(),
-                                        [](const std::string& line) { return std::regex_match(line, headerCheckLine); });
-    return {first, findings.end()};
 }
 
 struct Outcome {
@@ -151,7 +138,7 @@ protected:
         outcome.result = vetrik({"--color", "never", "-p", profile, TestKit::buildRpm(package, work.path())},
                                 std::move(options));
         outcome.exitCode = outcome.result.exitCode;
-        outcome.lines = fileValidatorLines(outcome.result.findings);
+        outcome.lines = TestKit::fileValidatorLines(outcome.result.findings);
         return outcome;
     }
 

@@ -2,6 +2,7 @@
 // and the scan of every packaged file for a hard-coded home directory.
 
 #include "Fixtures.h"
+#include "Findings.h"
 #include "TestKit.h"
 #include "Vetrik.h"
 
@@ -14,6 +15,10 @@
 #include <vector>
 
 using ::testing::ElementsAre;
+using TestKit::critical;
+using TestKit::error;
+using TestKit::info;
+using TestKit::warning;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
@@ -22,7 +27,6 @@ namespace {
 const std::string N = "org.example.app";
 const std::string Needle = "/home/defaultuser";
 
-std::string error(const std::string& text) { return "(ERROR)\t\t" + text; }
 
 std::string notAllowedHere(const std::string& path) { return error("[" + path + "] Installation not allowed in this location"); }
 std::string hardcodedPath(const std::string& path) { return error("[" + path + "] Hardcoded path found"); }
@@ -33,21 +37,6 @@ std::string badExecutableFormat(const std::string& path)
 std::string wrongFormat(const std::string& path) { return error("[" + path + "] Executable has a wrong format or encoding"); }
 const std::string DebugContent = error("[debug] Debug symbols or sources must not be included");
 const std::string OwnsUsrBin = error("[/usr/bin] Direct package ownership of /usr/bin is disallowed");
-
-// The header checks print first, from a message store of their own. Where
-// a test needs a link, a named pipe or a program outside the places for
-// programs, their leading lines about it are dropped; every other line is
-// compared.
-std::vector<std::string> fileValidatorLines(const std::vector<std::string>& findings)
-{
-    static const std::regex headerCheckLine(
-        "\\(INFO\\)\t\t\\[.*\\] Beware that symbolic links are only allowed for exclusive paths"
-        "|\\(ERROR\\)\t\t\\[.*\\] (Symbolic link is targeting to not allowed path for it: .*"
-        "|Failed to read file attributes|File must not be executable)");
-    const auto first = std::find_if_not(findings.begin(), findings.end(),
-                                        [](const std::string& line) { return std::regex_match(line, headerCheckLine); });
-    return {first, findings.end()};
-}
 
 struct Outcome {
     int exitCode = -1;
@@ -75,7 +64,7 @@ protected:
         outcome.result = vetrik({"--color", "never", "-p", profile, TestKit::buildRpm(package, work.path())},
                                 std::move(options));
         outcome.exitCode = outcome.result.exitCode;
-        outcome.lines = fileValidatorLines(outcome.result.findings);
+        outcome.lines = TestKit::fileValidatorLines(outcome.result.findings);
         return outcome;
     }
 

@@ -1,6 +1,8 @@
 #include "core/Logger.h"
 #include "core/PackageMessages.h"
 
+#include "Findings.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -9,17 +11,7 @@
 namespace Validator {
 namespace {
 
-// Captures what the logger writes to standard error.
-class StderrCapture {
-public:
-    StderrCapture() : m_old(std::cerr.rdbuf(m_buffer.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(m_old); }
-    std::string text() const { return m_buffer.str(); }
-
-private:
-    std::ostringstream m_buffer;
-    std::streambuf* m_old;
-};
+using TestKit::StderrCapture;
 
 enum class TestMessage : std::size_t { Plain, WithArgument, Critical, TwoArguments, Informative, Warning };
 

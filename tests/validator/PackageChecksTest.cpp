@@ -6,6 +6,7 @@
 #include "core/Profile.h"
 #include "package/RpmMeta.h"
 
+#include "Findings.h"
 #include "TestKit.h"
 #include "Vetrik.h"
 
@@ -19,26 +20,16 @@
 namespace Validator {
 namespace {
 
+using TestKit::StderrCapture;
+
 using ::testing::ElementsAre;
+using TestKit::critical;
+using TestKit::error;
+using TestKit::info;
+using TestKit::warning;
 using ::testing::IsEmpty;
 
 const std::string N = "com.example.app";
-
-std::string warning(const std::string& text) { return "(WARNING)\t" + text; }
-std::string error(const std::string& text) { return "(ERROR)\t\t" + text; }
-std::string critical(const std::string& text) { return "(CRITICAL)\t" + text; }
-std::string info(const std::string& text) { return "(INFO)\t\t" + text; }
-
-class StderrCapture {
-public:
-    StderrCapture() : m_old(std::cerr.rdbuf(m_buffer.rdbuf())) {}
-    ~StderrCapture() { std::cerr.rdbuf(m_old); }
-    std::string text() const { return m_buffer.str(); }
-
-private:
-    std::ostringstream m_buffer;
-    std::streambuf* m_old;
-};
 
 struct Outcome {
     std::vector<std::string> lines;  // standard error, line by line
