@@ -3,6 +3,7 @@
 // the launcher relies on, QML imports in read-only data and the final step.
 
 #include "Fixtures.h"
+#include "FileValidatorTest.h"
 #include "Findings.h"
 #include "TestKit.h"
 #include "Vetrik.h"
@@ -52,15 +53,6 @@ std::string badExecutableFormat(const std::string& path)
     return error("[" + path + "] Installation not allowed in this location: bad executable format");
 }
 
-struct Outcome {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // the file validators' findings
-    TestKit::VetrikResult result;
-};
-
-// A program that calls into the C library.
-const std::string Hello = "#include <stdio.h>\nint main(void) { puts(\"hello\"); return 0; }\n";
-
 // A program whose read-only data holds `text`.
 std::string programWithData(const std::string& text)
 {
@@ -77,17 +69,9 @@ std::string bigEndian(std::string elf)
     return elf;
 }
 
-class ExecutableTest : public ::testing::Test {
+class ExecutableTest : public FileValidatorTest {
 protected:
-    TestKit::Package application() { return TestKit::validApplication(N, work.path()); }
-
-    // The bytes of `source` compiled with `flags`.
-    std::string elf(const std::string& source, const std::vector<std::string>& flags = {})
-    {
-        const std::string output = work / ("elf" + std::to_string(++m_compiled));
-        TestKit::compileC(source, output, flags);
-        return TestKit::readFile(output);
-    }
+    ExecutableTest() : FileValidatorTest(N, "executable") {}
 
     // A main executable: `flags` after a run path into the package.
     std::string mainBinary(const std::vector<std::string>& flags, const std::string& source = Hello)
@@ -100,8 +84,9 @@ protected:
     // A shared library with the given soname; returns its path for linking.
     std::string sharedLibrary(const std::string& soname)
     {
-        const std::string output = work / ("so" + std::to_string(++m_compiled) + "-" + soname);
-        TestKit::compileC("int function" + std::to_string(m_compiled) + "(void) { return 1; }\n", output,
+        const int number = nextCompileNumber();
+        const std::string output = work / ("so" + std::to_string(number) + "-" + soname);
+        TestKit::compileC("int function" + std::to_string(number) + "(void) { return 1; }\n", output,
                           {"-shared", "-fPIC", "-Wl,-soname," + soname});
         return output;
     }
@@ -131,22 +116,6 @@ protected:
         std::erase_if(package.entries, [](const TestKit::Entry& entry) { return entry.path == Main; });
     }
 
-    Outcome check(const TestKit::Package& package, const std::string& profile = "regular",
-                  TestKit::RunOptions options = {})
-    {
-        Outcome outcome;
-        outcome.result = vetrik({"--color", "never", "-p", profile, TestKit::buildRpm(package, work.path())},
-                                std::move(options));
-        outcome.exitCode = outcome.result.exitCode;
-        outcome.lines = TestKit::fileValidatorLines(outcome.result.findings);
-        return outcome;
-    }
-
-    TestKit::TempDir work{"executable", E2E_WORK_DIR};
-    TestKit::Vetrik vetrik;
-
-private:
-    int m_compiled = 0;
 };
 
 TEST_F(ExecutableTest, MainBinaryMustExistAsAnExecutableElfFile)

@@ -2,6 +2,7 @@
 // and the scan of every packaged file for a hard-coded home directory.
 
 #include "Fixtures.h"
+#include "FileValidatorTest.h"
 #include "Findings.h"
 #include "TestKit.h"
 #include "Vetrik.h"
@@ -38,41 +39,9 @@ std::string wrongFormat(const std::string& path) { return error("[" + path + "] 
 const std::string DebugContent = error("[debug] Debug symbols or sources must not be included");
 const std::string OwnsUsrBin = error("[/usr/bin] Direct package ownership of /usr/bin is disallowed");
 
-struct Outcome {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // the file validators' findings
-    TestKit::VetrikResult result;
-};
-
-const std::string Hello = "#include <stdio.h>\nint main(void) { puts(\"hello\"); return 0; }\n";
-
-class PathTest : public ::testing::Test {
+class PathTest : public FileValidatorTest {
 protected:
-    TestKit::Package application() { return TestKit::validApplication(N, work.path()); }
-
-    std::string elf(const std::string& source = Hello, const std::vector<std::string>& flags = {})
-    {
-        const std::string output = work / ("elf" + std::to_string(++m_compiled));
-        TestKit::compileC(source, output, flags);
-        return TestKit::readFile(output);
-    }
-
-    Outcome check(const TestKit::Package& package, const std::string& profile = "regular",
-                  TestKit::RunOptions options = {})
-    {
-        Outcome outcome;
-        outcome.result = vetrik({"--color", "never", "-p", profile, TestKit::buildRpm(package, work.path())},
-                                std::move(options));
-        outcome.exitCode = outcome.result.exitCode;
-        outcome.lines = TestKit::fileValidatorLines(outcome.result.findings);
-        return outcome;
-    }
-
-    TestKit::TempDir work{"path", E2E_WORK_DIR};
-    TestKit::Vetrik vetrik;
-
-private:
-    int m_compiled = 0;
+    PathTest() : FileValidatorTest(N, "path") {}
 };
 
 TEST_F(PathTest, ApplicationLocationsAreAccepted)

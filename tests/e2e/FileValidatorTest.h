@@ -1,0 +1,58 @@
+#pragma once
+
+// Shared fixture of the end-to-end tests of the file validators: packages
+// built from the valid application, ELF files compiled on the way, and
+// vetrik's findings less the header checks' lines about the same entries.
+
+#include "Findings.h"
+#include "Fixtures.h"
+#include "TestKit.h"
+#include "Vetrik.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct Outcome {
+    int exitCode = -1;
+    std::vector<std::string> lines;  // the file validators' findings
+    TestKit::VetrikResult result;
+};
+
+inline const std::string Hello = "#include <stdio.h>\nint main(void) { puts(\"hello\"); return 0; }\n";
+
+class FileValidatorTest : public ::testing::Test {
+protected:
+    FileValidatorTest(const std::string& name, const std::string& prefix) : work(prefix, E2E_WORK_DIR), m_name(name) {}
+
+    TestKit::Package application() { return TestKit::validApplication(m_name, work.path()); }
+
+    // The bytes of `source` compiled with `flags`.
+    std::string elf(const std::string& source = Hello, const std::vector<std::string>& flags = {})
+    {
+        const std::string output = work / ("elf" + std::to_string(++m_compiled));
+        TestKit::compileC(source, output, flags);
+        return TestKit::readFile(output);
+    }
+
+    Outcome check(const TestKit::Package& package, const std::string& profile = "regular",
+                  TestKit::RunOptions options = {})
+    {
+        Outcome outcome;
+        outcome.result = vetrik({"--color", "never", "-p", profile, TestKit::buildRpm(package, work.path())},
+                                std::move(options));
+        outcome.exitCode = outcome.result.exitCode;
+        outcome.lines = TestKit::fileValidatorLines(outcome.result.findings);
+        return outcome;
+    }
+
+    int nextCompileNumber() { return ++m_compiled; }
+
+    TestKit::TempDir work;
+    TestKit::Vetrik vetrik;
+
+private:
+    std::string m_name;
+    int m_compiled = 0;
+};
