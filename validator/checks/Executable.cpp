@@ -19,11 +19,6 @@ namespace Validator {
 
 namespace {
 
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 bool contains(std::string_view text, std::string_view part)
 {
     return text.find(part) != std::string_view::npos;
@@ -124,7 +119,7 @@ std::set<std::string> compiledImports(std::string_view data)
 std::string libraryStem(const std::string& library)
 {
     std::string stem = library;
-    if (stem.size() > 2 && startsWith(stem, "lib"))
+    if (stem.size() > 2 && stem.starts_with("lib"))
         stem.erase(0, 3);
     if (stem.size() >= 3 && stem.compare(stem.size() - 3, 3, ".so") == 0)
         stem.resize(stem.size() - 3);
@@ -178,7 +173,7 @@ void Executable::checkLocation()
     const std::string& name = meta().name();
     if (contains(m_path, config().binDir() + name))
         logger().setFlag(Flag::ExecutableInBinDir, true);
-    else if (startsWith(m_path, config().libexecDir() + name + "/"))
+    else if (m_path.starts_with(config().libexecDir() + name + "/"))
         return;
     else if (contains(m_path, ".so"))
         return;  // a shared library
@@ -262,7 +257,7 @@ void Executable::checkSearchPath()
             continue;
         const bool ok = std::any_of(std::begin(allowed), std::end(allowed), [&](const std::string& prefix) {
             return element == prefix
-                || (startsWith(element, prefix + "/") && !hasParentStep(std::string_view(element).substr(prefix.size())));
+                || (element.starts_with(prefix + "/") && !hasParentStep(std::string_view(element).substr(prefix.size())));
         });
         allAllowed = allAllowed && ok;
     }

@@ -13,16 +13,6 @@ namespace {
 
 using Code = PackageContentMessage;
 
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-bool endsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 bool contains(const std::vector<std::string>& list, const std::string& entry)
 {
     return std::find(list.begin(), list.end(), entry) != list.end();
@@ -50,11 +40,11 @@ struct LinkTarget {
 // packaged path.
 LinkTarget resolveLink(std::string_view link, std::string_view target)
 {
-    if (startsWith(target, "/"))
+    if (target.starts_with("/"))
         return {std::string(target), target};
     const std::size_t lastSlash = link.rfind('/');
     std::string_view directory = lastSlash == std::string_view::npos ? std::string_view() : link.substr(0, lastSlash);
-    while (startsWith(target, "../")) {
+    while (target.starts_with("../")) {
         target.remove_prefix(3);
         const std::size_t slash = directory.rfind('/');
         directory = slash == std::string_view::npos ? std::string_view() : directory.substr(0, slash);
@@ -126,12 +116,12 @@ bool PackageChecks::isAllowedProvide(const std::string& provide) const
 {
     // The prefix test covers the name itself and its architecture-qualified
     // self-provide, e.g. "N(x86-64)".
-    if (provide == "application()" || startsWith(provide, m_name) || provide == "application(" + m_name + ".desktop)")
+    if (provide == "application()" || provide.starts_with(m_name) || provide == "application(" + m_name + ".desktop)")
         return true;
     const std::string& exclusive = m_config->exclusiveProvide();
     if (!exclusive.empty() && provide == exclusive)
         return true;
-    if (provide.size() > kMimeHandlerPrefix.size() && startsWith(provide, kMimeHandlerPrefix) && endsWith(provide, ")")) {
+    if (provide.size() > kMimeHandlerPrefix.size() && provide.starts_with(kMimeHandlerPrefix) && provide.ends_with(")")) {
         const std::string type = provide.substr(kMimeHandlerPrefix.size(), provide.size() - kMimeHandlerPrefix.size() - 1);
         return !m_config->forbiddenMimeHandlers().matches(type);
     }
@@ -214,7 +204,7 @@ void PackageChecks::checkWritable(const FileInfo& entry, std::string_view kind)
 
 bool PackageChecks::isAllowedExecutableLocation(const std::string& path) const
 {
-    if (startsWith(path, "/usr/bin/" + m_name) || startsWith(path, "/usr/libexec/" + m_name + "/"))
+    if (path.starts_with("/usr/bin/" + m_name) || path.starts_with("/usr/libexec/" + m_name + "/"))
         return true;
     // Shared objects that are loaded as plugins may carry execute bits.
     if (path.find(".so") == std::string::npos)
@@ -230,7 +220,7 @@ bool PackageChecks::isAllowedExecutableLocation(const std::string& path) const
         "/opt/extension/qca-plugins/" + m_name + "/",
     };
     return std::any_of(std::begin(prefixes), std::end(prefixes),
-                       [&](const std::string& prefix) { return startsWith(path, prefix); });
+                       [&](const std::string& prefix) { return path.starts_with(prefix); });
 }
 
 void PackageChecks::checkLink(const FileInfo& entry)
@@ -244,7 +234,7 @@ void PackageChecks::checkLink(const FileInfo& entry)
 void PackageChecks::checkExtension(const FileInfo& entry)
 {
     for (std::string_view ending : kForbiddenEndings) {
-        if (endsWith(entry.path, ending)) {
+        if (entry.path.ends_with(ending)) {
             m_logger.add(Code::ForbiddenExtension, {entry.path});
             return;
         }
@@ -261,7 +251,7 @@ void PackageChecks::checkEmptyDirectories()
             continue;
         const std::string prefix = entry.path + "/";
         auto next = std::lower_bound(sorted.begin(), sorted.end(), std::string_view(prefix));
-        if (next == sorted.end() || !startsWith(*next, prefix))
+        if (next == sorted.end() || !next->starts_with(prefix))
             m_logger.add(Code::EmptyDirectory, {entry.path});
     }
 }

@@ -13,15 +13,6 @@
 
 namespace Validator {
 
-namespace {
-
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-} // namespace
-
 bool Path::accepts(const std::string&, const std::string&)
 {
     return true;
@@ -43,21 +34,21 @@ void Path::checkLocation()
     const std::string& path = m_path;
     // The first rule that matches decides. Prefix tests are plain byte
     // prefixes: "/usr/share/N" also accepts "/usr/share/N-data".
-    if (startsWith(path, "/usr/share/" + name) || startsWith(path, "/usr/share/icons/hicolor/")
-        || path == config().binDir() + name || startsWith(path, "/usr/share/applications/" + name + ".desktop")
-        || startsWith(path, "/etc/integrityd/config.d/" + name + ".json") || path == config().libexecDir() + name
-        || startsWith(path, "/usr/share/common/"))
+    if (path.starts_with("/usr/share/" + name) || path.starts_with("/usr/share/icons/hicolor/")
+        || path == config().binDir() + name || path.starts_with("/usr/share/applications/" + name + ".desktop")
+        || path.starts_with("/etc/integrityd/config.d/" + name + ".json") || path == config().libexecDir() + name
+        || path.starts_with("/usr/share/common/"))
         return;
     if (path == "/usr/bin" || path == "/usr/bin/") {
         logger().add(PackageMessage::OwnsUsrBin);
         return;
     }
-    if (startsWith(path, "/usr/lib/debug") || startsWith(path, "/usr/src/debug")) {
+    if (path.starts_with("/usr/lib/debug") || path.starts_with("/usr/src/debug")) {
         logger().add(PackageMessage::DebugContent);
         return;
     }
     // Helper programs live below libexec/N/ and must be ELF files.
-    if (startsWith(path, config().libexecDir() + name + "/")) {
+    if (path.starts_with(config().libexecDir() + name + "/")) {
         if (m_isDirectory)
             return;
         auto reader = ElfReader::fromPath(m_fullPath);

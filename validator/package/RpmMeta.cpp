@@ -28,11 +28,6 @@ bool hasAnyScript(const Common::Rpm::Reader& reader)
     });
 }
 
-bool endsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 } // namespace
 
 std::vector<std::string> RpmMeta::normaliseRequires(std::vector<std::string> names)
@@ -45,7 +40,7 @@ std::vector<std::string> RpmMeta::normaliseRequires(std::vector<std::string> nam
     for (std::string& name : names) {
         for (int round = 0; round < 2; ++round) {
             for (std::string_view suffix : {std::string_view("(64bit)"), std::string_view("()")}) {
-                if (endsWith(name, suffix))
+                if (name.ends_with(suffix))
                     name.resize(name.size() - suffix.size());
             }
         }
