@@ -26,10 +26,10 @@ QString hexText(const std::vector<uint8_t>& bytes)
 
 void dumpFileSignatures(const FileWithCmses& file, const Cms& cms)
 {
-    const Rpm::HeaderHandle header = readPackageHeader(file);
+    const Common::Rpm::HeaderHandle header = readPackageHeader(file);
     if (!header)
         return;
-    Rpm::FiHandle files(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
+    Common::Rpm::FiHandle files(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
     while (files && rpmfiNext(files.get()) >= 0) {
         const int index = rpmfiFX(files.get());
         const QString path = QString::fromUtf8(rpmfiFN(files.get()));

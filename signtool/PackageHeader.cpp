@@ -10,26 +10,26 @@
 
 namespace SignTool {
 
-Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCmses& file)
+Common::Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCmses& file)
 {
     // Read once, by whichever thread gets here first.
     static const bool configured = rpmReadConfigFiles(nullptr, nullptr) == 0;
     (void)configured;
     const int duplicate = dup(file.fd());
-    Rpm::FdHandle fd(duplicate < 0 ? nullptr : fdDup(duplicate));
+    Common::Rpm::FdHandle fd(duplicate < 0 ? nullptr : fdDup(duplicate));
     if (duplicate >= 0)
         close(duplicate);
     if (!fd || Ferror(fd.get()))
         return nullptr;
     Fseek(fd.get(), 0, SEEK_SET);
 
-    Rpm::TsHandle ts(rpmtsCreate());
+    Common::Rpm::TsHandle ts(rpmtsCreate());
     // Only the header's tags are wanted here; the package's own RPM
     // signatures are not what this tool judges.
     rpmtsSetVSFlags(ts.get(), rpmtsVSFlags(ts.get()) | RPMVSF_MASK_NODIGESTS | RPMVSF_MASK_NOSIGNATURES);
     Header header = nullptr;
     const rpmRC result = rpmReadPackageFile(ts.get(), fd.get(), nullptr, &header);
-    Rpm::HeaderHandle owned(header);
+    Common::Rpm::HeaderHandle owned(header);
     if (result == RPMRC_NOTFOUND) {
         std::fprintf(stderr, "Argument is not an RPM package\n");
         return nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RpmHandles.h"
+#include "common/RpmHandles.h"
 
 namespace PackageSignatures {
 class FileWithCmses;
@@ -11,6 +11,6 @@ namespace SignTool {
 // The package header, read from the start of the file through a descriptor
 // of its own, so that the file object's stream is left alone. Null with the
 // reader's message on standard error when it is no readable RPM package.
-Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCmses& file);
+Common::Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCmses& file);
 
 } // namespace SignTool

@@ -106,7 +106,7 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
         progress.failed.store(1);
         return;
     }
-    const Rpm::HeaderHandle header = readPackageHeader(*file);
+    const Common::Rpm::HeaderHandle header = readPackageHeader(*file);
     if (!header) {
         progress.failed.store(1);
         return;

@@ -17,10 +17,8 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <rpm/header.h>
-#include <rpm/rpmfi.h>
-#include <rpm/rpmfiles.h>
-#include <rpm/rpmio.h>
+
+#include "common/RpmHandles.h"
 
 #include "torvel/Asn1Structures.h"
 
@@ -69,10 +67,9 @@ using FilePtr = Owned<FILE, fclose>;
 inline void freeX509Stack(STACK_OF(X509)* stack) { sk_X509_pop_free(stack, X509_free); }
 using OwnedX509StackPtr = Owned<STACK_OF(X509), freeX509Stack>;
 
-// librpm's handles are pointer typedefs; the handle holds what they point to.
-using RpmFdPtr = Owned<std::remove_pointer_t<FD_t>, Fclose>;
-using RpmHeaderPtr = Owned<std::remove_pointer_t<Header>, headerFree>;
-using RpmFilesPtr = Owned<std::remove_pointer_t<rpmfiles>, rpmfilesFree>;
-using RpmFiPtr = Owned<std::remove_pointer_t<rpmfi>, rpmfiFree>;
+using RpmFdPtr = Common::Rpm::FdHandle;
+using RpmHeaderPtr = Common::Rpm::HeaderHandle;
+using RpmFilesPtr = Common::Rpm::FilesHandle;
+using RpmFiPtr = Common::Rpm::FiHandle;
 
 } // namespace PackageSignatures::Handles

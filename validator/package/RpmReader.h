@@ -1,6 +1,6 @@
 #pragma once
 
-#include "package/RpmHandles.h"
+#include "common/RpmHandles.h"
 
 #include <functional>
 #include <string>
