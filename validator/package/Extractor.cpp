@@ -59,25 +59,29 @@ pid_t spawn(const std::vector<const char*>& argv, int in, int out, pid_t group, 
     ::_exit(127);
 }
 
+// Repeats a system call that a signal cut short.
+template <typename Call>
+auto retrying(Call call)
+{
+    for (;;) {
+        auto result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
 int waitFor(pid_t pid)
 {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
+    return retrying([&] { return ::waitpid(pid, &status, 0); }) < 0 ? -1 : status;
 }
 
 bool writeAll(int fd, const char* data, std::size_t length)
 {
     while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = retrying([&] { return ::write(fd, data, length); });
+        if (n < 0)
             return false;
-        }
         data += n;
         length -= static_cast<std::size_t>(n);
     }
@@ -86,47 +90,36 @@ bool writeAll(int fd, const char* data, std::size_t length)
 
 // Passes the archive from `in` to `out` while the guard follows it. Headers
 // and names are read here and judged before they are passed on; entry data
-// goes from pipe to pipe without being copied through this process. Returns
-// false when the stream could not be passed on.
+// goes from pipe to pipe without being copied through this process (or, where
+// splice is refused, is copied without being looked at). Returns false when
+// the stream could not be passed on.
 bool forward(int in, int out, CpioEntryGuard& guard)
 {
     std::vector<char> buffer(1 << 16);
     bool spliceWorks = true;
     while (guard.state() != CpioEntryGuard::State::Refused) {
-        if (const std::uint64_t skippable = guard.skippable(); skippable > 0) {
-            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(skippable, 1 << 20));
-            ssize_t n = -1;
-            if (spliceWorks) {
-                n = ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE);
-                if (n < 0 && errno == EINVAL) {
-                    spliceWorks = false;
-                    continue;
-                }
-            } else {
-                n = ::read(in, buffer.data(), std::min(chunk, buffer.size()));
-                if (n > 0 && !writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
-                    return false;
-            }
-            if (n < 0 && errno == EINTR)
+        const std::uint64_t skippable = guard.skippable();
+        if (skippable > 0 && spliceWorks) {
+            const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(skippable, 1 << 20));
+            const ssize_t n = retrying([&] { return ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE); });
+            if (n < 0 && errno == EINVAL) {
+                spliceWorks = false;
                 continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                return true;
+            }
+            if (n <= 0)
+                return n == 0;
             guard.skip(static_cast<std::uint64_t>(n));
             continue;
         }
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(guard.wanted(), buffer.size()));
-        ssize_t n = ::read(in, buffer.data(), wanted);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        // A refused entry never reaches cpio.
-        if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
-            return true;
+        const std::uint64_t wanted = skippable > 0 ? skippable : guard.wanted();
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, buffer.size()));
+        const ssize_t n = retrying([&] { return ::read(in, buffer.data(), length); });
+        if (n <= 0)
+            return n == 0;
+        if (skippable > 0)
+            guard.skip(static_cast<std::uint64_t>(n));
+        else if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
+            return true;  // a refused entry never reaches cpio
         if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
             return false;
     }
