@@ -231,49 +231,27 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options)
 
 Entry file(std::string path, std::string content, unsigned mode)
 {
-    Entry e;
-    e.kind = Entry::Kind::File;
-    e.path = std::move(path);
-    e.content = std::move(content);
-    e.mode = mode;
-    return e;
+    return {.kind = Entry::Kind::File, .path = std::move(path), .content = std::move(content), .mode = mode};
 }
 
 Entry directory(std::string path, unsigned mode)
 {
-    Entry e;
-    e.kind = Entry::Kind::Directory;
-    e.path = std::move(path);
-    e.mode = mode;
-    return e;
+    return {.kind = Entry::Kind::Directory, .path = std::move(path), .mode = mode};
 }
 
 Entry symlink(std::string path, std::string target)
 {
-    Entry e;
-    e.kind = Entry::Kind::Symlink;
-    e.path = std::move(path);
-    e.target = std::move(target);
-    e.mode = 0777;
-    return e;
+    return {.kind = Entry::Kind::Symlink, .path = std::move(path), .target = std::move(target), .mode = 0777};
 }
 
 Entry hardLink(std::string path, std::string existingPath)
 {
-    Entry e;
-    e.kind = Entry::Kind::HardLink;
-    e.path = std::move(path);
-    e.target = std::move(existingPath);
-    return e;
+    return {.kind = Entry::Kind::HardLink, .path = std::move(path), .target = std::move(existingPath)};
 }
 
 Entry fifo(std::string path, unsigned mode)
 {
-    Entry e;
-    e.kind = Entry::Kind::Fifo;
-    e.path = std::move(path);
-    e.mode = mode;
-    return e;
+    return {.kind = Entry::Kind::Fifo, .path = std::move(path), .mode = mode};
 }
 
 namespace {

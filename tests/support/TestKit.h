@@ -63,9 +63,9 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options = 
 struct Entry {
     enum class Kind { File, Directory, Symlink, HardLink, Fifo };
     Kind kind = Kind::File;
-    std::string path;            // absolute installed path, e.g. /usr/bin/app
-    std::string content;         // File only
-    std::string target;          // Symlink: link target; HardLink: installed path of the file it links to
+    std::string path{};          // absolute installed path, e.g. /usr/bin/app
+    std::string content{};       // File only
+    std::string target{};        // Symlink: link target; HardLink: installed path of the file it links to
     unsigned mode = 0644;        // permission bits (07777)
     std::string user = "root";
     std::string group = "root";
