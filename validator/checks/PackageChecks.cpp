@@ -3,7 +3,6 @@
 #include "checks/PackageContentMessages.h"
 
 #include <algorithm>
-#include <regex>
 #include <sys/stat.h>
 #include <vector>
 
@@ -82,11 +81,32 @@ bool PackageChecks::run()
     return m_logger.takeStepVerdict(m_config->fullChecks());
 }
 
+namespace {
+
+// At least three components separated by dots, none of them empty. One pass,
+// so that a hostile name of any length costs linear time and constant stack.
+bool isReverseDomain(std::string_view name)
+{
+    std::size_t components = 1;
+    std::size_t componentLength = 0;
+    for (char c : name) {
+        if (c != '.') {
+            ++componentLength;
+            continue;
+        }
+        if (componentLength == 0)
+            return false;
+        ++components;
+        componentLength = 0;
+    }
+    return componentLength > 0 && components >= 3;
+}
+
+} // namespace
+
 void PackageChecks::checkName()
 {
-    // At least three non-empty components separated by dots.
-    static const std::regex kReverseDomain(R"([^.]+\.[^.]+(\.[^.]+)+)", std::regex::ECMAScript);
-    if (!std::regex_match(m_name, kReverseDomain))
+    if (!isReverseDomain(m_name))
         m_logger.add(Code::NameNotReverseDomain);
 }
 

@@ -4,15 +4,15 @@ namespace Validator {
 
 void PatternSet::addExpression(const std::string& expression)
 {
-    m_expressions.emplace_back(expression, std::regex::ECMAScript | std::regex::optimize);
+    m_expressions.emplace_back(expression);
 }
 
 bool PatternSet::matches(const std::string& text) const
 {
     if (m_names.count(text))
         return true;
-    for (const std::regex& expression : m_expressions) {
-        if (std::regex_match(text, expression))
+    for (const Expression& expression : m_expressions) {
+        if (expression.fullMatch(text))
             return true;
     }
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <regex>
+#include "core/Expression.h"
+
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -21,7 +22,7 @@ public:
 
 private:
     std::unordered_set<std::string> m_names;
-    std::vector<std::regex> m_expressions;
+    std::vector<Expression> m_expressions;
 };
 
 } // namespace Validator
