@@ -17,12 +17,7 @@ public:
 
 // Not built yet: desktop entry and its five section checkers.
 class Desktop final : public PendingValidator {
-public:
     using PendingValidator::PendingValidator;
-    void setUnpackDir(const std::string& directory) { m_unpackDir = directory; }
-
-private:
-    std::string m_unpackDir;
 };
 
 // Not built yet: QML imports.

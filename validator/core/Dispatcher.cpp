@@ -1,8 +1,5 @@
 #include "core/Dispatcher.h"
 
-#include "checks/Executable.h"
-#include "checks/Path.h"
-#include "checks/PendingValidators.h"
 #include "core/PackageMessages.h"
 
 namespace Validator {
@@ -10,25 +7,15 @@ namespace Validator {
 Dispatcher::Dispatcher(const Config& config, const RpmMeta& meta)
     : m_context{std::make_shared<const Config>(config), std::make_shared<const RpmMeta>(meta),
                 std::make_shared<Logger>()}
+    , m_validators(makeValidators(m_context))
 {
-    // The key order is the order in which every file is offered and the
-    // final checks run.
-    m_desktop = std::make_shared<Desktop>(m_context);
-    m_validators[0] = m_desktop;
-    m_validators[1] = std::make_shared<Executable>(m_context);
-    m_validators[2] = std::make_shared<QmlImports>(m_context);
-    m_validators[3] = std::make_shared<Icon>(m_context);
-    m_validators[4] = std::make_shared<Integrityd>(m_context);
-    m_validators[5] = std::make_shared<Manifest>(m_context);
-    m_validators[6] = std::make_shared<Path>(m_context);
-    m_validators[7] = std::make_shared<ConfigurationParameterFile>(m_context);
 }
 
 Dispatcher::~Dispatcher() = default;
 
 void Dispatcher::setUnpackDir(const std::string& directory)
 {
-    m_desktop->setUnpackDir(directory);
+    *m_context.unpackDir = directory;
 }
 
 bool Dispatcher::stepVerdict()

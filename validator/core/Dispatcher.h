@@ -8,8 +8,6 @@
 
 namespace Validator {
 
-class Desktop;
-
 // Offers every file of one package to the eight validators in a fixed
 // order, runs their final checks, and reports each step's verdict.
 class Dispatcher {
@@ -17,7 +15,7 @@ public:
     Dispatcher(const Config& config, const RpmMeta& meta);
     ~Dispatcher();
 
-    // The desktop validator reads desktop files from the unpacked tree.
+    // Validators find the unpacked tree through the shared context.
     void setUnpackDir(const std::string& directory);
 
     // True when the step failed.
@@ -34,7 +32,6 @@ private:
     std::string m_currentPath;
     std::string m_currentFullPath;
     ValidationContext m_context;
-    std::shared_ptr<Desktop> m_desktop;
     std::map<int, std::shared_ptr<IValidator>> m_validators;
 };
 

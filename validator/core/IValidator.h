@@ -4,16 +4,21 @@
 #include "core/Logger.h"
 #include "package/RpmMeta.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
 namespace Validator {
 
-// The three objects every check of one package run shares.
+// The objects every check of one package run shares.
 struct ValidationContext {
     std::shared_ptr<const Config> config;
     std::shared_ptr<const RpmMeta> meta;
     std::shared_ptr<Logger> logger;
+    // The extraction root, known once the payload is unpacked; validators
+    // that look beyond the file they are given (the desktop validator
+    // resolving ExecDBus) find the tree here.
+    std::shared_ptr<std::string> unpackDir = std::make_shared<std::string>();
 };
 
 // Root of every validator and section checker: checks one file, recording
@@ -32,6 +37,7 @@ protected:
     const RpmMeta& meta() const { return *m_context.meta; }
     Logger& logger() const { return *m_context.logger; }
     const ValidationContext& context() const { return m_context; }
+    const std::string& unpackDir() const { return *m_context.unpackDir; }
 
 private:
     ValidationContext m_context;
@@ -47,5 +53,11 @@ public:
     // Package-wide checks after every file was offered.
     virtual void finish() = 0;
 };
+
+// The eight validators of one package run, in dispatch order: the key order
+// is the order in which every file is offered and the final checks run.
+// Defined beside the validators themselves, so that the framework does not
+// depend on them.
+std::map<int, std::shared_ptr<IValidator>> makeValidators(const ValidationContext& context);
 
 } // namespace Validator
