@@ -63,6 +63,12 @@ private:
     Blocks();
 };
 
+// A file of an earlier schema version (0 to 3), as older builds of the
+// package manager left it: `rows` installed packages org.example.old<n>,
+// each with the developer's certificate (subgroup mdm from version 1 on),
+// and for versions 2 and 3 the revoked key id "0ld".
+void writeOldDatabase(const std::string& path, int version, const SignatureFixtures::Signer& developer, int rows = 1);
+
 TestKit::RunResult torvel(const std::vector<std::string>& arguments, const TestKit::RunOptions& options = {});
 
 } // namespace DatabaseFixtures

@@ -21,60 +21,6 @@ using namespace DatabaseFixtures;
 using PackageSignatures::Cms;
 using PackageSignatures::Database;
 
-namespace {
-
-// Earlier schemas, as older builds of the package manager left them.
-const char* const version0Schema =
-    "CREATE TABLE groups(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE certificates(id INTEGER PRIMARY KEY, key BLOB NOT NULL, certificate BLOB NOT NULL, subject TEXT "
-    "NOT NULL, group_id INTEGER, FOREIGN KEY(group_id) REFERENCES groups(id), UNIQUE (id, key, group_id));"
-    "CREATE TABLE packages(id TEXT NOT NULL, certificateid INTEGER NOT NULL, FOREIGN KEY(certificateid) "
-    "REFERENCES certificates(id), UNIQUE (id, certificateid));";
-const char* const version1Schema =
-    "CREATE TABLE groups(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-    "CREATE TABLE subgroups(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-    "INSERT INTO subgroups (name) VALUES ('regular'), ('antivirus'), ('extended'), ('mdm');"
-    "CREATE TABLE certificates(id INTEGER PRIMARY KEY, key BLOB NOT NULL, certificate BLOB NOT NULL, subject TEXT "
-    "NOT NULL, group_id INTEGER, subgroup_id INTEGER, FOREIGN KEY(group_id) REFERENCES groups(id), FOREIGN "
-    "KEY(subgroup_id) REFERENCES subgroups(id), UNIQUE (id, key, group_id, subgroup_id));"
-    "CREATE TABLE packages(id TEXT NOT NULL, certificateid INTEGER NOT NULL, FOREIGN KEY(certificateid) "
-    "REFERENCES certificates(id), UNIQUE (id, certificateid));";
-const char* const version2Table = "CREATE TABLE revoked_keyids(id INTEGER PRIMARY KEY, keyid TEXT NOT NULL UNIQUE);";
-const char* const version3Table =
-    "CREATE TABLE revoked_keyids(id INTEGER PRIMARY KEY, keyid TEXT NOT NULL UNIQUE, type INTEGER NOT NULL);";
-
-// A file of the given schema version holding one installed package signed
-// by the developer, and for versions 2 and 3 one revoked key id.
-void writeOldDatabase(const std::string& path, int version, const Signer& developer, int rows = 1)
-{
-    SqliteFile file(path);
-    file.exec(version == 0 ? version0Schema : version1Schema);
-    if (version == 2)
-        file.exec(version2Table);
-    if (version == 3)
-        file.exec(version3Table);
-    file.exec("INSERT INTO groups (name) VALUES ('developer')");
-    const Bytes der = certificateDer(developer.certificate);
-    const std::string columns = version == 0 ? "" : ", subgroup_id";
-    const std::string values = version == 0 ? "" : ", 4";
-    file.exec("BEGIN");
-    for (int row = 0; row < rows; ++row) {
-        file.execBlob("INSERT INTO certificates (key, certificate, subject, group_id" + columns + ") VALUES ('"
-                          + developer.keyId + "', ?, 'developer', 1" + values + ")",
-                      der);
-        file.exec("INSERT INTO packages (id, certificateid) VALUES ('org.example.old" + std::to_string(row) + "', "
-                  + std::to_string(row + 1) + ")");
-    }
-    file.exec("COMMIT");
-    if (version == 2)
-        file.exec("INSERT INTO revoked_keyids (keyid) VALUES ('0ld')");
-    if (version == 3)
-        file.exec("INSERT INTO revoked_keyids (keyid, type) VALUES ('0ld', 1)");
-    file.exec("PRAGMA user_version = " + std::to_string(version));
-}
-
-} // namespace
-
 TEST_F(TrustDatabaseTest, CreatesTheCurrentSchemaWithTheRevokeOnBindKeys)
 {
     {

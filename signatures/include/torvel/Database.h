@@ -20,7 +20,17 @@ namespace PackageSignatures {
 // destroyed without a successful commit().
 class TORVEL_EXPORT Transaction {
 public:
-    explicit Transaction(sqlite3* connection);
+    enum class Lock {
+        // Takes the write lock at its first write, waiting for it then. A
+        // transaction whose first statement only reads cannot wait there:
+        // SQLite fails such a write at once while another process holds
+        // the write lock, so those use Immediate.
+        Deferred,
+        // BEGIN IMMEDIATE TRANSACTION: waits for the write lock when made.
+        Immediate,
+    };
+
+    explicit Transaction(sqlite3* connection, Lock lock = Lock::Deferred);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

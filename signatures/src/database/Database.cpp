@@ -1,7 +1,9 @@
 // Opening, creating and upgrading the trust database, and its queries.
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -25,6 +27,22 @@ bool openable(const std::string& path)
 {
     struct stat status {};
     return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+}
+
+// SQLite's own busy timeout sleeps up to 100 ms between attempts. A process
+// that commits and starts its next write at once then takes every gap, and
+// its waiters starve past any timeout; polling every millisecond gives them
+// their turn.
+int waitForLock(void* state, int attempt)
+{
+    auto& record = *static_cast<Database::Record*>(state);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0)
+        record.lockWaitStarted = now;
+    if (now - record.lockWaitStarted >= std::chrono::milliseconds(Database::busyTimeoutMilliseconds))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 1;
 }
 
 } // namespace
@@ -243,14 +261,18 @@ Database::Database(std::string_view dbPath, std::string_view confPath)
     }
     // The package manager, a second installer and torvel may hold the file
     // for a moment; waiting beats failing, and failing stays closed.
-    sqlite3_busy_timeout(owned.get(), busyTimeoutMilliseconds);
+    sqlite3_busy_handler(owned.get(), waitForLock, m_record.get());
     m_record->connection = std::move(owned);
 
-    const int version = queryVersion();
-    if (version < 0)
-        return; // not a database SQLite can read, or locked for too long: leave it alone
+    // Both facts from one snapshot: another process creating the tables
+    // between two separate reads would make a new file look like an old one.
+    int version = -1;
     int tables = 0;
     {
+        Transaction snapshot(m_record->connection.get());
+        version = snapshot.begun() ? queryVersion() : -1;
+        if (version < 0)
+            return; // not a database SQLite can read, or locked for too long: leave it alone
         StatementUse count = m_record->use(Query::TableCount);
         if (count.step() != StatementUse::Step::Row)
             return;
@@ -288,7 +310,9 @@ bool Database::createTables()
 
 bool Database::initializeDatabase()
 {
-    Transaction transaction(connection());
+    // Creating is idempotent, so a process that finds the tables made by
+    // another while it waited for the lock simply makes them again.
+    Transaction transaction(connection(), Transaction::Lock::Immediate);
     if (!transaction.begun())
         return false;
     if (!createTables()) {
@@ -341,13 +365,19 @@ namespace {
 // One upgrade step and the version it reaches, committed together: a
 // process killed between the two would otherwise leave a file whose step
 // is done but not recorded, and running the step again fails for ever
-// (the subgroup names are unique).
+// (the subgroup names are unique). A process that opened the file at the
+// same time may have made the step while this one waited for the lock.
 template <size_t N>
 bool upgradeStep(Database& database, Database::Record& record, const std::array<Sql::SchemaStatement, N>& statements,
                  int target)
 {
-    Transaction transaction(database.connection());
-    return transaction.begun() && record.execute(statements) && database.setVersion(target) && transaction.commit();
+    Transaction transaction(database.connection(), Transaction::Lock::Immediate);
+    if (!transaction.begun())
+        return false;
+    const int version = database.queryVersion();
+    if (version >= target)
+        return transaction.commit();
+    return version >= 0 && record.execute(statements) && database.setVersion(target) && transaction.commit();
 }
 
 } // namespace

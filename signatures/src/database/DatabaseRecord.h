@@ -3,6 +3,7 @@
 // The private state of a Database and the one way its queries are run.
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -72,6 +73,8 @@ struct __attribute__((visibility("hidden"))) Database::Record {
     // select a certificate without its row id; both point at one object.
     std::unordered_map<int64_t, std::shared_ptr<const Certificate>> certificatesByRow;
     std::unordered_map<std::string, std::shared_ptr<const Certificate>, BytesHash, std::equal_to<>> certificatesByDer;
+    // When the current wait for another process's lock began.
+    std::chrono::steady_clock::time_point lockWaitStarted;
 
     // The cached statement of the query site, prepared on first use.
     StatementUse use(Sql::Query query);

@@ -20,9 +20,10 @@ bool execute(sqlite3* connection, const char* sql, const char* failure)
 
 } // namespace
 
-Transaction::Transaction(sqlite3* connection)
+Transaction::Transaction(sqlite3* connection, Lock lock)
     : m_connection(connection)
-    , m_begun(execute(connection, "BEGIN TRANSACTION", "Could not begin transaction: "))
+    , m_begun(execute(connection, lock == Lock::Immediate ? "BEGIN IMMEDIATE TRANSACTION" : "BEGIN TRANSACTION",
+                      "Could not begin transaction: "))
 {
 }
 
