@@ -1,11 +1,7 @@
 // The trust database: schema and upgrades, revocation and developer-mode
 // files, package checks over blocks signed by the library, and torvel dumpdb.
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -55,12 +51,14 @@ TEST_F(TrustDatabaseTest, CreatesTheCurrentSchemaWithTheRevokeOnBindKeys)
     writeRevocations("[revoke-on-bind]\nb0und=superseded\n");
     EXPECT_EQ(open()->queryVersion(), 4);
 
-    // A newer file is left as it is; a directory is not a database.
+    // A newer file is left as it is; a directory or no path at all is not a database.
     SqliteFile(m_dbPath).exec("PRAGMA user_version = 5");
     CapturedStderr err;
     EXPECT_EQ(open()->queryVersion(), 5);
     Database directory(m_dir.path(), m_confPath);
-    EXPECT_EQ(err.text(), "Unsupported database version: 5\nCould not open database at " + m_dir.path() + "\n");
+    EXPECT_EQ(Database("", m_confPath).queryVersion(), -1);
+    EXPECT_EQ(err.text(), "Unsupported database version: 5\nCould not open database at " + m_dir.path()
+                              + "\nCould not open database at \n");
 }
 
 TEST_F(TrustDatabaseTest, UpgradesEveryEarlierVersion)

@@ -22,11 +22,13 @@ const char* errorText(sqlite3* connection)
 }
 
 // A path that exists and is not a regular file (a FIFO would block the
-// first read for ever) is never handed to SQLite.
+// first read for ever) is never handed to SQLite, nor an empty one, which
+// SQLite would take for a private temporary database (a configuration
+// without database_path must fail, not show an empty database).
 bool openable(const std::string& path)
 {
     struct stat status {};
-    return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+    return !path.empty() && (::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode));
 }
 
 // SQLite's own busy timeout sleeps up to 100 ms between attempts. A process
