@@ -21,11 +21,6 @@ QByteArray utf8(const QCommandLineParser& parser, const QCommandLineOption& opti
 
 } // namespace
 
-int dumpDbCommand(QCommandLineParser&, const QStringList& arguments)
-{
-    return commandNotAvailable(arguments);
-}
-
 int infoCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
     parser.addPositionalArgument("cert", "Certificates to show information for.", "[certificate...]");

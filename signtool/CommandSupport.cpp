@@ -54,11 +54,4 @@ void printCertificateInfo(const PackageSignatures::Certificate& certificate)
                      << Qt::flush;
 }
 
-int commandNotAvailable(const QStringList& arguments)
-{
-    standardError() << "Command \"" << arguments.value(0) << "\" is not available in this build of torvel.\n"
-                    << Qt::flush;
-    return 1;
-}
-
 } // namespace SignTool

@@ -39,7 +39,4 @@ void requireOptions(const QCommandLineParser& parser, const QStringList& names);
 // The four lines that describe a signer certificate.
 void printCertificateInfo(const PackageSignatures::Certificate& certificate);
 
-// For commands whose implementation is not part of this build.
-int commandNotAvailable(const QStringList& arguments);
-
 } // namespace SignTool

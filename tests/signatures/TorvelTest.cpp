@@ -87,11 +87,6 @@ TEST_F(TorvelTest, DispatchesCommandsByName)
     EXPECT_EQ(badOption.exitCode, 1);
     EXPECT_EQ(badOption.err, "Unknown option 'frobnicate'.\n");
 
-    // The trust database is not part of this build, and says so.
-    const auto absent = torvel({"dumpdb"});
-    EXPECT_EQ(absent.exitCode, 1);
-    EXPECT_EQ(absent.err, "Command \"dumpdb\" is not available in this build of torvel.\n");
-
     const auto commandHelp = torvel({"extract-cert", "--help"});
     EXPECT_EQ(commandHelp.exitCode, 0);
     EXPECT_NE(commandHelp.out.find("extract-cert [command options] package"), std::string::npos) << commandHelp.out;

@@ -9,6 +9,7 @@
 #include "torvel/CmsFunctions.h"
 #include "torvel/CmsHeader.h"
 #include "torvel/Configuration.h"
+#include "torvel/Database.h"
 #include "torvel/FileWithCmses.h"
 #include "torvel/Group.h"
 #include "torvel/PackageFileFunctions.h"

@@ -1,0 +1,99 @@
+// dumpdb: what the trust database holds.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <torvel/Database.h>
+#include <torvel/Group.h>
+
+#include "Commands.h"
+#include "common/VisibleText.h"
+
+using PackageSignatures::Database;
+
+namespace SignTool {
+
+namespace {
+
+// The last eight characters are enough to tell a person's keys apart.
+std::string shortKeyId(const std::string& keyId)
+{
+    constexpr size_t shown = 8;
+    return keyId.size() <= shown ? keyId : keyId.substr(keyId.size() - shown);
+}
+
+template <typename... Arguments>
+std::string format(const char* pattern, Arguments... arguments)
+{
+    std::string text(size_t(std::snprintf(nullptr, 0, pattern, arguments...)), '\0');
+    std::snprintf(text.data(), text.size() + 1, pattern, arguments...);
+    return text;
+}
+
+void printLine(const std::string& line)
+{
+    standardOutput() << QString::fromStdString(line);
+}
+
+void dumpPackages(Database& database, bool longKeyIds)
+{
+    // Identifiers come from whoever installed the package and subjects
+    // from its certificates: neither may end a line or drive the terminal.
+    const std::vector<std::string> storedIds = database.packages();
+    std::vector<std::string> ids;
+    int width = 20;
+    for (const std::string& id : storedIds) {
+        ids.push_back(Common::visibleText(id));
+        width = std::max(width, int(ids.back().size()));
+    }
+    for (size_t i = 0; i < storedIds.size(); ++i) {
+        for (const auto& certificate : database.packageCertificates(storedIds[i])) {
+            const std::string keyId = longKeyIds ? certificate->keyId() : shortKeyId(certificate->keyId());
+            const std::string group = PackageSignatures::groupToString(certificate->group());
+            const std::string subgroup = PackageSignatures::subgroupToString(certificate->subgroup());
+            const std::string subject = Common::visibleText(certificate->subject());
+            const std::string line = format("%-*s %-9s %-9s %s \"%s\"\n", width, ids[i].c_str(), group.c_str(),
+                                            subgroup.c_str(), keyId.c_str(), subject.c_str());
+            printLine(line);
+        }
+    }
+    standardOutput().flush();
+}
+
+} // namespace
+
+int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments)
+{
+    const QCommandLineOption typeOption({"t", "type"}, "Type of data to dump ('packages', 'certificates' or 'revoked')",
+                                        "type");
+    const QCommandLineOption longKeyIdOption({"l", "long-keyid"}, "Do not shorten keyids when dumping packages.");
+    parser.addOptions({typeOption, longKeyIdOption});
+    parser.addPositionalArgument("db", "Path to database (omit to use default).", "[db]");
+    parser.process(arguments);
+
+    const QStringList positional = parser.positionalArguments();
+    const std::string path = positional.isEmpty() ? Database::defaultPath() : positional.first().toStdString();
+    Database database(path);
+
+    const QString type = parser.value(typeOption).isEmpty() ? QString("packages") : parser.value(typeOption);
+    if (type == "packages") {
+        dumpPackages(database, parser.isSet(longKeyIdOption));
+    } else if (type == "certificates") {
+        for (const PackageSignatures::Certificate& certificate : database.certificates()) {
+            printCertificateInfo(certificate);
+            standardOutput() << "\n" << Qt::flush;
+        }
+    } else if (type == "revoked") {
+        for (const std::string& keyId : database.revokedKeyids())
+            printLine(Common::visibleText(keyId) + "\n");
+        standardOutput().flush();
+    } else {
+        standardError() << "Unknown type: " << type << "\n" << Qt::flush;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace SignTool
