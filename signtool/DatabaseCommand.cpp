@@ -1,7 +1,10 @@
 // dumpdb: what the trust database holds.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -75,7 +78,22 @@ int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments)
 
     const QStringList positional = parser.positionalArguments();
     const std::string path = positional.isEmpty() ? Database::defaultPath() : positional.first().toStdString();
+    // Looking inside must not create a database where there is none, and a
+    // database that cannot be read is a failure, not an empty listing.
+    struct stat status {};
+    if (!path.empty() && ::stat(path.c_str(), &status) != 0) {
+        standardError() << "Could not open database at " << QString::fromStdString(Common::visibleText(path)) << ": "
+                        << std::strerror(errno) << "\n" << Qt::flush;
+        return 1;
+    }
     Database database(path);
+    if (!database.connection())
+        return 1;
+    if (database.queryVersion() != Database::schemaVersion) {
+        standardError() << "Could not read database at " << QString::fromStdString(Common::visibleText(path)) << "\n"
+                        << Qt::flush;
+        return 1;
+    }
 
     const QString type = parser.value(typeOption).isEmpty() ? QString("packages") : parser.value(typeOption);
     if (type == "packages") {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -393,4 +394,18 @@ TEST_F(TrustDatabaseTest, DumpDbPrintsPackagesCertificatesAndRevokedKeys)
     }
     EXPECT_EQ(torvel({"dumpdb", m_dbPath}, options).out,
               "a\\nb                 developer regular   " + last8(b.a.keyId) + " \"developer\"\n");
+
+    // A database that is not there is neither created nor shown as empty; nor is one that is no database.
+    const std::string missing = m_dir.path() + "/missing.db";
+    const auto absent = torvel({"dumpdb", missing}, options);
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_EQ(absent.out, "");
+    EXPECT_EQ(absent.err, "Could not open database at " + missing + ": No such file or directory\n");
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    const std::string notDatabase = m_dir.path() + "/text.db";
+    TestKit::writeFile(notDatabase, "not a database\n");
+    const auto corrupt = torvel({"dumpdb", notDatabase}, options);
+    EXPECT_EQ(corrupt.exitCode, 1);
+    EXPECT_EQ(corrupt.out, "");
+    EXPECT_THAT(corrupt.err, testing::EndsWith("Could not read database at " + notDatabase + "\n"));
 }
