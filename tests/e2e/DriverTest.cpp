@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using TestKit::Vetrik;
@@ -152,6 +153,20 @@ TEST_F(DriverTest, DeveloperModeFileProblemsAreReportedPerProfileConstruction)
         + "/var/lib/developer-moded/developer-moded.conf: cannot open file. Using default value for validation "
           "enabled: true";
     EXPECT_THAT(missing.findings, ElementsAre(missingLine, missingLine));
+
+    // A named pipe in its place is not waited on.
+    ASSERT_EQ(::mkfifo((vetrik.root() + "/var/lib/developer-moded/developer-moded.conf").c_str(), 0644), 0);
+    TestKit::RunOptions bounded;
+    bounded.timeoutSeconds = 60;
+    auto fifo = vetrik({"--color", "never", "-p", "regular", package}, bounded);
+    EXPECT_FALSE(fifo.run.timedOut);
+    EXPECT_THAT(fifo.findings, ElementsAre(missingLine));
+
+    vetrik.setDeveloperModeFile("[developermode\n");
+    EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings,
+                ElementsAre("Error reading developer-moded.conf: " + vetrik.root()
+                            + "/var/lib/developer-moded/developer-moded.conf(1): unmatched '['. Using default value for "
+                              "validation enabled: true"));
 
     vetrik.setDeveloperModeFile("[developermode]\nother=1\n");
     EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings,

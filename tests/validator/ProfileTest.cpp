@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <map>
 #include <set>
 
@@ -253,6 +254,10 @@ TEST(PlatformRootTest, OsVersionAndRoot)
         EXPECT_EQ(e.code().value(), 2);
         EXPECT_STREQ(e.what(), "Couldn't retrieve Taliro OS version");
     }
+    // A named pipe is not waited on.
+    std::filesystem::remove(root.dir / "etc/os-release");
+    ASSERT_EQ(::mkfifo((root.dir / "etc/os-release").c_str(), 0644), 0);
+    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
 }
 
 TEST(FilesystemQueries, DirectoriesAndPermissions)
