@@ -13,6 +13,7 @@
 #include <rpm/rpmfi.h>
 #include <rpm/rpmfiles.h>
 #include <rpm/rpmio.h>
+#include <rpm/rpmkeyring.h>
 #include <rpm/rpmtd.h>
 #include <rpm/rpmts.h>
 
@@ -34,5 +35,7 @@ using TdHandle = Owned<rpmtd, rpmtdFree>;
 using DsHandle = Owned<rpmds, rpmdsFree>;
 using FiHandle = Owned<rpmfi, rpmfiFree>;
 using FilesHandle = Owned<rpmfiles, rpmfilesFree>;
+using KeyringHandle = Owned<rpmKeyring, rpmKeyringFree>;
+using PubkeyHandle = Owned<rpmPubkey, rpmPubkeyFree>;
 
 } // namespace Common::Rpm

@@ -1,5 +1,6 @@
 // The vetrik command line and the per-package run, on real packages.
 
+#include "DriverFixture.h"
 #include "Fixtures.h"
 #include "TestKit.h"
 #include "Vetrik.h"
@@ -8,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using TestKit::Vetrik;
@@ -22,49 +23,7 @@ const std::string kProfileFallback = "Incorrect or empty profile name, trying to
 const std::string kCertificateFallback = "Incorrect certificate, falling back to \"regular\" profile...";
 
 
-class DriverTest : public ::testing::Test {
-protected:
-    TestKit::Package cleanPackage() { return TestKit::validApplication("org.example.clean", work.path()); }
-
-    std::string build(const TestKit::Package& package) { return TestKit::buildRpm(package, work.path()); }
-
-    // Runs a shell script in a mount namespace with a /tmp of its own (made
-    // read-only when asked), so that every /tmp/dir.* the script sees was
-    // left by the run itself. What the run needs from the real /tmp (the
-    // build tree, the packages, the platform root) is bound back into it.
-    // $1 is vetrik, the rest are `arguments`.
-    TestKit::RunResult withPrivateTmp(const std::string& script, const std::vector<std::string>& arguments,
-                                      bool readOnly = false)
-    {
-        std::set<std::string> keep;
-        for (const std::string& path : {Vetrik::path(), work.path(), vetrik.root()}) {
-            if (path.rfind("/tmp/", 0) == 0)
-                keep.insert("/tmp/" + path.substr(5, path.find('/', 5) - 5));
-        }
-        std::string setup = "mount --bind /tmp '" + realTmp.path() + "' && mount -t tmpfs tmpfs /tmp || exit 99\n";
-        for (const std::string& path : keep)
-            setup += "mkdir -p '" + path + "' && mount --bind '" + realTmp.path() + path.substr(4) + "' '" + path + "' || exit 99\n";
-        if (readOnly)
-            setup += "mount -o remount,ro /tmp || exit 99\n";
-        std::vector<std::string> argv = {"unshare", "-m", "sh", "-c", setup + script, "sh", Vetrik::path()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        TestKit::RunOptions options;
-        options.env = {{"KVD_ROOT_FS", vetrik.root()}};
-        return TestKit::run(argv, options);
-    }
-
-    void requirePrivateTmp()
-    {
-        auto probe = TestKit::run({"unshare", "-m", "sh", "-c", "mount -t tmpfs tmpfs /tmp"});
-        if (probe.exitCode != 0)
-            GTEST_SKIP() << "mount namespaces are not available here: " << probe.err;
-    }
-
-    // Where the real /tmp stays reachable inside the namespace.
-    TestKit::TempDir realTmp{"real-tmp", "/var/tmp"};
-    // Outside /tmp, so that runs with a private /tmp still see the packages.
-    TestKit::TempDir work{"driver", E2E_WORK_DIR};
-    Vetrik vetrik;
+class DriverTest : public TestKit::DriverFixture {
 };
 
 TEST_F(DriverTest, SuitesPrintsTheProfileListAndValidatesNothing)
@@ -83,7 +42,22 @@ TEST_F(DriverTest, NoPackageShowsHelpAndFails)
     auto result = vetrik({});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.run.out.find("Target package for validation."), std::string::npos) << result.run.out;
-    EXPECT_NE(result.run.out.find("Choose profile for validation."), std::string::npos);
+    // The profile option's help lists every profile, one per line.
+    std::vector<std::string> profileHelp;
+    bool inProfileHelp = false;
+    for (std::string line : result.out) {
+        line.erase(0, line.find_first_not_of(' '));
+        if (line.starts_with("-p, --profile"))
+            inProfileHelp = true;
+        else if (line.starts_with("-"))
+            inProfileHelp = inProfileHelp && line.starts_with("- ");
+        if (inProfileHelp)
+            profileHelp.push_back(line);
+    }
+    EXPECT_THAT(profileHelp, ElementsAre("-p, --profile <profile>  Choose profile for validation.", "- regular",
+                                         "- extended", "- mdm", "- antivirus", "- auth", "- market", "- systemapp",
+                                         "- pwa"))
+        << result.run.out;
 }
 
 TEST_F(DriverTest, VersionAndHelp)
@@ -179,6 +153,20 @@ TEST_F(DriverTest, DeveloperModeFileProblemsAreReportedPerProfileConstruction)
         + "/var/lib/developer-moded/developer-moded.conf: cannot open file. Using default value for validation "
           "enabled: true";
     EXPECT_THAT(missing.findings, ElementsAre(missingLine, missingLine));
+
+    // A named pipe in its place is not waited on.
+    ASSERT_EQ(::mkfifo((vetrik.root() + "/var/lib/developer-moded/developer-moded.conf").c_str(), 0644), 0);
+    TestKit::RunOptions bounded;
+    bounded.timeoutSeconds = 60;
+    auto fifo = vetrik({"--color", "never", "-p", "regular", package}, bounded);
+    EXPECT_FALSE(fifo.run.timedOut);
+    EXPECT_THAT(fifo.findings, ElementsAre(missingLine));
+
+    vetrik.setDeveloperModeFile("[developermode\n");
+    EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings,
+                ElementsAre("Error reading developer-moded.conf: " + vetrik.root()
+                            + "/var/lib/developer-moded/developer-moded.conf(1): unmatched '['. Using default value for "
+                              "validation enabled: true"));
 
     vetrik.setDeveloperModeFile("[developermode]\nother=1\n");
     EXPECT_THAT(vetrik({"--color", "never", "-p", "regular", package}).findings,

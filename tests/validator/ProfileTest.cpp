@@ -1,3 +1,4 @@
+#include "checks/PackageChecks.h"
 #include "core/Config.h"
 #include "core/Profile.h"
 #include "package/Error.h"
@@ -8,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
+#include <map>
+#include <set>
 
 namespace Validator {
 namespace {
@@ -115,6 +119,77 @@ TEST(Profiles, BaseListsMatchWholeNamesAndVersionSuffixes)
     EXPECT_TRUE(regular.deprecatedDependencies().matches("libpng15.so.15(PNG15_0)"));
 }
 
+// Texts of a megabyte and more, as a hostile header carries them, against
+// every pattern set of every profile and the package-name check: nothing
+// recurses per character, and each set answers as its list says.
+TEST(Profiles, EveryPatternSetOfEveryProfileOnMegabyteTexts)
+{
+    PlatformRoot root;
+    root.developerMode("[developermode]\nvalidationEnabled=true\n");
+    using SetOf = const PatternSet& (Config::*)() const;
+    const std::map<std::string, SetOf> sets = {
+        {"extraInstallPaths", &Config::extraInstallPaths},
+        {"allowedPermissions", &Config::allowedPermissions},
+        {"allowedLibraries", &Config::allowedLibraries},
+        {"unstableLibraries", &Config::unstableLibraries},
+        {"deprecatedLibraries", &Config::deprecatedLibraries},
+        {"allowedDependencies", &Config::allowedDependencies},
+        {"unstableDependencies", &Config::unstableDependencies},
+        {"deprecatedDependencies", &Config::deprecatedDependencies},
+        {"allowedImports", &Config::allowedImports},
+        {"unstableImports", &Config::unstableImports},
+        {"deprecatedImports", &Config::deprecatedImports},
+        {"reservedImportPatterns", &Config::reservedImportPatterns},
+        {"forbiddenMimeHandlers", &Config::forbiddenMimeHandlers},
+    };
+    const std::set<std::string> all = {"regular", "extended", "mdm", "antivirus", "auth", "market", "systemapp", "pwa"};
+    const std::string mb(1 << 20, 'a');
+    std::string components = "a";
+    for (int i = 1; i < 300000; ++i)
+        components += ".a";
+
+    struct Row {
+        std::string label;
+        std::string text;
+        bool reverseDomain;
+        std::map<std::string, std::set<std::string>> matches;  // set -> profiles; every other pair must not match
+    };
+    const std::vector<Row> rows = {
+        {"Qt Core, megabyte version", "libQt5Core.so.5(" + mb + ")", true, {{"allowedLibraries", all}}},
+        {"Qt Core, private API", "libQt5Core.so.5(Qt_5_PRIVATE_API" + mb + ")", true, {}},
+        {"Qt Core, no closing parenthesis", "libQt5Core.so.5(" + std::string(1 << 20, '('), true, {}},
+        {"libdl, megabyte version", "libdl.so.2(" + mb + ")", true, {{"allowedDependencies", all}}},
+        {"libdl, private version", "libdl.so.2(GLIBC_PRIVATE" + mb + ")", true, {}},
+        {"libz, line break in the version", "libz.so.1(" + mb + "\n)", true, {}},
+        {"libudev of auth", "libudev.so.1(LIBUDEV_" + mb + ")", true, {{"allowedLibraries", {"auth"}}}},
+        {"libsystemd of extended", "libsystemd.so.0(" + mb + ")", true,
+         {{"deprecatedLibraries", {"extended", "mdm", "auth"}}}},
+        {"WebChannel of every profile", "libQt5WebChannel.so.5(" + mb + ")", true, {{"deprecatedLibraries", all}}},
+        {"reserved import name space", "Qt" + mb, false, {{"reservedImportPatterns", all}}},
+        {"programs", "/usr/bin/" + mb, false, {{"extraInstallPaths", all}}},
+        {"QML modules", "/usr/lib64/qt5/qml/" + mb, false, {{"extraInstallPaths", {"extended", "mdm", "auth"}}}},
+        {"trusted sources", "/etc/trusted-sources/" + mb + ".pem", false, {{"extraInstallPaths", {"market"}}}},
+        {"a megabyte of dots", std::string(1 << 20, '.'), false, {}},
+        {"a megabyte of letters", mb, false, {}},
+        {"300 000 components", components, true, {}},
+        {"empty last component", components + ".", false, {}},
+    };
+
+    std::map<std::string, Config> configs;
+    for (const std::string& name : all)
+        configs.emplace(name, Config(profileByName(name)));
+    for (const Row& row : rows) {
+        EXPECT_EQ(isReverseDomain(row.text), row.reverseDomain) << row.label;
+        for (const auto& [setName, set] : sets) {
+            for (const auto& [profile, config] : configs) {
+                const auto expected = row.matches.find(setName);
+                const bool shouldMatch = expected != row.matches.end() && expected->second.count(profile);
+                EXPECT_EQ((config.*set)().matches(row.text), shouldMatch) << row.label << ", " << setName << ", " << profile;
+            }
+        }
+    }
+}
+
 TEST(Profiles, ListCounts)
 {
     Config regular(Profile::Regular);
@@ -179,6 +254,10 @@ TEST(PlatformRootTest, OsVersionAndRoot)
         EXPECT_EQ(e.code().value(), 2);
         EXPECT_STREQ(e.what(), "Couldn't retrieve Taliro OS version");
     }
+    // A named pipe is not waited on.
+    std::filesystem::remove(root.dir / "etc/os-release");
+    ASSERT_EQ(::mkfifo((root.dir / "etc/os-release").c_str(), 0644), 0);
+    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
 }
 
 TEST(FilesystemQueries, DirectoriesAndPermissions)

@@ -1,18 +1,25 @@
 #include "app/InterruptCleanup.h"
 
-#include "package/Extractor.h"
-
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <mutex>
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Validator {
 
 namespace {
 
-std::mutex g_rootMutex;
+// Held by the clean-up from start to end (it ends the process), and by the
+// main thread while it forks, reaps the child or changes the root.
+std::mutex g_mutex;
 std::string g_currentRoot;
+pid_t g_child = 0;  // forked and not yet reaped
 
 sigset_t interruptSignals()
 {
@@ -26,26 +33,38 @@ sigset_t interruptSignals()
     return set;
 }
 
+// Until no child is left: the validating child and the tools it started,
+// which end with it (they are killed when their parent dies) and are then
+// this process's own children.
+void reapEverything()
+{
+    for (;;) {
+        if (::waitpid(-1, nullptr, 0) < 0 && errno != EINTR)
+            return;
+    }
+}
+
 void cleanUpAndRaise(int signal)
 {
-    if (pid_t group = Extractor::activeProcessGroup(); group > 0)
-        ::kill(-group, SIGKILL);
-    {
-        std::lock_guard<std::mutex> lock(g_rootMutex);
-        if (!g_currentRoot.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(g_currentRoot, ec);
-            g_currentRoot.clear();
-        }
-        // Holding the lock keeps the main thread from making a new root.
-        std::signal(signal, SIG_DFL);
-        sigset_t only;
-        sigemptyset(&only);
-        sigaddset(&only, signal);
-        ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-        ::raise(signal);
-        ::_exit(128 + signal);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    // Not yet reaped, so the number still names the child.
+    if (g_child > 0)
+        ::kill(g_child, SIGKILL);
+    reapEverything();
+    g_child = 0;
+    if (!g_currentRoot.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(g_currentRoot, ec);
+        g_currentRoot.clear();
     }
+    // Holding the lock keeps the main thread from making a new root or child.
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
 }
 
 } // namespace
@@ -56,6 +75,7 @@ InterruptCleanup::InterruptCleanup()
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A tool that dies early must not kill the validator through its pipe.
     std::signal(SIGPIPE, SIG_IGN);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     m_waiter = std::thread([set] {
         for (;;) {
             int signal = 0;
@@ -76,8 +96,38 @@ InterruptCleanup::~InterruptCleanup()
 
 void InterruptCleanup::setCurrentRoot(const std::string& root)
 {
-    std::lock_guard<std::mutex> lock(g_rootMutex);
+    std::lock_guard<std::mutex> lock(g_mutex);
     g_currentRoot = root;
+}
+
+pid_t InterruptCleanup::forkChild()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid > 0)
+        g_child = pid;
+    return pid;
+}
+
+int InterruptCleanup::waitForChild(pid_t child)
+{
+    // Waited for without reaping, so that the clean-up may still stop it by
+    // its number until the lock below is taken.
+    siginfo_t info {};
+    while (::waitid(P_PID, child, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    int status = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        g_child = 0;
+    }
+    reapEverything();
+    return status;
 }
 
 } // namespace Validator

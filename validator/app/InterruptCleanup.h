@@ -1,7 +1,7 @@
 #pragma once
 
-#include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 
 namespace Validator {
@@ -12,8 +12,13 @@ namespace Validator {
 //
 // The signals are blocked in every thread and taken by one thread of their
 // own with sigwait, so the clean-up runs in ordinary code rather than in an
-// asynchronous handler: it stops the unpacking tools, removes the tree and
-// re-raises the signal.
+// asynchronous handler: it stops the process that validates the current
+// package, waits until nothing can write into the tree any more, removes it
+// and re-raises the signal.
+//
+// Each package is validated in a child process. This process adopts whatever
+// a child leaves running when it ends (it is a child subreaper), so that the
+// tools a crashed child started are waited for too before its tree goes.
 class InterruptCleanup {
 public:
     // Must be created before any other thread is started.
@@ -24,6 +29,17 @@ public:
 
     // The directory to remove on an interrupt; empty for none.
     static void setCurrentRoot(const std::string& root);
+
+    // fork() for the process that validates one package, with standard
+    // output and error flushed first so that lines keep their order. No
+    // clean-up runs during the fork, and the child is registered before one
+    // can start, so an interrupt always finds it. Returns what fork returned;
+    // the child (0) must not use this class again and ends with _exit.
+    static pid_t forkChild();
+
+    // Waits until the child from forkChild has ended, then until every
+    // process it left behind has ended too; returns the child's wait status.
+    static int waitForChild(pid_t child);
 
 private:
     std::thread m_waiter;

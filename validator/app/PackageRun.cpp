@@ -2,6 +2,7 @@
 
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
+#include "common/VisibleText.h"
 #include "checks/PackageChecks.h"
 #include "checks/PendingValidators.h"
 #include "core/Config.h"
@@ -17,6 +18,8 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -66,7 +69,9 @@ private:
 
 void printError(const std::string& line)
 {
-    std::cerr << line << '\n' << std::flush;
+    // Driver lines name the package and may carry what it holds (an archive
+    // entry, an exception's text): escaped, each stays one line.
+    std::cerr << Common::visibleText(line) << '\n' << std::flush;
 }
 
 Profile chooseProfile(const std::string& package, const std::string& requestedName)
@@ -101,12 +106,34 @@ bool colorFor(ColorMode mode)
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-} // namespace
-
-bool validatePackage(const std::string& package, const RunOptions& options)
+// What the package argument is when it exists but is no regular file. Such
+// an argument is refused before anything opens it: opening a named pipe
+// blocks until a writer comes, and a device or a directory is no package. A
+// missing or unreadable file is left to the header step, which reports it.
+std::optional<std::string> nonRegularKind(const std::string& package)
 {
-    std::cout << "Processing " << package << "..." << std::endl;
+    struct stat st {};
+    if (::stat(package.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (S_ISDIR(st.st_mode))
+        return "a directory";
+    if (S_ISFIFO(st.st_mode))
+        return "a named pipe";
+    if (S_ISSOCK(st.st_mode))
+        return "a socket";
+    if (S_ISCHR(st.st_mode))
+        return "a character device";
+    if (S_ISBLK(st.st_mode))
+        return "a block device";
+    return "of an unknown type";
+}
 
+// Everything from the profile choice to the final checks, in the child
+// process. `root` is the extraction root the parent made; empty when it
+// could not be made, and `rootError` says why.
+bool validateHere(const std::string& package, const RunOptions& options, const std::string& root,
+                  const std::string& rootError)
+{
     Config config(chooseProfile(package, options.profileName));
     config.setFullChecks(!options.criticalOnly);
 
@@ -121,15 +148,13 @@ bool validatePackage(const std::string& package, const RunOptions& options)
 
     PackageChecks checks(config, *meta);
 
-    std::string error;
-    std::optional<ExtractionRoot> root = ExtractionRoot::create(error);
-    if (!root) {
-        printError(package + ": cannot create a temporary directory: " + error);
+    if (root.empty()) {
+        printError(package + ": cannot create a temporary directory: " + rootError);
         return true;
     }
 
     Extractor extractor;
-    if (extractor.extract(root->path(), package) != 0) {
+    if (extractor.extract(root, package) != 0) {
         printError(package + ": cannot extract the payload: " + extractor.failure());
         return true;
     }
@@ -137,18 +162,79 @@ bool validatePackage(const std::string& package, const RunOptions& options)
     bool failed = false;
     try {
         Dispatcher dispatcher(config, *meta);
-        dispatcher.setUnpackDir(root->path());
+        dispatcher.setUnpackDir(root);
         Dispatcher::setColor(colorFor(options.colorMode));
 
         failed = checks.run() || failed;
         for (const FileInfo& file : meta->fileInfos())
-            failed = dispatcher.validateFile(file.path, root->path() + file.path) || failed;
+            failed = dispatcher.validateFile(file.path, root + file.path) || failed;
         failed = dispatcher.finish() || failed;
     } catch (const std::exception& e) {
         printError(package + ": validation stopped: " + e.what());
         failed = true;
     }
     return failed;
+}
+
+[[noreturn]] void runChild(const std::string& package, const RunOptions& options, const std::string& root,
+                           const std::string& rootError)
+{
+    bool failed = true;
+    try {
+        failed = validateHere(package, options, root, rootError);
+    } catch (...) {
+        printError(package + ": validation stopped: an unknown exception");
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    // Not exit(): the parent's objects copied into this process, its
+    // extraction root among them, belong to the parent.
+    ::_exit(failed ? 1 : 0);
+}
+
+// True when the child's end means a failed package; an end other than its
+// own verdict gets one line saying what happened.
+bool childFailed(const std::string& package, int status)
+{
+    if (WIFEXITED(status)) {
+        const int code = WEXITSTATUS(status);
+        if (code != 0 && code != 1)
+            printError(package + ": validation ended with exit status " + std::to_string(code));
+        return code != 0;
+    }
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        printError(package + ": validation crashed: signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")");
+        return true;
+    }
+    printError(package + ": validation ended abnormally");
+    return true;
+}
+
+} // namespace
+
+bool validatePackage(const std::string& package, const RunOptions& options)
+{
+    std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
+    if (const std::optional<std::string> kind = nonRegularKind(package)) {
+        printError(package + ": not a package file: " + *kind);
+        return true;
+    }
+
+    // Made here, so that this process removes it whatever becomes of the
+    // child that fills it.
+    std::string rootError;
+    std::optional<ExtractionRoot> root = ExtractionRoot::create(rootError);
+
+    const pid_t child = InterruptCleanup::forkChild();
+    if (child == 0)
+        runChild(package, options, root ? root->path() : std::string(), rootError);
+    if (child < 0) {
+        printError(package + ": cannot start the validation: " + std::strerror(errno));
+        return true;
+    }
+    return childFailed(package, InterruptCleanup::waitForChild(child));
 }
 
 } // namespace Validator

@@ -12,10 +12,12 @@ struct RunOptions {
     ColorMode colorMode = ColorMode::Auto;
 };
 
-// Validates one package from header to clean-up. Returns true when the
-// package failed: a step reported failure, or the package could not be
-// validated at all (unreadable header, no temporary directory, failed
-// extraction).
+// Validates one package from header to clean-up, in a child process of its
+// own, so that not even a crash of its checks stops the run: the extraction
+// root is removed and the remaining packages are validated all the same.
+// Returns true when the package failed: a step reported failure, the package
+// could not be validated at all (not a regular file, unreadable header, no
+// temporary directory, failed extraction), or its validation crashed.
 bool validatePackage(const std::string& package, const RunOptions& options);
 
 } // namespace Validator

@@ -22,6 +22,15 @@ const std::map<std::string, Validator::ColorMode>& colorModes()
     return modes;
 }
 
+// "Choose profile for validation." and every profile name, one per line.
+QString profileHelp()
+{
+    QString help = "Choose profile for validation.";
+    for (int code = 0; code <= 7; ++code)
+        help += "\n- " + QString::fromStdString(Validator::profileName(static_cast<Validator::Profile>(code)));
+    return help;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -37,10 +46,7 @@ int main(int argc, char* argv[])
     parser->addHelpOption();
     parser->addVersionOption();
     parser->addPositionalArgument("package", "Target package for validation.");
-    const QCommandLineOption profileOption({"p", "profile"},
-                                           "Choose profile for validation.\n- regular\n- extended\n- mdm\n"
-                                           "- antivirus\n- auth\n -market",
-                                           "profile", "");
+    const QCommandLineOption profileOption({"p", "profile"}, profileHelp(), "profile", "");
     const QCommandLineOption suitesOption({"s", "suites"}, "Get line output with list of Profile");
     const QCommandLineOption criticalOnlyOption("critical-only",
                                                 "Enable only critical checks.\nThis option is used for pipeline integration.");

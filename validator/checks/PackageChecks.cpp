@@ -81,10 +81,6 @@ bool PackageChecks::run()
     return m_logger.takeStepVerdict(m_config->fullChecks());
 }
 
-namespace {
-
-// At least three components separated by dots, none of them empty. One pass,
-// so that a hostile name of any length costs linear time and constant stack.
 bool isReverseDomain(std::string_view name)
 {
     std::size_t components = 1;
@@ -101,8 +97,6 @@ bool isReverseDomain(std::string_view name)
     }
     return componentLength > 0 && components >= 3;
 }
-
-} // namespace
 
 void PackageChecks::checkName()
 {

@@ -11,6 +11,10 @@
 
 namespace Validator {
 
+// At least three components separated by dots, none of them empty. One pass,
+// so that a hostile name of any length costs linear time and constant stack.
+bool isReverseDomain(std::string_view name);
+
 // The package judged from its header alone, before any file is unpacked:
 // name, vendor, dependencies, scripts, and every entry's type, modes,
 // owners, link target and name. Its findings go to a store of its own, so

@@ -6,7 +6,10 @@ namespace Validator {
 
 Expression::Expression(const std::string& pattern)
     : m_pattern(pattern)
-    , m_regex(pattern, boost::regex::ECMAScript)
+    // Boost's "." also matches line breaks unless told otherwise; ECMAScript's
+    // does not, and the profile lists are written for ECMAScript: an entry
+    // "lib.so.1(.*)" must not accept a name with a newline in its version.
+    , m_regex(pattern, boost::regex::ECMAScript | boost::regex::no_mod_s)
 {
 }
 

@@ -8,6 +8,7 @@
 namespace Validator {
 
 // A regular expression (ECMAScript syntax) matched against a whole text.
+// "." matches no line break (\n, \r, and, stricter than ECMAScript, \f).
 //
 // Package data is hostile and unbounded, so matching must never recurse once
 // per input character the way std::regex does: Boost.Regex runs on its own

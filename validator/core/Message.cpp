@@ -1,5 +1,7 @@
 #include "core/Message.h"
 
+#include "common/VisibleText.h"
+
 #include <stdexcept>
 
 namespace Validator {
@@ -18,7 +20,9 @@ Message MessageGroup::build(std::size_t code, std::span<const std::string_view> 
             const std::size_t index = static_cast<std::size_t>(spec.text[i + 1] - '0');
             if (index >= arguments.size())
                 throw std::out_of_range("message argument missing");
-            text.append(arguments[index]);
+            // Arguments come from the package: shown with their control
+            // characters escaped, so that a finding stays one line.
+            text.append(Common::visibleText(arguments[index]));
             i += 2;
         } else {
             text.push_back(c);

@@ -2,6 +2,8 @@
 
 #include "package/CpioEntryGuard.h"
 
+#include "common/VisibleText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -9,13 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iostream>
+#include <string_view>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace Validator {
-
-std::atomic<pid_t> Extractor::s_activeGroup{0};
 
 namespace {
 
@@ -40,22 +44,33 @@ void resetSignalsForChild()
     ::signal(SIGTERM, SIG_DFL);
 }
 
-// Starts `argv` with `in`/`out` as standard input/output, in process group
-// `group` (0: a new group led by the child), optionally in `directory`.
-pid_t spawn(const std::vector<const char*>& argv, int in, int out, pid_t group, const char* directory)
+// Starts the program at the absolute path `program` with the arguments
+// `argv` (argv[0] is the name it reports itself by) and `in`/`out`/`err` as
+// standard input/output/error, in process group `group` (0: a new group led by the
+// child), optionally in `directory`. The program is killed when this process
+// dies, so a validation that crashes leaves no tool writing into its root.
+pid_t spawn(const char* program, const std::vector<const char*>& argv, int in, int out, int err, pid_t group,
+            const char* directory)
 {
+    const pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid != 0)
         return pid;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have died before the request above was made.
+    if (::getppid() != parent)
+        ::_exit(127);
     ::setpgid(0, group);
     resetSignalsForChild();
     if (in >= 0 && ::dup2(in, STDIN_FILENO) < 0)
         ::_exit(127);
     if (out >= 0 && ::dup2(out, STDOUT_FILENO) < 0)
         ::_exit(127);
+    if (err >= 0 && ::dup2(err, STDERR_FILENO) < 0)
+        ::_exit(127);
     if (directory && ::chdir(directory) != 0)
         ::_exit(127);
-    ::execvp(argv[0], const_cast<char* const*>(argv.data()));
+    ::execv(program, const_cast<char* const*>(argv.data()));
     ::_exit(127);
 }
 
@@ -87,6 +102,48 @@ bool writeAll(int fd, const char* data, std::size_t length)
     }
     return true;
 }
+
+// Passes on what the tools write to standard error, line by line with
+// control characters made visible: cpio names the archive entries it cannot
+// create, and those names come from the package. A line longer than
+// kLongestLine is passed on in parts, so that memory stays bounded. The
+// thread ends when the last tool has closed its end of the pipe.
+class DiagnosticsRelay {
+public:
+    explicit DiagnosticsRelay(int fd) : m_thread([fd] { relay(fd); }) {}
+
+private:
+    static constexpr std::size_t kLongestLine = 1 << 16;
+
+    static void emit(std::string_view line)
+    {
+        std::cerr << Common::visibleText(line) << '\n' << std::flush;
+    }
+
+    static void relay(int fd)
+    {
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = retrying([&] { return ::read(fd, buffer, sizeof buffer); });
+            if (n <= 0)
+                break;
+            pending.append(buffer, static_cast<std::size_t>(n));
+            std::size_t start = 0;
+            for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+                emit(std::string_view(pending).substr(start, end - start));
+            pending.erase(0, start);
+            if (pending.size() > kLongestLine) {
+                emit(pending);
+                pending.clear();
+            }
+        }
+        if (!pending.empty())
+            emit(pending);
+    }
+
+    std::jthread m_thread;
+};
 
 // Passes the archive from `in` to `out` while the guard follows it. Headers
 // and names are read here and judged before they are passed on; entry data
@@ -143,21 +200,27 @@ int Extractor::extract(const std::string& root, const std::string& packagePath)
     if (!::realpath(packagePath.c_str(), resolved))
         return fail(std::string("cannot resolve the package path: ") + std::strerror(errno));
 
-    Pipe archive;   // rpm2cpio -> this process
-    Pipe unpacker;  // this process -> cpio
-    if (!archive.open() || !unpacker.open())
+    Pipe archive;      // rpm2cpio -> this process
+    Pipe unpacker;     // this process -> cpio
+    Pipe diagnostics;  // standard error of both tools -> this process
+    if (!archive.open() || !unpacker.open() || !diagnostics.open())
         return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
 
-    pid_t converter = spawn({"/usr/bin/rpm2cpio", resolved, nullptr}, -1, archive.write, 0, nullptr);
+    pid_t converter = spawn("/usr/bin/rpm2cpio", {"/usr/bin/rpm2cpio", resolved, nullptr}, -1, archive.write,
+                            diagnostics.write, 0, nullptr);
     if (converter < 0)
         return fail(std::string("cannot start rpm2cpio: ") + std::strerror(errno));
     ::setpgid(converter, converter);
-    s_activeGroup.store(converter);
-    pid_t cpio = spawn({"cpio", "-idm", nullptr}, unpacker.read, -1, converter, root.c_str());
+    pid_t cpio = spawn("/usr/bin/cpio", {"cpio", "-idm", nullptr}, unpacker.read, -1, diagnostics.write, converter,
+                       root.c_str());
     if (cpio > 0)
         ::setpgid(cpio, converter);
     Pipe::close(archive.write);
     Pipe::close(unpacker.read);
+    Pipe::close(diagnostics.write);
+    // Started after the last fork, so that no tool is forked while a second
+    // thread runs; joined (it is declared after the pipes) before they close.
+    const DiagnosticsRelay relay(diagnostics.read);
 
     CpioEntryGuard guard;
     // A failure to pass the stream on shows as cpio's failure or a truncated archive.
@@ -171,7 +234,6 @@ int Extractor::extract(const std::string& root, const std::string& packagePath)
     Pipe::close(archive.read);
     int converterStatus = waitFor(converter);
     int cpioStatus = cpio > 0 ? waitFor(cpio) : -1;
-    s_activeGroup.store(0);
 
     if (guard.state() == CpioEntryGuard::State::Refused)
         return fail("refused the payload: " + guard.reason());

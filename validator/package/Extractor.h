@@ -1,13 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <string>
-#include <sys/types.h>
 
 namespace Validator {
 
 // Unpacks a package's payload into an extraction root with
-// `/usr/bin/rpm2cpio PACKAGE | cpio -idm`, run in the root.
+// `/usr/bin/rpm2cpio PACKAGE | /usr/bin/cpio -idm`, run in the root. Both
+// tools are started by absolute path, never looked up in PATH, and are
+// killed when the process that started them dies.
 //
 // The two tools are started without a shell, joined through this process:
 // the archive stream passes through a reader that checks every entry name
@@ -23,15 +23,10 @@ public:
 
     const std::string& failure() const { return m_failure; }
 
-    // Process group of the tools while an extraction runs, 0 otherwise; an
-    // interrupted run stops the group before it removes the root.
-    static pid_t activeProcessGroup() { return s_activeGroup.load(); }
-
 private:
     int fail(std::string reason);
 
     std::string m_failure;
-    static std::atomic<pid_t> s_activeGroup;
 };
 
 } // namespace Validator

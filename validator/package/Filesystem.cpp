@@ -2,13 +2,20 @@
 
 #include "package/Error.h"
 #include "package/Log.h"
+#include "package/PackagedFile.h"
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace Common::Filesystem {
+
+namespace {
+
+constexpr std::size_t kLargestReleaseFile = 1 << 20;
+
+} // namespace
 
 bool isDirectory(const fs::path& path)
 {
@@ -63,9 +70,11 @@ fs::path rootFs()
 std::string osVersion()
 {
     static constexpr std::string_view kKey = "VERSION_ID=";
-    std::ifstream release(rootFs() / "etc/os-release");
+    // Read as a regular file only: a named pipe in its place would block.
+    auto file = Validator::PackagedFile::open((rootFs() / "etc/os-release").string());
+    std::istringstream release(file ? file->readAll(kLargestReleaseFile).value_or(std::string()) : std::string());
     std::string line;
-    while (release && std::getline(release, line)) {
+    while (std::getline(release, line)) {
         if (line.compare(0, kKey.size(), kKey) == 0)
             return line.substr(kKey.size());
     }

@@ -1,5 +1,7 @@
 #include "package/Log.h"
 
+#include "common/VisibleText.h"
+
 #include <iostream>
 
 namespace Common {
@@ -10,7 +12,8 @@ LogLine::~LogLine()
     if (text.empty())
         return;
     static const char* const kTags[] = {"[I] ", "[W] ", "[E] "};
-    std::cout << kTags[static_cast<int>(m_level)] << text << '\n' << std::flush;
+    // The text may carry paths of the package (a filesystem error names them).
+    std::cout << kTags[static_cast<int>(m_level)] << Common::visibleText(text) << '\n' << std::flush;
 }
 
 } // namespace Common

@@ -1,7 +1,10 @@
 #include "package/RpmReader.h"
 
+#include "common/VisibleText.h"
+
 #include "package/Error.h"
 #include "package/Log.h"
+#include "package/RpmKeyring.h"
 #include "package/RpmMeta.h"
 
 #include <sstream>
@@ -40,10 +43,20 @@ Reader::Reader(const std::string& path)
     if (!m_fd || Ferror(m_fd.get()))
         throw Error(ErrorCode::FileNotFound, "Couldn't open rpm package");
 
+    // The keyring outlives the transaction set that refers to it.
+    const KeyringHandle keyring = readOnlyKeyring();
     TsHandle ts(rpmtsCreate());
     rpmtsSetRootDir(ts.get(), nullptr);
+    // The header's signatures are checked against the keys of the rpm
+    // database, read without writing it; librpm must not open the database
+    // itself (see readOnlyKeyring).
+    rpmtsSetKeyring(ts.get(), keyring.get());
+    rpmtsSetDBMode(ts.get(), -1);
     Header header = nullptr;
-    rpmRC rc = rpmReadPackageFile(ts.get(), m_fd.get(), path.c_str(), &header);
+    // The name only goes into librpm's own warnings (an unknown signing key,
+    // a damaged header); escaped, a hostile file name stays on its line.
+    const std::string shownName = visibleText(path);
+    rpmRC rc = rpmReadPackageFile(ts.get(), m_fd.get(), shownName.c_str(), &header);
     m_header.reset(header);
     if (rc != RPMRC_OK || !m_header)
         throw Error(ErrorCode::BadPackageFileFormat, "Couldn't read rpm package");

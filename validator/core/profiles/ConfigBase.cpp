@@ -1,19 +1,40 @@
 #include "core/profiles/ConfigBase.h"
 
 #include "package/Filesystem.h"
+#include "package/PackagedFile.h"
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <iostream>
+#include <optional>
+#include <sstream>
 
 namespace Configuration {
 
+namespace {
+
+constexpr std::size_t kLargestSettingsFile = 1 << 20;
+
+} // namespace
+
 bool readValidationEnabled()
 {
+    using boost::property_tree::ini_parser_error;
     const std::string path = (Common::Filesystem::rootFs() / "var/lib/developer-moded/developer-moded.conf").string();
     try {
+        // Read as a regular file only: a named pipe in its place would block.
+        // The errors say what read_ini(path) would say.
+        auto file = Validator::PackagedFile::open(path);
+        std::optional<std::string> text = file ? file->readAll(kLargestSettingsFile) : std::nullopt;
+        if (!text)
+            throw ini_parser_error("cannot open file", path, 0);
+        std::istringstream stream(*text);
         boost::property_tree::ptree tree;
-        boost::property_tree::ini_parser::read_ini(path, tree);
+        try {
+            boost::property_tree::ini_parser::read_ini(stream, tree);
+        } catch (const ini_parser_error& e) {
+            throw ini_parser_error(e.message(), path, e.line());
+        }
         if (!tree.get_optional<std::string>("developermode.validationEnabled")) {
             std::cerr << "Config parameter 'developermode.validationEnabled' in developer-moded.conf not found. "
                          "Using default value for validation enabled: true\n";

@@ -1,0 +1,301 @@
+// vetrik on what a hostile uploader or a careless caller gives it: endless
+// names, a validation that crashes, package arguments that are no files,
+// header texts that would drive a terminal, an rpm database it must not
+// touch and a PATH that names other tools.
+
+#include "DriverFixture.h"
+#include "Findings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using TestKit::error;
+using TestKit::info;
+using TestKit::warning;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+class HostileInputTest : public TestKit::DriverFixture {
+protected:
+    // Every regular file below `directory` with its size and modification
+    // time: what a run must leave as it found it.
+    static std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> snapshot(const std::string& directory)
+    {
+        std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> files;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(directory, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            const bool regular = it->is_regular_file(ec);
+            files[it->path().string()] = {regular ? it->file_size(ec) : 0, it->last_write_time(ec)};
+        }
+        return files;
+    }
+};
+
+TEST_F(HostileInputTest, DependencyNamesOfSixtyThousandCharacters)
+{
+    const std::string letters(60000, 'x');
+    TestKit::Package package = cleanPackage();
+    // Allowed by the expression for libdl; nothing allows the second one.
+    package.requirements = {"libdl.so.2(" + letters + ")", "libfoo.so.1(" + letters + ")"};
+    auto result = vetrik({"--color", "never", "-p", "regular", build(package)});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.run.signal, 0);
+    EXPECT_THAT(result.findings, ElementsAre(error("[libfoo.so.1(" + letters + ")] Dependency is not allowed")));
+}
+
+TEST_F(HostileInputTest, ControlCharactersOfThePackageAreShownEscaped)
+{
+    TestKit::Package package = cleanPackage();
+    package.vendor = "Evil\x1b[2K\r(INFO)\t\tall good";
+    package.requirements = {"libfoo\x1b]0;title\x07"};
+    package.entries.push_back(TestKit::symlink("/usr/share/org.example.clean/link", "x\x1b[1A\nfake"));
+    const std::string built = build(package);
+    // The file name is the caller's, but may well come from an upload too.
+    const std::string renamed = work / "evil\x1b[2K\rname.rpm";
+    fs::rename(built, renamed);
+    const std::string shownName = work.path() + "/evil\\x1b[2K\\rname.rpm";
+
+    auto result = vetrik({"--color", "never", "-p", "regular", renamed, renamed + ".missing"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.out, ElementsAre("Processing " + shownName + "...", "Processing " + shownName + ".missing..."));
+    EXPECT_THAT(result.findings,
+                ElementsAre(error("[vendor] Vendor is set to Evil\\x1b[2K\\r(INFO)\\t\\tall good. Setting a vendor in "
+                                  "RPM is not allowed"),
+                            error("[libfoo\\x1b]0;title\\x07] Dependency is not allowed"),
+                            info("[/usr/share/org.example.clean/link] Beware that symbolic links are only allowed for "
+                                 "exclusive paths"),
+                            error("[/usr/share/org.example.clean/link] Symbolic link is targeting to not allowed path "
+                                  "for it: x\\x1b[1A\\nfake"),
+                            "Couldn't open rpm package", "Invalid filename: " + shownName + ".missing"));
+    EXPECT_EQ(result.rawErr.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.run.out.find('\x1b'), std::string::npos);
+}
+
+// cpio names the entries it cannot create; those names are the package's.
+// The archive is crafted from a package built without payload compression:
+// an entry is renamed in place to lie below a regular file, with an escape
+// sequence in its name.
+TEST_F(HostileInputTest, ToolDiagnosticsAreShownEscaped)
+{
+    TestKit::Package package;
+    package.name = "org.example.hostile";
+    package.compressor = "none";
+    package.entries = {TestKit::file("/usr/share/org.example.hostile/f", "file\n"),
+                       TestKit::file("/usr/share/org.example.hostile/g/zzzz", "below a file\n")};
+    const std::string path = build(package);
+    TestKit::replaceUnique(path, "./usr/share/org.example.hostile/g/zzzz", "./usr/share/org.example.hostile/f/\x1b[2K");
+
+    auto result = vetrik({"--color", "never", "-p", "regular", path});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.findings,
+                ElementsAre("cpio: `./usr/share/org.example.hostile/f' exists but is not a directory",
+                            "cpio: ./usr/share/org.example.hostile/f/\\x1b[2K: Cannot open: Not a directory",
+                            path + ": cannot extract the payload: cpio failed"))
+        << result.rawErr;
+    EXPECT_EQ(result.rawErr.find('\x1b'), std::string::npos);
+}
+
+TEST_F(HostileInputTest, ArgumentsThatAreNoRegularFilesAreRefusedWithoutBlocking)
+{
+    const std::string good = build(cleanPackage());
+    const std::string fifo = work / "pipe.rpm";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string socketPath = work / "socket.rpm";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string directory = work / "directory.rpm";
+    fs::create_directory(directory);
+
+    // Without -p the profile would come from the package's certificate,
+    // which opens the file: the refusal must come first.
+    TestKit::RunOptions options;
+    options.timeoutSeconds = 60;
+    auto result = vetrik({"--color", "never", fifo, socketPath, directory, "/dev/zero", good}, options);
+    ::close(listening);
+    EXPECT_FALSE(result.run.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.out, ElementsAre("Processing " + fifo + "...", "Processing " + socketPath + "...",
+                                        "Processing " + directory + "...", "Processing /dev/zero...",
+                                        "Processing " + good + "..."));
+    EXPECT_THAT(result.findings,
+                ElementsAre(fifo + ": not a package file: a named pipe", socketPath + ": not a package file: a socket",
+                            directory + ": not a package file: a directory",
+                            "/dev/zero: not a package file: a character device",
+                            "Incorrect or empty profile name, trying to get profile from certificate...",
+                            "Incorrect certificate, falling back to \"regular\" profile..."));
+}
+
+TEST_F(HostileInputTest, ToolsAreNeverLookedUpInPath)
+{
+    const std::string package = build(cleanPackage());
+    const std::string bin = work / "bin";
+    const std::string marker = work / "impostor-ran";
+    for (const char* tool : {"cpio", "rpm2cpio"})
+        TestKit::writeFile(bin + "/" + tool, "#!/bin/sh\ntouch '" + marker + "'\nexit 1\n", 0755);
+    TestKit::RunOptions options;
+    options.env = {{"PATH", bin + ":" + std::getenv("PATH")}};
+    auto result = vetrik({"--color", "never", "-p", "regular", package}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.rawErr;
+    EXPECT_THAT(result.findings, IsEmpty());
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+// A crash of the process that validates one package: the test kills it
+// from outside while it unpacks, found as the child of vetrik through /proc.
+TEST_F(HostileInputTest, CrashedValidationIsReportedCleanedUpAndTheRunGoesOn)
+{
+    requirePrivateTmp();
+    TestKit::Package large = cleanPackage();
+    large.name = "org.example.large";
+    large.compressor = "gzip";
+    for (int i = 0; i < 60; ++i)
+        large.entries.push_back(TestKit::file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+    const std::string crashing = build(large);
+    const std::string good = build(cleanPackage());
+
+    for (const auto& [signal, description] : {std::pair<std::string, std::string>{"SEGV", "signal 11 (Segmentation fault)"},
+                                              {"KILL", "signal 9 (Killed)"}}) {
+        // A sanitizer build would take SIGSEGV for a fault of its own, report
+        // it and exit instead of dying by the signal.
+        const std::string script = std::string("ulimit -c 0\n")
+            + "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_segv=0\"\n"
+            + "\"$@\" & pid=$!\n"
+            + "n=0; child=\n"
+            + "while [ $n -lt 4000 ]; do\n"
+            + "  child=$(cat /proc/$pid/task/*/children 2>/dev/null | tr ' ' '\\n' | head -n 1)\n"
+            + "  [ -n \"$child\" ] && [ -n \"$(ls -A /tmp/dir.* 2>/dev/null)\" ] && break\n"
+            + "  n=$((n+1)); sleep 0.005\n"
+            + "done\n"
+            + "kill -" + signal + " $child; wait $pid; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null\n";
+        auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", crashing, good});
+        ASSERT_NE(result.exitCode, 99) << result.err;
+        EXPECT_EQ(result.out, "Processing " + crashing + "...\nProcessing " + good + "...\nstatus=1\n")
+            << signal << ": " << result.err;
+        // cpio may still say that its archive was cut short before it dies
+        // with the process that fed it; every other line is vetrik's.
+        std::vector<std::string> lines;
+        for (const std::string& line : TestKit::lines(result.err)) {
+            if (!line.starts_with("cpio: ") && !(line.ends_with(" blocks") || line.ends_with(" block")))
+                lines.push_back(line);
+        }
+        EXPECT_THAT(lines, ElementsAre(crashing + ": validation crashed: " + description)) << result.err;
+    }
+}
+
+// The rpm database (%{_dbpath}, $HOME/.rpmdb here) is read for its keys
+// and never created, whatever HOME is. (Without HOME it is the account's
+// own, which other programs may use meanwhile; the signed-package test below
+// shows that an existing database is not written.)
+TEST_F(HostileInputTest, NothingIsCreatedOrChangedOutsideTheExtractionRoot)
+{
+    const std::string package = build(cleanPackage());
+    TestKit::TempDir home{"home", E2E_WORK_DIR};
+    TestKit::TempDir cwd{"cwd", E2E_WORK_DIR};
+    const bool rootDatabaseExisted = fs::exists("/.rpmdb");
+
+    struct Case {
+        std::string label;
+        std::vector<std::pair<std::string, std::string>> env;
+        std::vector<std::string> unset;
+    };
+    for (const Case& c : {Case{"empty home directory", {{"HOME", home.path()}}, {}}, Case{"empty HOME", {{"HOME", ""}}, {}},
+                          Case{"no HOME", {}, {"HOME"}}}) {
+        TestKit::RunOptions options;
+        options.env = c.env;
+        options.unsetEnv = c.unset;
+        options.workingDirectory = cwd.path();
+        auto result = vetrik({"--color", "never", "-p", "regular", package}, options);
+        EXPECT_EQ(result.exitCode, 0) << c.label << ": " << result.rawErr;
+        EXPECT_THAT(result.findings, IsEmpty()) << c.label;
+        EXPECT_TRUE(fs::is_empty(home.path())) << c.label;
+        EXPECT_TRUE(fs::is_empty(cwd.path())) << c.label;
+        EXPECT_EQ(fs::exists("/.rpmdb"), rootDatabaseExisted) << c.label;
+    }
+}
+
+// OpenPGP signatures of the header are still checked: against the keys
+// imported into the rpm database, which is read without being written.
+class SignedPackageTest : public HostileInputTest {
+protected:
+    void SetUp() override
+    {
+        if (::access("/usr/bin/gpg", X_OK) != 0 || ::access("/usr/bin/rpmsign", X_OK) != 0)
+            GTEST_SKIP() << "gpg and rpmsign are needed";
+        gpgOptions.env = {{"GNUPGHOME", gnupg.path()}};
+        auto key = TestKit::run({"gpg", "--batch", "--passphrase", "", "--quick-gen-key",
+                                 "Taliro Test Signer <signer@example.org>", "rsa2048", "sign", "never"},
+                                gpgOptions);
+        ASSERT_EQ(key.exitCode, 0) << key.err;
+        auto exported = TestKit::run({"gpg", "--armor", "--export", "--output", work / "signer.asc",
+                                      "signer@example.org"},
+                                     gpgOptions);
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    }
+
+    void TearDown() override
+    {
+        // gpg leaves an agent running for its home directory.
+        TestKit::run({"gpgconf", "--kill", "gpg-agent"}, gpgOptions);
+    }
+
+    std::string sign(const std::string& package)
+    {
+        auto result = TestKit::run({"rpmsign", "--addsign", "--define", "__gpg /usr/bin/gpg", "--define",
+                                    "_gpg_name signer@example.org", "--define", "_gpg_path " + gnupg.path(), package},
+                                   gpgOptions);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return package;
+    }
+
+    TestKit::TempDir gnupg{"gnupg", E2E_WORK_DIR};
+    TestKit::RunOptions gpgOptions;
+};
+
+TEST_F(SignedPackageTest, UnknownKeysAreRefusedKnownOnesAcceptedAndTheDatabaseIsNotWritten)
+{
+    const std::string package = sign(build(cleanPackage()));
+    TestKit::TempDir home{"home", E2E_WORK_DIR};
+    TestKit::RunOptions options;
+    options.env = {{"HOME", home.path()}};
+
+    // Under a hostile name too: librpm's own warning names the file.
+    const std::string evilName = work / "signed\x1b[2K.rpm";
+    fs::copy_file(package, evilName);
+    const std::string shownName = work.path() + "/signed\\x1b[2K.rpm";
+    auto unknown = vetrik({"--color", "never", "-p", "regular", evilName}, options);
+    EXPECT_EQ(unknown.exitCode, 1);
+    ASSERT_EQ(unknown.findings.size(), 3u) << unknown.rawErr;
+    EXPECT_TRUE(unknown.findings[0].starts_with("warning: " + shownName + ": Header V4 RSA/SHA512 Signature, key ID "))
+        << unknown.findings[0];
+    EXPECT_TRUE(unknown.findings[0].ends_with(": NOKEY")) << unknown.findings[0];
+    EXPECT_EQ(unknown.findings[1], "Couldn't read rpm package");
+    EXPECT_EQ(unknown.findings[2], "Invalid filename: " + shownName);
+    EXPECT_EQ(unknown.rawErr.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(home.path()));
+
+    auto imported = TestKit::run({"rpm", "--dbpath", home / ".rpmdb", "--import", work / "signer.asc"});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    const auto database = snapshot(home.path());
+    auto known = vetrik({"--color", "never", "-p", "regular", package}, options);
+    EXPECT_EQ(known.exitCode, 0) << known.rawErr;
+    EXPECT_THAT(known.findings, IsEmpty());
+    EXPECT_EQ(snapshot(home.path()), database);
+}
+
+} // namespace
