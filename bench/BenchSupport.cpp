@@ -101,7 +101,7 @@ Measurement median(int runs, const std::vector<std::string>& argv, const std::ve
 }
 
 std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
-                              const std::string& compressor)
+                              const std::string& compressor, const std::string& desktopFile)
 {
     TestKit::Package package;
     package.name = name;
@@ -128,6 +128,8 @@ std::string buildLargePackage(const std::string& workDir, const std::string& nam
         package.entries.push_back(
             TestKit::file(base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i), std::move(content)));
     }
+    if (!desktopFile.empty())
+        package.entries.push_back(TestKit::file("/usr/share/applications/" + name + ".desktop", desktopFile));
     return TestKit::buildRpm(package, workDir);
 }
 

@@ -26,9 +26,10 @@ Measurement median(int runs, const std::vector<std::string>& argv,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
 // A package of `files` files holding about `megabytes` MiB in all: a mix of
-// compressible text and incompressible bytes, as real applications carry.
+// compressible text and incompressible bytes, as real applications carry;
+// with `desktopFile`, also the package's desktop file with that content.
 std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
-                              const std::string& compressor = "zstd");
+                              const std::string& compressor = "zstd", const std::string& desktopFile = {});
 
 // Runs `build` in a child process and returns the paths it produced, so
 // that the memory spent on building never counts towards what this process

@@ -2,7 +2,6 @@
 
 #include <glib.h>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -41,35 +40,6 @@ private:
     int m_fd;
 };
 
-// The bytes of a regular file, at most the size it had when opened. A FIFO
-// would block in open without O_NONBLOCK, and a device such as /dev/zero
-// never ends, so anything but a regular file is refused before a byte is
-// read.
-std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes)
-{
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
-        || static_cast<std::uint64_t>(st.st_size) > maxBytes)
-        return std::nullopt;
-    std::string data(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t filled = 0;
-    while (filled < data.size()) {
-        const ssize_t n = ::read(fd.get(), data.data() + filled, data.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    data.resize(filled);
-    return data;
-}
-
 std::vector<std::string> toVector(gchar** strings, gsize count)
 {
     const GStrvPtr owned(strings);
@@ -80,6 +50,21 @@ std::vector<std::string> toVector(gchar** strings, gsize count)
     for (gsize i = 0; i < count; ++i)
         out.emplace_back(strings[i]);
     return out;
+}
+
+// Whether the raw value holds an escape GKeyFile does not know, or ends in
+// a lone backslash. GKeyFile refuses such a list, and for some of them (an
+// unknown escape, then a final backslash) it also sets one error over
+// another and warns on standard error, so they are never given to it.
+bool hasUnknownEscape(std::string_view raw)
+{
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\')
+            continue;
+        if (++i == raw.size() || std::string_view("sntr\\;").find(raw[i]) == std::string_view::npos)
+            return true;
+    }
+    return false;
 }
 
 // GKeyFile's list syntax applied to a value GKeyFile itself refuses to
@@ -127,22 +112,37 @@ void ManifestEntry::KeyFileFree::operator()(GKeyFile* keyFile) const noexcept
 
 std::optional<ManifestEntry> ManifestEntry::fromFilename(const std::string& path)
 {
+    // A FIFO would block in open without O_NONBLOCK, and a device such as
+    // /dev/zero never ends, so anything but a regular file is refused before
+    // a byte is read.
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
+        || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
+        return std::nullopt;
     KeyFilePtr keyFile(g_key_file_new());
-    {
-        // The bytes are released as soon as GKeyFile holds what it parsed,
-        // so a large file is in memory twice only while it is being parsed.
-        const std::optional<std::string> data = readRegularFile(path, kMaxFileBytes);
-        if (!data)
-            return std::nullopt;
-        GError* rawError = nullptr;
-        // Translations are kept: without them, which localised keys a group
-        // lists would depend on the locale vetrik runs in.
-        const gboolean loaded = g_key_file_load_from_data(keyFile.get(), data->data(), data->size(),
-                                                          G_KEY_FILE_KEEP_TRANSLATIONS, &rawError);
-        const GErrorPtr error(rawError);
-        if (!loaded)
-            return std::nullopt;
+    // Translations are kept: without them, which localised keys a group
+    // lists would depend on the locale vetrik runs in.
+    constexpr auto flags = G_KEY_FILE_KEEP_TRANSLATIONS;
+    GError* rawError = nullptr;
+    gboolean loaded;
+    if (st.st_size == 0) {
+        // Files of the kernel's pseudo file systems say they are empty and
+        // may never end (/proc/self/pagemap); an empty file needs no reading.
+        loaded = g_key_file_load_from_data(keyFile.get(), "", 0, flags, &rawError);
+    } else {
+        // GKeyFile reads the file in small blocks as it parses, so the file
+        // is never held whole beside what GKeyFile makes of it. It is given
+        // the descriptor checked above, reopened through /proc, so it reads
+        // the regular file found here even if the path changed since.
+        const std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
+        loaded = g_key_file_load_from_file(keyFile.get(), opened.c_str(), flags, &rawError);
     }
+    const GErrorPtr error(rawError);
+    if (!loaded)
+        return std::nullopt;
     return ManifestEntry(std::move(keyFile));
 }
 
@@ -190,13 +190,18 @@ std::string ManifestEntry::value(const std::string& key) const
 
 std::vector<std::string> ManifestEntry::stringVectorValue(const std::string& group, const std::string& key) const
 {
+    if (!contains(group, key))
+        return {};
+    const std::string raw = value(group, key);
+    if (hasUnknownEscape(raw))
+        return splitRefusedList(raw);
     gsize count = 0;
     GError* rawError = nullptr;
     gchar** items = g_key_file_get_string_list(m_keyFile.get(), group.c_str(), key.c_str(), &count, &rawError);
     const GErrorPtr error(rawError);
-    if (items || !contains(group, key))
+    if (items || !error)
         return toVector(items, count);
-    return splitRefusedList(value(group, key));
+    return splitRefusedList(raw);
 }
 
 std::string ManifestEntry::nameUnlocalized() const

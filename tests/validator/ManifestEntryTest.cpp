@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,11 +59,22 @@ TEST_F(ManifestEntryTest, ListsSplitAtSemicolonsWithEscapesResolved)
         {"a\\qb;c", {"a\\qb", "c"}},
         {"Bad\xff;ok;", {"Bad\xff", "ok"}},
         {"a\\;b\xfe;end\\", {"a;b\xfe", "end\\"}},
+        // GKeyFile would also warn on standard error about this one.
+        {"a\\qb;c\\", {"a\\qb", "c\\"}},
     };
+    // Whatever GLib would log is recorded instead of printed.
+    std::vector<std::string> logged;
+    const GLogFunc previous = g_log_set_default_handler(
+        [](const gchar*, GLogLevelFlags, const gchar* message, gpointer data) {
+            static_cast<std::vector<std::string>*>(data)->push_back(message);
+        },
+        &logged);
     for (const Case& c : cases) {
         const ManifestEntry entry = parse("[G]\nlist=" + c.value + "\n");
         EXPECT_THAT(entry.stringVectorValue("G", "list"), ElementsAreArray(c.items)) << c.value;
     }
+    g_log_set_default_handler(previous, nullptr);
+    EXPECT_THAT(logged, IsEmpty());
 }
 
 TEST_F(ManifestEntryTest, MissingGroupsAndKeysGiveEmptyResults)
