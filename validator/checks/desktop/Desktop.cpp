@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <memory>
 
 namespace Validator {
 
