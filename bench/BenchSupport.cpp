@@ -82,6 +82,8 @@ Measurement measure(const std::vector<std::string>& argv, const std::vector<std:
     }
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.treePeakKiB = usage.ru_maxrss;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m;
 }
@@ -93,6 +95,11 @@ Measurement median(int runs, const std::vector<std::string>& argv, const std::ve
         all.push_back(measure(argv, env));
     std::sort(all.begin(), all.end(), [](const Measurement& a, const Measurement& b) { return a.seconds < b.seconds; });
     Measurement result = all[all.size() / 2];
+    std::vector<double> cpu;
+    for (const Measurement& m : all)
+        cpu.push_back(m.cpuSeconds);
+    std::sort(cpu.begin(), cpu.end());
+    result.cpuSeconds = cpu[cpu.size() / 2];
     for (const Measurement& m : all) {
         result.ownPeakKiB = std::max(result.ownPeakKiB, m.ownPeakKiB);
         result.treePeakKiB = std::max(result.treePeakKiB, m.treePeakKiB);
@@ -101,7 +108,7 @@ Measurement median(int runs, const std::vector<std::string>& argv, const std::ve
 }
 
 std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
-                              const std::string& compressor)
+                              const std::string& compressor, const std::string& desktopFile)
 {
     TestKit::Package package;
     package.name = name;
@@ -128,6 +135,8 @@ std::string buildLargePackage(const std::string& workDir, const std::string& nam
         package.entries.push_back(
             TestKit::file(base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i), std::move(content)));
     }
+    if (!desktopFile.empty())
+        package.entries.push_back(TestKit::file("/usr/share/applications/" + name + ".desktop", desktopFile));
     return TestKit::buildRpm(package, workDir);
 }
 

@@ -13,6 +13,7 @@ namespace Bench {
 
 struct Measurement {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system time of the process and the children it waited for
     long treePeakKiB = 0;  // largest resident set among the process and its children
     long ownPeakKiB = 0;   // the process itself (VmHWM, sampled until it exits)
     int exitCode = -1;
@@ -21,14 +22,16 @@ struct Measurement {
 // Runs argv (no shell) with stdout/stderr discarded.
 Measurement measure(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// Median of `runs` measurements by wall time.
+// Median of `runs` measurements by wall time (processor time: its own
+// median); peaks are the largest seen.
 Measurement median(int runs, const std::vector<std::string>& argv,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
 // A package of `files` files holding about `megabytes` MiB in all: a mix of
-// compressible text and incompressible bytes, as real applications carry.
+// compressible text and incompressible bytes, as real applications carry;
+// with `desktopFile`, also the package's desktop file with that content.
 std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
-                              const std::string& compressor = "zstd");
+                              const std::string& compressor = "zstd", const std::string& desktopFile = {});
 
 // Runs `build` in a child process and returns the paths it produced, so
 // that the memory spent on building never counts towards what this process

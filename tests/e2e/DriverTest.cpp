@@ -125,8 +125,15 @@ TEST_F(DriverTest, ProfileNamesAreExactAndAllEightAccepted)
     mdmClient.provides = {"mdm-client"};
     mdmClient.conflicts = {"mdm-client"};
     const std::string mdmPackage = build(mdmClient);
+    // A web application's desktop file starts the browser.
+    TestKit::Package webApplication = cleanPackage();
+    webApplication.release = "3";
+    TestKit::setDesktopFile(webApplication, TestKit::validDesktopFile(webApplication.name, TestKit::browserCommand));
+    const std::string webPackage = build(webApplication);
     for (const char* name : {"regular", "extended", "mdm", "antivirus", "auth", "market", "systemapp", "pwa"}) {
-        auto result = vetrik({"--color", "never", "-p", name, std::string(name) == "mdm" ? mdmPackage : package});
+        const std::string profile = name;
+        auto result = vetrik({"--color", "never", "-p", name,
+                              profile == "mdm" ? mdmPackage : profile == "pwa" ? webPackage : package});
         EXPECT_EQ(result.exitCode, 0) << name;
         EXPECT_THAT(result.findings, IsEmpty()) << name;
     }

@@ -116,6 +116,12 @@ protected:
         std::erase_if(package.entries, [](const TestKit::Entry& entry) { return entry.path == Main; });
     }
 
+    // A web application's desktop file starts the browser.
+    static void runsTheBrowser(TestKit::Package& package)
+    {
+        TestKit::setDesktopFile(package, TestKit::validDesktopFile(N, TestKit::browserCommand));
+    }
+
 };
 
 TEST_F(ExecutableTest, MainBinaryMustExistAsAnExecutableElfFile)
@@ -505,17 +511,20 @@ TEST_F(ExecutableTest, FinalStepIsSkippedUnderThePwaProfile)
     TestKit::Package missing = application();
     removeMain(missing);
     EXPECT_THAT(check(missing, "regular").lines, ElementsAre(MainBinaryMissing, MainNotExecutable, RpathEmpty));
+    runsTheBrowser(missing);
     auto pwa = check(missing, "pwa");
     EXPECT_EQ(pwa.exitCode, 0);
     EXPECT_THAT(pwa.lines, IsEmpty());
 
     TestKit::Package stripped = application();
     setMain(stripped, elf(Hello, {"-nostartfiles", "-s"}));
+    runsTheBrowser(stripped);
     EXPECT_THAT(check(stripped, "pwa").lines, IsEmpty());
 
     // Findings about single files still come.
     TestKit::Package misplaced = application();
     misplaced.entries.push_back(TestKit::file("/usr/share/" + N + "/tool", elf(Hello), 0755));
+    runsTheBrowser(misplaced);
     EXPECT_THAT(check(misplaced, "pwa").lines, ElementsAre(wrongLocation("/usr/share/" + N + "/tool")));
 }
 

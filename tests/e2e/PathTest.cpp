@@ -52,9 +52,10 @@ TEST_F(PathTest, ApplicationLocationsAreAccepted)
              // A plain prefix test: the package name need not end there.
              "/usr/share/" + N + "-data/x.txt",
              "/usr/share/icons/hicolor/86x86/apps/" + N + ".png",
-             "/usr/share/applications/" + N + ".desktop",
              "/etc/integrityd/config.d/" + N + ".json",
-             "/usr/share/common/shared.txt",
+             // Below the organisation's own directory, as the desktop
+             // validator demands.
+             "/usr/share/common/org.example/shared.txt",
              // The profile's further paths: the manifest and anything in /usr/bin.
              "/manifest.json",
              "/usr/bin/other",

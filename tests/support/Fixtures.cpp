@@ -13,6 +13,33 @@ std::string compileMainBinary(const std::string& name, const std::string& workDi
     return readFile(output);
 }
 
+std::string validDesktopFile(const std::string& name, const std::string& exec)
+{
+    const std::size_t dot = name.rfind('.');
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Example\n"
+           "Icon=" + name + "\n"
+           "Exec=" + (exec.empty() ? "/usr/bin/" + name : exec) + "\n"
+           "X-Olvex-Application-Type=varnel-qt5\n"
+           "\n"
+           "[X-Application]\n"
+           "OrganizationName=" + name.substr(0, dot) + "\n"
+           "ApplicationName=" + name.substr(dot + 1) + "\n"
+           "Permissions=Internet\n";
+}
+
+void setDesktopFile(Package& package, const std::string& content)
+{
+    for (Entry& entry : package.entries) {
+        if (entry.path == desktopPath(package.name)) {
+            entry.content = content;
+            return;
+        }
+    }
+    package.entries.push_back(file(desktopPath(package.name), content));
+}
+
 Package validApplication(const std::string& name, const std::string& workDir)
 {
     Package package;
@@ -20,6 +47,7 @@ Package validApplication(const std::string& name, const std::string& workDir)
     package.noarch = false;
     package.entries = {
         file("/usr/bin/" + name, compileMainBinary(name, workDir), 0755),
+        file(desktopPath(name), validDesktopFile(name)),
         directory("/usr/share/" + name),
         file("/usr/share/" + name + "/data.txt", "some data\n"),
     };

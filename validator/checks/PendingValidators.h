@@ -15,11 +15,6 @@ public:
     void finish() override {}
 };
 
-// Not built yet: desktop entry and its five section checkers.
-class Desktop final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
 // Not built yet: QML imports.
 class QmlImports final : public PendingValidator {
     using PendingValidator::PendingValidator;

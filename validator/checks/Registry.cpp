@@ -1,4 +1,5 @@
 #include "checks/Executable.h"
+#include "checks/desktop/Desktop.h"
 #include "checks/Path.h"
 #include "checks/PendingValidators.h"
 

@@ -1,0 +1,70 @@
+#pragma once
+
+// The platform's desktop-entry reader: a desktop file parsed by GLib's
+// GKeyFile, and the queries the validators make of it.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct _GKeyFile GKeyFile;
+
+namespace AppManifest {
+
+class ManifestEntry {
+public:
+    // Desktop files larger than this are refused as unreadable. Real ones
+    // are a few kilobytes; the limit only bounds what a hostile one costs.
+    static constexpr std::size_t kMaxFileBytes = std::size_t(256) << 20;
+
+    // nullopt when the path does not lead to a regular file (devices and
+    // FIFOs are never read), cannot be read, is larger than kMaxFileBytes,
+    // or is not a desktop entry GKeyFile accepts.
+    static std::optional<ManifestEntry> fromFilename(const std::string& path);
+
+    ManifestEntry(ManifestEntry&&) noexcept = default;
+    ManifestEntry& operator=(ManifestEntry&&) noexcept = default;
+    ~ManifestEntry() = default;
+
+    // Group names in file order. A group opened twice is one group, at the
+    // place it was first opened.
+    std::vector<std::string> groups() const;
+    // Key names of the group in file order; empty for a missing group.
+    std::vector<std::string> groupKeys(const std::string& group) const;
+    bool containsGroup(const std::string& group) const;
+    bool contains(const std::string& group, const std::string& key) const;
+    // The raw value, escapes and bytes as written; empty when missing.
+    std::string value(const std::string& group, const std::string& key) const;
+    // A key of "Desktop Entry".
+    std::string value(const std::string& key) const;
+    // The value split into its ";"-separated items with escapes resolved;
+    // empty when missing.
+    std::vector<std::string> stringVectorValue(const std::string& group, const std::string& key) const;
+
+    std::string nameUnlocalized() const;
+    std::string exec() const;
+    std::string icon() const;
+    std::string type() const;
+
+    // Keys of the sandbox section. When a file has several of
+    // "X-Application", "X-Tervane" and "Tervane", the later one in this
+    // order is read.
+    std::string appName() const;
+    std::string appOrgname() const;
+    std::vector<std::string> appPermissions() const;
+
+private:
+    struct KeyFileFree {
+        void operator()(GKeyFile* keyFile) const noexcept;
+    };
+    using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileFree>;
+
+    explicit ManifestEntry(KeyFilePtr keyFile) : m_keyFile(std::move(keyFile)) {}
+
+    std::string sandboxSection() const;
+
+    KeyFilePtr m_keyFile;
+};
+
+} // namespace AppManifest

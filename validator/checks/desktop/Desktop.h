@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/IValidator.h"
+
+#include <string>
+#include <vector>
+
+namespace AppManifest {
+class ManifestEntry;
+}
+
+namespace Validator {
+
+// Owns the package's one desktop file: applicationsDir + package name +
+// ".desktop". Runs the five desktop-entry checkers on it, and at the end
+// reports a missing desktop file, files under /usr/share/common/ outside
+// the application's own directory, and a wrong ExecDBus command.
+class Desktop final : public IValidator {
+public:
+    using IValidator::IValidator;
+
+    bool accepts(const std::string& path, const std::string& fullPath) override;
+    void validate(const std::string& path, const std::string& fullPath) override;
+    void finish() override;
+
+private:
+    void checkCommonPaths(const std::string& organization);
+    void checkExecDBus(const AppManifest::ManifestEntry& entry);
+
+    std::string m_desktopFile;
+    std::vector<std::string> m_commonPaths;
+};
+
+} // namespace Validator

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/IValidator.h"
+#include "deskinfo/ManifestEntry.h"
+
+#include <optional>
+
+namespace Validator {
+
+// The second desktop-entry checker: the application sandbox section (its
+// name, keys, organisation and application name, activation commands and
+// permissions) and the package's dependency on the QML launcher library.
+// Marks a file without a sandbox section for the checks that follow.
+class DesktopTervane final : public ISubValidator {
+public:
+    using ISubValidator::ISubValidator;
+
+    void validate(const std::string& path, const std::string& fullPath) override;
+
+private:
+    void checkSections();
+    void checkKeys();
+    void checkOrganizationName();
+    void checkApplicationName();
+    void checkReservedFragments();
+    void checkPackageName();
+    void checkSystemService();
+    void checkPermissions();
+    void checkLauncherDependency();
+    void checkHyphen();
+
+    std::string m_path;
+    std::string m_fullPath;
+    std::optional<AppManifest::ManifestEntry> m_entry;
+    std::string m_section;
+    std::string m_applicationName;
+    bool m_nameHasHyphen = false;
+    bool m_hyphenIsFatal = false;
+};
+
+} // namespace Validator
