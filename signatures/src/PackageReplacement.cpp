@@ -12,15 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ReplacementName.h"
 #include "common/VisibleText.h"
 
 namespace PackageSignatures {
 
 namespace {
 
-constexpr char temporaryMarker[] = ".torvel-";
-constexpr size_t suffixLength = 6;
-constexpr size_t maximumNameLength = 255;
 constexpr size_t copyPiece = 1 << 16;
 
 struct SplitPath {
@@ -39,13 +37,13 @@ SplitPath split(const std::string& realPath)
 std::string randomSuffix()
 {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[suffixLength] = {};
+    unsigned char bytes[replacementSuffixLength] = {};
     // Uniqueness, not secrecy, is what matters here: without random bytes
     // the process id still tells concurrent writers apart, and a taken name
     // is retried.
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
         const unsigned id = unsigned(getpid());
-        for (size_t i = 0; i < suffixLength; ++i)
+        for (size_t i = 0; i < replacementSuffixLength; ++i)
             bytes[i] = (unsigned char)(id >> (i * 5)) ^ bytes[i];
     }
     std::string suffix;
@@ -202,21 +200,6 @@ void syncDirectory(const std::string& directory)
 
 } // namespace
 
-std::string replacementPrefix(const std::string& packageName)
-{
-    // Long names are shortened, and told apart by a hash of the whole name,
-    // so that the prefix never matches another package's new file.
-    const size_t room = maximumNameLength - 1 - (sizeof temporaryMarker - 1) - suffixLength;
-    if (packageName.size() <= room)
-        return "." + packageName + temporaryMarker;
-    uint64_t hash = 1469598103934665603ull;
-    for (unsigned char byte : packageName)
-        hash = (hash ^ byte) * 1099511628211ull;
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", (unsigned long long)hash);
-    return "." + packageName.substr(0, room - 17) + "~" + hex + temporaryMarker;
-}
-
 void removeStaleReplacements(const std::string& realPath)
 {
     const SplitPath package = split(realPath);
@@ -226,7 +209,7 @@ void removeStaleReplacements(const std::string& realPath)
         return;
     while (const dirent* entry = readdir(directory)) {
         const std::string name = entry->d_name;
-        if (name.size() == prefix.size() + suffixLength && name.compare(0, prefix.size(), prefix) == 0)
+        if (name.size() == prefix.size() + replacementSuffixLength && name.compare(0, prefix.size(), prefix) == 0)
             unlinkat(dirfd(directory), name.c_str(), 0);
     }
     closedir(directory);

@@ -21,8 +21,4 @@ int replacePackage(int packageFd, const std::string& realPath, int64_t keep, con
 // holder of the package's lock: no other replacement can then be under way.
 void removeStaleReplacements(const std::string& realPath);
 
-// The name a replacement's file has before the rename: this prefix and six
-// characters.
-std::string replacementPrefix(const std::string& packageName);
-
 } // namespace PackageSignatures
