@@ -28,40 +28,44 @@ QString hexText(const std::vector<uint8_t>& bytes)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())).toHex());
 }
 
-struct PackagedFile {
-    int index;
-    QString path; // as visible text
-};
-
-// The package's files in index order, read from its header once for all its
-// blocks: a package with many blocks costs no more header reads than one.
-std::optional<std::vector<PackagedFile>> packagedFiles(const FileWithCmses& file)
+// The package's file paths by header index (as visible text), read from
+// its header once for all its blocks.
+std::optional<std::vector<QString>> packagedFiles(const FileWithCmses& file)
 {
     const Common::Rpm::HeaderHandle header = readPackageHeader(file);
     if (!header)
         return std::nullopt;
-    std::vector<PackagedFile> files;
+    std::vector<QString> paths;
     Common::Rpm::FiHandle iterator(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
-    while (iterator && rpmfiNext(iterator.get()) >= 0)
-        files.push_back({rpmfiFX(iterator.get()), visible(std::string(rpmfiFN(iterator.get())))});
-    return files;
+    while (iterator && rpmfiNext(iterator.get()) >= 0) {
+        const size_t index = size_t(rpmfiFX(iterator.get()));
+        if (index >= paths.size())
+            paths.resize(index + 1);
+        paths[index] = visible(std::string(rpmfiFN(iterator.get())));
+    }
+    return paths;
 }
 
-void dumpFileSignatures(const std::vector<PackagedFile>& files, const Cms& cms)
+// Walks the block's signatures rather than the package's files, so that many
+// blocks over a package of many files cost their sum, not their product.
+void dumpFileSignatures(const std::vector<QString>& paths, const Cms& cms)
 {
-    for (const PackagedFile& packaged : files) {
-        const std::vector<uint8_t> ima = cms.fileSignature(packaged.index);
+    for (const long index : cms.signedFileIndexes()) {
+        if (index < 0 || size_t(index) >= paths.size())
+            continue;
+        const QString& path = paths[size_t(index)];
+        const std::vector<uint8_t> ima = cms.fileSignature(int(index));
         if (!ima.empty())
-            standardOutput() << packaged.index << " " << packaged.path << ": [IMA] " << hexText(ima) << "\n";
-        const std::vector<uint8_t> ta = cms.trustletSignature(packaged.index);
+            standardOutput() << index << " " << path << ": [IMA] " << hexText(ima) << "\n";
+        const std::vector<uint8_t> ta = cms.trustletSignature(int(index));
         if (!ta.empty())
-            standardOutput() << packaged.index << " " << packaged.path << ": [TA] "
-                             << visible(std::string(ta.begin(), ta.end())) << "\n";
+            standardOutput() << index << " " << path << ": [TA] " << visible(std::string(ta.begin(), ta.end()))
+                             << "\n";
     }
     standardOutput().flush();
 }
 
-void dumpBlock(const Cms& cms, const std::vector<PackagedFile>* files)
+void dumpBlock(const Cms& cms, const std::vector<QString>* files)
 {
     if (files != nullptr)
         dumpFileSignatures(*files, cms);
@@ -163,7 +167,7 @@ int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)
             standardOutput() << "No signatures found in package.\n" << Qt::flush;
             continue;
         }
-        std::optional<std::vector<PackagedFile>> files;
+        std::optional<std::vector<QString>> files;
         if (withFileSignatures)
             files = packagedFiles(*file);
         for (const Cms& cms : cmses)
