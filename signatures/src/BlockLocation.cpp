@@ -24,6 +24,11 @@ namespace PackageSignatures {
 
 namespace {
 
+// No signer adds more than three blocks, and a file with more is refused by
+// every check; looking at the last 256 at most keeps memory and time bounded
+// whatever a file stacks up, and still shows that there are too many.
+constexpr size_t maximumLocatedBlocks = 256;
+
 bool readAt(int fd, int64_t offset, size_t len, uint8_t* out)
 {
     for (size_t done = 0; done < len;) {
@@ -122,7 +127,7 @@ PackageBlocks locatePackageBlocks(int fd)
 
     int64_t regionEnd = found.fileSize;
     uint8_t trailer[CmsHeader::encodedSize];
-    while (regionEnd - floor >= CmsHeader::encodedSize
+    while (found.blocks.size() < maximumLocatedBlocks && regionEnd - floor >= CmsHeader::encodedSize
            && readAt(fd, regionEnd - CmsHeader::encodedSize, sizeof trailer, trailer)) {
         const std::optional<CmsHeader> header = CmsHeader::read(trailer, sizeof trailer);
         // A legacy trailer's 64-bit size may read as negative; it is as

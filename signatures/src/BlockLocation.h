@@ -25,7 +25,8 @@ struct PackageBlocks {
     // Empty for a file that starts like an RPM but does not say how long it
     // is: nothing behind it can be told apart from the package.
     std::optional<int64_t> floor;
-    std::vector<LocatedBlock> blocks; // in file order
+    // In file order; the last 256 at most, more than any signer writes.
+    std::vector<LocatedBlock> blocks;
 };
 
 // The one routine that finds blocks, for every reader and writer of them.

@@ -244,6 +244,29 @@ TEST_F(FileWithCmsesTest, HostileTrailersAreNeverRemovedNorCutIntoThePackage)
     }
 }
 
+TEST_F(FileWithCmsesTest, StackedTrailersAreLookedAtUpToALimit)
+{
+    // Far more empty trailers than any signer writes: the last 256 are
+    // listed, which is enough to refuse the file everywhere.
+    Bytes body = m_bare;
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes trailer = currentTrailer(0, 2);
+        body.insert(body.end(), trailer.begin(), trailer.end());
+    }
+    const std::string path = package(body);
+    auto file = FileWithCmses::fromPath(path);
+    const auto locations = file->locateCmses();
+    ASSERT_EQ(locations.size(), 256u);
+    EXPECT_EQ(locations.front().offset, long(body.size() - 256 * 12));
+    EXPECT_EQ(locations.back().offset, long(body.size() - 12));
+    EXPECT_EQ(file->verify(Pki::instance().ca.certificate.c_str()).failure,
+              PackageSignatures::VerificationFailure::TooManyBlocks);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(file->deleteCmses(false));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readBytes(path), body);
+}
+
 TEST_F(FileWithCmsesTest, RejectsLegacySizesThatReadAsNegative)
 {
     // 0xFFFF...F5 is -11 as a signed size: taken at face value it would put
