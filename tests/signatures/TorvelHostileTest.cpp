@@ -156,21 +156,24 @@ TEST_F(TorvelHostileTest, AKillAtAnyMomentLeavesTheOldOrTheCompleteNewBlocks)
                                          .count()));
         }
         std::sort(durations.begin(), durations.end());
-        std::uniform_int_distribution<long> anyMoment(0, durations[1]);
-        std::uniform_int_distribution<long> secondHalf(durations[1] / 2, durations[1]);
+        // The run time drifts with the machine's load: a run that ended
+        // before its kill narrows the window, a killed one widens it again.
+        long window = durations[1];
 
         int kills = 0, oldKept = 0, newMade = 0;
-        for (int attempt = 0; kills < killsPerOperation && attempt < 4 * killsPerOperation; ++attempt) {
+        for (int attempt = 0; kills < killsPerOperation && attempt < 10 * killsPerOperation; ++attempt) {
             writeBytes(path, operation.before);
             const pid_t child = startTorvel(operation.arguments);
             ASSERT_GT(child, 0);
+            const long from = attempt % 2 == 0 ? 0 : window / 2;
             std::this_thread::sleep_for(
-                std::chrono::microseconds(attempt % 2 == 0 ? anyMoment(random) : secondHalf(random)));
+                std::chrono::microseconds(std::uniform_int_distribution<long>(from, window)(random)));
             kill(child, SIGKILL);
             int status = 0;
             waitpid(child, &status, 0);
             const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
             kills += killed ? 1 : 0;
+            window = killed ? std::min(window * 21 / 20, 2 * durations[1]) : window * 3 / 4;
 
             const Bytes after = readBytes(path);
             if (after == operation.before) {
