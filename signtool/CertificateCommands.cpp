@@ -37,15 +37,15 @@ int isSysCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     for (const QString& path : parser.positionalArguments()) {
         const QFileInfo info(path);
         if (!info.exists()) {
-            standardError() << path << " does not exist.\n" << Qt::flush;
+            standardError() << visible(path) << " does not exist.\n" << Qt::flush;
             return 1;
         }
         if (!info.isFile()) {
-            standardError() << path << " is a directory.\n" << Qt::flush;
+            standardError() << visible(path) << " is a directory.\n" << Qt::flush;
             return 1;
         }
         const Certificate certificate = Certificate::readCertificateFromFile(path.toUtf8().constData());
-        standardOutput() << "\"" << path << "\" is "
+        standardOutput() << "\"" << visible(path) << "\" is "
                          << (certificate.isSystemDeveloperCertificate() ? "" : "not ")
                          << "a system developer certificate\n"
                          << Qt::flush;

@@ -1,10 +1,18 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 
 #include <torvel/Certificate.h>
 #include <torvel/Group.h>
 
 #include "Commands.h"
+#include "common/VisibleText.h"
 
 namespace SignTool {
 
@@ -32,6 +40,29 @@ QTextStream& standardError()
     return stream;
 }
 
+QString visible(const std::string& text)
+{
+    return QString::fromStdString(Common::visibleText(text));
+}
+
+QString visible(const QString& text)
+{
+    return visible(text.toStdString());
+}
+
+QString unreadableReason(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    if (stat(name.constData(), &status) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    if (access(name.constData(), R_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return "it could not be opened";
+}
+
 void requireOptions(const QCommandLineParser& parser, const QStringList& names)
 {
     for (const QString& name : names) {
@@ -45,12 +76,12 @@ void requireOptions(const QCommandLineParser& parser, const QStringList& names)
 
 void printCertificateInfo(const PackageSignatures::Certificate& certificate)
 {
-    standardOutput() << "Subject: " << QString::fromStdString(certificate.subject()) << "\n"
+    standardOutput() << "Subject: " << visible(certificate.subject()) << "\n"
                      << "Group: " << QString::fromStdString(PackageSignatures::groupToString(certificate.group()))
                      << "\n"
                      << "Subgroup: "
                      << QString::fromStdString(PackageSignatures::subgroupToString(certificate.subgroup())) << "\n"
-                     << "Key ID: " << QString::fromStdString(certificate.keyId()) << "\n"
+                     << "Key ID: " << visible(certificate.keyId()) << "\n"
                      << Qt::flush;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QCommandLineParser>
 #include <QStringList>
 #include <QTextStream>
@@ -36,7 +38,17 @@ QTextStream& standardError();
 // Ends the program with status 1 naming the first option that is not set.
 void requireOptions(const QCommandLineParser& parser, const QStringList& names);
 
-// The four lines that describe a signer certificate.
+// Text from a package, a signed file or a file name, made safe to print as
+// part of one line (control characters escaped).
+QString visible(const QString& text);
+QString visible(const std::string& text);
+
+// Why the file at path cannot be read: the system's error text, or "not a
+// regular file".
+QString unreadableReason(const QString& path);
+
+// The four lines that describe a signer certificate; the subject is shown
+// as visible text.
 void printCertificateInfo(const PackageSignatures::Certificate& certificate);
 
 } // namespace SignTool

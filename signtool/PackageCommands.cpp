@@ -1,5 +1,9 @@
 // Commands that read or change the signature blocks of package files.
 
+#include <optional>
+
+#include <QFile>
+
 #include <torvel/Certificate.h>
 #include <torvel/FileWithCmses.h>
 #include <torvel/RotationFunctions.h>
@@ -24,33 +28,50 @@ QString hexText(const std::vector<uint8_t>& bytes)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())).toHex());
 }
 
-void dumpFileSignatures(const FileWithCmses& file, const Cms& cms)
+// The package's file paths by header index (as visible text), read from
+// its header once for all its blocks.
+std::optional<std::vector<QString>> packagedFiles(const FileWithCmses& file)
 {
     const Common::Rpm::HeaderHandle header = readPackageHeader(file);
     if (!header)
-        return;
-    Common::Rpm::FiHandle files(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
-    while (files && rpmfiNext(files.get()) >= 0) {
-        const int index = rpmfiFX(files.get());
-        const QString path = QString::fromUtf8(rpmfiFN(files.get()));
-        const std::vector<uint8_t> ima = cms.fileSignature(index);
+        return std::nullopt;
+    std::vector<QString> paths;
+    Common::Rpm::FiHandle iterator(rpmfiNew(nullptr, header.get(), RPMTAG_BASENAMES, RPMFI_NOHEADER));
+    while (iterator && rpmfiNext(iterator.get()) >= 0) {
+        const size_t index = size_t(rpmfiFX(iterator.get()));
+        if (index >= paths.size())
+            paths.resize(index + 1);
+        paths[index] = visible(std::string(rpmfiFN(iterator.get())));
+    }
+    return paths;
+}
+
+// Walks the block's signatures rather than the package's files, so that many
+// blocks over a package of many files cost their sum, not their product.
+void dumpFileSignatures(const std::vector<QString>& paths, const Cms& cms)
+{
+    for (const long index : cms.signedFileIndexes()) {
+        if (index < 0 || size_t(index) >= paths.size())
+            continue;
+        const QString& path = paths[size_t(index)];
+        const std::vector<uint8_t> ima = cms.fileSignature(int(index));
         if (!ima.empty())
             standardOutput() << index << " " << path << ": [IMA] " << hexText(ima) << "\n";
-        const std::vector<uint8_t> ta = cms.trustletSignature(index);
+        const std::vector<uint8_t> ta = cms.trustletSignature(int(index));
         if (!ta.empty())
-            standardOutput() << index << " " << path << ": [TA] "
-                             << QString::fromLatin1(reinterpret_cast<const char*>(ta.data()), int(ta.size())) << "\n";
+            standardOutput() << index << " " << path << ": [TA] " << visible(std::string(ta.begin(), ta.end()))
+                             << "\n";
     }
     standardOutput().flush();
 }
 
-void dumpBlock(const FileWithCmses& file, const Cms& cms, bool withFileSignatures)
+void dumpBlock(const Cms& cms, const std::vector<QString>* files)
 {
-    if (withFileSignatures)
-        dumpFileSignatures(file, cms);
+    if (files != nullptr)
+        dumpFileSignatures(*files, cms);
     for (const auto& rotation : cms.rotationChain()->rotations())
-        standardOutput() << "\tRotation: " << QString::fromStdString(rotation->oldCertificate()->keyId()) << " -> "
-                         << QString::fromStdString(rotation->newCertificate()->keyId()) << "\n";
+        standardOutput() << "\tRotation: " << visible(rotation->oldCertificate()->keyId()) << " -> "
+                         << visible(rotation->newCertificate()->keyId()) << "\n";
     standardOutput().flush();
     printCertificateInfo(*cms.certificate());
     standardOutput() << "Signature: " << QString::fromStdString(cms.signature()) << "\n" << Qt::flush;
@@ -105,14 +126,14 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
     for (const QString& package : parser.positionalArguments()) {
         const std::unique_ptr<FileWithCmses> file = openPackage(package);
         if (!file) {
-            standardError() << "Could not open file \"" << package << "\"\n" << Qt::flush;
+            standardError() << "Could not open file \"" << visible(package) << "\"\n" << Qt::flush;
             return 1;
         }
         if (!file->verifyCmses(caPath.constData())) {
-            standardError() << "Could not verify signatures for \"" << package << "\"\n" << Qt::flush;
+            standardError() << "Could not verify signatures for \"" << visible(package) << "\"\n" << Qt::flush;
             return 1;
         }
-        standardOutput() << "Signatures successfully verified for \"" << package << "\"\n" << Qt::flush;
+        standardOutput() << "Signatures successfully verified for \"" << visible(package) << "\"\n" << Qt::flush;
     }
     return 0;
 }
@@ -126,19 +147,33 @@ int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)
 
     const bool withFileSignatures = parser.isSet(fileSignaturesOption);
     const QStringList packages = parser.positionalArguments();
+    int status = 0;
     for (const QString& package : packages) {
         if (packages.size() > 1)
-            standardOutput() << package << ":\n" << Qt::flush;
-        const std::unique_ptr<FileWithCmses> file = openPackage(package);
-        const std::vector<Cms> cmses = file ? file->cmses() : std::vector<Cms>();
+            standardOutput() << visible(package) << ":\n" << Qt::flush;
+        // A file that cannot be read is not one without signatures. Only
+        // regular files are opened, so nothing here can block.
+        const std::unique_ptr<FileWithCmses> file =
+            FileWithCmses::fromPath(QFile::encodeName(package).constData(), "r");
+        if (!file) {
+            standardError() << "Could not open file \"" << visible(package) << "\": " << unreadableReason(package)
+                            << "\n"
+                            << Qt::flush;
+            status = 1;
+            continue;
+        }
+        const std::vector<Cms> cmses = file->cmses();
         if (cmses.empty()) {
             standardOutput() << "No signatures found in package.\n" << Qt::flush;
             continue;
         }
+        std::optional<std::vector<QString>> files;
+        if (withFileSignatures)
+            files = packagedFiles(*file);
         for (const Cms& cms : cmses)
-            dumpBlock(*file, cms, withFileSignatures);
+            dumpBlock(cms, files ? &*files : nullptr);
     }
-    return 0;
+    return status;
 }
 
 int deleteCommand(QCommandLineParser& parser, const QStringList& arguments)
@@ -152,18 +187,19 @@ int deleteCommand(QCommandLineParser& parser, const QStringList& arguments)
     for (const QString& package : parser.positionalArguments()) {
         const std::unique_ptr<FileWithCmses> file = openPackage(package);
         if (!file) {
-            standardError() << "Could not open file \"" << package << "\"\n" << Qt::flush;
+            standardError() << "Could not open file \"" << visible(package) << "\"\n" << Qt::flush;
             return 1;
         }
         if (file->locateCmses().empty()) {
-            standardError() << "No signatures found in \"" << package << "\"\n" << Qt::flush;
+            standardError() << "No signatures found in \"" << visible(package) << "\"\n" << Qt::flush;
             continue;
         }
         if (!file->deleteCmses(onlyLast)) {
-            standardError() << "Could not delete signature(s) from \"" << package << "\"\n" << Qt::flush;
+            standardError() << "Could not delete signature(s) from \"" << visible(package) << "\"\n" << Qt::flush;
             return 1;
         }
-        standardOutput() << "Successfully deleted signature(s) from \"" << package << "\"\n" << Qt::flush;
+        standardOutput() << "Successfully deleted signature(s) from \"" << visible(package) << "\"\n"
+                         << Qt::flush;
     }
     return 0;
 }
@@ -186,12 +222,12 @@ int extractCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     const QString package = positional.last();
     const std::unique_ptr<FileWithCmses> file = openPackage(package);
     if (!file) {
-        standardError() << "Could not open file" << package << Qt::flush;
+        standardError() << "Could not open file" << visible(package) << Qt::flush;
         return 1;
     }
     const std::vector<Cms> cmses = file->cmses();
     if (cmses.empty()) {
-        standardError() << "Package has no CMSes" << package << Qt::flush;
+        standardError() << "Package has no CMSes" << visible(package) << Qt::flush;
         return 1;
     }
     const Cms& chosen = parser.isSet(lastOption) ? cmses.back() : cmses.front();

@@ -1,6 +1,7 @@
-// The sign command: one job per package on Qt's global thread pool. The jobs
-// share only read-only keys and certificates, a failure flag and a progress
-// counter; each opens its own file.
+// The sign command: one job per package on threads of its own, all joined
+// before the command returns. The jobs share only read-only keys and
+// certificates, a failure flag and a progress counter; each opens its own
+// file.
 
 #include <atomic>
 #include <cstring>
@@ -9,11 +10,12 @@
 
 #include <fnmatch.h>
 
+#include <openssl/crypto.h>
+
 #include <QDebug>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QThreadPool>
-#include <QtConcurrent>
+#include <QThread>
 
 #include <torvel/CertificateFunctions.h>
 #include <torvel/FileWithCmses.h>
@@ -22,6 +24,7 @@
 #include "Commands.h"
 #include "OpenSslHandles.h"
 #include "PackageHeader.h"
+#include "ParallelJobs.h"
 
 using PackageSignatures::FileWithCmses;
 
@@ -134,15 +137,15 @@ std::optional<QStringList> collectPackages(const QStringList& paths, bool recurs
             continue;
         }
         if (!info.exists()) {
-            standardError() << path << " does not exist.\n" << Qt::flush;
+            standardError() << visible(path) << " does not exist.\n" << Qt::flush;
             return std::nullopt;
         }
         if (!info.isDir()) {
-            standardError() << path << " is neither a file nor a directory.\n" << Qt::flush;
+            standardError() << visible(path) << " is neither a file nor a directory.\n" << Qt::flush;
             return std::nullopt;
         }
         if (!recursive) {
-            standardError() << path << " is a directory. Use -R option to run recursively.\n" << Qt::flush;
+            standardError() << visible(path) << " is a directory. Use -R option to run recursively.\n" << Qt::flush;
             return std::nullopt;
         }
         QDirIterator found(path, {"*.rpm"}, QDir::Files, QDirIterator::Subdirectories);
@@ -156,7 +159,8 @@ std::optional<QStringList> collectPackages(const QStringList& paths, bool recurs
 
 int signCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
-    QThreadPool* pool = QThreadPool::globalInstance();
+    // One thread per processor thread unless --jobs says otherwise.
+    int maximumJobs = std::max(1, QThread::idealThreadCount());
     const QCommandLineOption keyOption({"k", "key"},
                                        "User private key for signing the package. If key is encrypted, it's possible "
                                        "to provide passphrase via KEY_PASSPHRASE environment variable to suppress "
@@ -170,7 +174,7 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
                                              "Run recursively on all *.rpm files in provided paths.");
     const QCommandLineOption jobsOption(
         {"j", "jobs"},
-        "Maximum amount of jobs to run in parallel (default " + QString::number(pool->maxThreadCount()) + ").",
+        "Maximum amount of jobs to run in parallel (default " + QString::number(maximumJobs) + ").",
         "jobs");
     const QCommandLineOption noContentSignOption(
         "no-content-sign",
@@ -228,19 +232,21 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     setup.force = parser.isSet(forceOption);
     setup.noContentSignGlob = parser.value(noContentSignOption).toUtf8();
     if (jobs)
-        pool->setMaxThreadCount(*jobs);
+        maximumJobs = *jobs;
 
     std::optional<QStringList> packages = collectPackages(parser.positionalArguments(), parser.isSet(recursiveOption));
     if (!packages)
         return 1;
     setup.total = int(packages->size());
-    if (!packages->isEmpty() && packages->size() < pool->maxThreadCount())
-        pool->setMaxThreadCount(int(packages->size()));
 
+    // Never more threads than packages. Each thread lets go of OpenSSL's
+    // state for it before it ends, and all are joined here, so no thread
+    // is still tearing down while the process exits.
     SigningProgress progress;
-    QtConcurrent::blockingMap(*packages, [&setup, &progress](const QString& path) {
-        signPackage(setup, progress, path);
-    });
+    runInParallel(
+        size_t(packages->size()), size_t(maximumJobs),
+        [&](size_t index) { signPackage(setup, progress, packages->at(int(index))); },
+        [] { OPENSSL_thread_stop(); });
     return progress.failed.load() ? 1 : 0;
 }
 

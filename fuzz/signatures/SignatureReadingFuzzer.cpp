@@ -1,5 +1,6 @@
 // Runs the whole reading side of libtorvel over arbitrary file contents:
-// block location, block parsing, and every accessor of every block.
+// the RPM length reader, block location, block parsing, every accessor of
+// every block, and verification against an empty CA bundle.
 // Run with -close_fd_mask=2: the library's diagnostics would drown
 // libFuzzer's own output.
 
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <torvel/torvel.h>
+
+#include "RpmExtent.h"
 
 namespace {
 
@@ -28,7 +31,15 @@ std::string scratchPath()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The package length must never claim less than the signature section
+    // it was read from.
+    const std::optional<int64_t> length = PackageSignatures::rpmPackageLength(data, size);
+    const std::optional<size_t> sectionEnd = PackageSignatures::rpmSignatureSectionEnd(data, size);
+    if (length && (!sectionEnd || *length < int64_t(*sectionEnd)))
+        std::abort();
+
     static const std::string path = scratchPath();
+    static const std::string emptyBundle = scratchPath();
     FILE* out = std::fopen(path.c_str(), "w");
     if (out == nullptr)
         std::abort();
@@ -40,14 +51,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!file)
         std::abort();
     (void)file->isRpmPackage();
+    const auto locations = file->locateCmses();
+    for (const PackageSignatures::CmsLocation& location : locations) {
+        // Every block lies inside the file, in order, and above the package.
+        if (location.offset < 0 || location.end < location.offset || location.end + 12 > int64_t(size))
+            std::abort();
+        if (length && location.offset < *length)
+            std::abort();
+    }
     for (const PackageSignatures::Cms& cms : file->cmses()) {
         const auto certificate = cms.certificate();
         (void)certificate->subject();
         (void)certificate->toDer();
         (void)cms.signature();
-        for (int index = -1; index < 4; ++index) {
-            (void)cms.fileSignature(index);
-            (void)cms.trustletSignature(index);
+        for (const long index : cms.signedFileIndexes()) {
+            (void)cms.fileSignature(int(index));
+            (void)cms.trustletSignature(int(index));
         }
         for (const auto& rotation : cms.rotationChain()->rotations()) {
             (void)rotation->oldCertificate()->keyId();
@@ -55,5 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         (void)cms.rotationChain()->previousKeyids();
     }
+    (void)file->verify(emptyBundle.c_str());
     return 0;
 }

@@ -87,22 +87,6 @@ ProofOfRotation* ProofOfRotationChain_get0_at(const ProofOfRotationChain* chain,
     return chain == NULL ? NULL : sk_ProofOfRotation_value(chain, i);
 }
 
-ProofOfRotationChain* ProofOfRotationChain_read(const char* path)
-{
-    if (path == NULL)
-        errno = EINVAL;
-    FILE* stream = path == NULL ? NULL : fopen(path, "r");
-    if (stream == NULL) {
-        fprintf(stderr, "Could not open proof-of-rotation: %s\n", strerror(errno));
-        return NULL;
-    }
-    ProofOfRotationChain* chain = PEM_read_ProofOfRotationChain(stream, NULL, NULL, NULL);
-    fclose(stream);
-    if (chain == NULL)
-        fprintf(stderr, "Could not read proof-of-rotation chain\n");
-    return chain;
-}
-
 X509* ProofOfRotation_get0_old_cert(const ProofOfRotation* proof)
 {
     return proof == NULL || proof->signedAttrs == NULL ? NULL : proof->signedAttrs->oldCert;

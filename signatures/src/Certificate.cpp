@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include <openssl/pem.h>
 
 #include "Handles.h"
+#include "RegularFile.h"
 #include "ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/Configuration.h"
@@ -161,13 +161,16 @@ bool Certificate::verify(const char* caPath) const
 bool Certificate::isSystemDeveloperCertificate() const
 {
     const Configuration configuration;
-    std::ifstream file(configuration.systemDeveloperKeyIdPath());
-    std::string systemKeyId;
-    if (!file.is_open()) {
+    std::string failure;
+    // A key id is a line of hexadecimal text; the limit only bounds what a
+    // wrong path could make the library read.
+    const std::optional<std::string> text =
+        readRegularFile(configuration.systemDeveloperKeyIdPath().c_str(), 1 << 16, failure);
+    if (!text) {
         std::fprintf(stderr, "Couldn't retrieve system developer key id\n");
         return false;
     }
-    std::getline(file, systemKeyId);
+    const std::string systemKeyId = text->substr(0, text->find('\n'));
     // A certificate that could not be read has no key id; it must not match
     // an empty first line.
     return !m_record->keyId.empty() && systemKeyId == m_record->keyId;

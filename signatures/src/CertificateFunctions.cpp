@@ -12,6 +12,8 @@
 #include "Digests.h"
 #include "Handles.h"
 #include "Oids.h"
+#include "RegularFile.h"
+#include "common/VisibleText.h"
 
 using namespace PackageSignatures;
 
@@ -27,13 +29,14 @@ char* copyString(const char* data, size_t len)
     return copy;
 }
 
-Handles::FilePtr openForReading(const char* path)
+Handles::FilePtr openForReading(const char* path, std::string& failure)
 {
-    if (path == nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return Handles::FilePtr(std::fopen(path, "r"));
+    return openRegularStream(path, failure);
+}
+
+std::string shown(const char* path)
+{
+    return Common::visibleText(path == nullptr ? "" : path);
 }
 
 bool allowsPackageSigning(const EXTENDED_KEY_USAGE* usage)
@@ -51,29 +54,31 @@ extern "C" {
 
 EVP_PKEY* private_key_read(const char* path, const char* passphrase)
 {
-    const Handles::FilePtr file = openForReading(path);
+    std::string failure;
+    const Handles::FilePtr file = openForReading(path, failure);
     if (!file) {
-        std::fprintf(stderr, "Could not open private key \"%s\": %s\n", path ? path : "", std::strerror(errno));
+        std::fprintf(stderr, "Could not open private key \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
     }
     // With no callback, OpenSSL takes the user data as the passphrase, and
     // prompts on the terminal when there is none.
     EVP_PKEY* key = PEM_read_PrivateKey(file.get(), nullptr, nullptr, const_cast<char*>(passphrase));
     if (key == nullptr)
-        std::fprintf(stderr, "Could not read private key \"%s\" (wrong passphrase?)\n", path);
+        std::fprintf(stderr, "Could not read private key \"%s\" (wrong passphrase?)\n", shown(path).c_str());
     return key;
 }
 
 X509* certificate_read(const char* path)
 {
-    const Handles::FilePtr file = openForReading(path);
+    std::string failure;
+    const Handles::FilePtr file = openForReading(path, failure);
     if (!file) {
-        std::fprintf(stderr, "Could not open certificate \"%s\": %s\n", path ? path : "", std::strerror(errno));
+        std::fprintf(stderr, "Could not open certificate \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
     }
     X509* certificate = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
     if (certificate == nullptr) {
-        std::fprintf(stderr, "Could not parse certificate \"%s\"\n", path);
+        std::fprintf(stderr, "Could not parse certificate \"%s\"\n", shown(path).c_str());
         return nullptr;
     }
     // OpenSSL decodes a certificate's extensions lazily, on first use, and
@@ -85,10 +90,10 @@ X509* certificate_read(const char* path)
 
 X509_STORE* certificate_store_read(const char* path)
 {
-    const Handles::FilePtr file = openForReading(path);
+    std::string failure;
+    const Handles::FilePtr file = openForReading(path, failure);
     if (!file) {
-        std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", path ? path : "",
-                     std::strerror(errno));
+        std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
     }
     Handles::X509StorePtr store(X509_STORE_new());

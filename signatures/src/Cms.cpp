@@ -141,6 +141,29 @@ std::vector<uint8_t> Cms::trustletSignature(int index) const
     return lookUp(m_record->table(m_record->trustletSignatures, CMS_FILE_SIGNATURES_TA), index);
 }
 
+std::vector<long> Cms::signedFileIndexes() const
+{
+    const SignatureTable& ordinary = m_record->table(m_record->fileSignatures, CMS_FILE_SIGNATURES_IMA);
+    const SignatureTable& trustlets = m_record->table(m_record->trustletSignatures, CMS_FILE_SIGNATURES_TA);
+    std::vector<long> indexes;
+    indexes.reserve(ordinary.size() + trustlets.size());
+    // Both tables are ordered by index: merge them.
+    auto a = ordinary.begin();
+    auto b = trustlets.begin();
+    while (a != ordinary.end() || b != trustlets.end()) {
+        if (b == trustlets.end() || (a != ordinary.end() && a->first < b->first))
+            indexes.push_back((a++)->first);
+        else if (a == ordinary.end() || b->first < a->first)
+            indexes.push_back((b++)->first);
+        else {
+            indexes.push_back(a->first);
+            ++a;
+            ++b;
+        }
+    }
+    return indexes;
+}
+
 std::optional<Cms> developerCmsFromVector(const std::vector<Cms>& cmses)
 {
     if (cmses.empty() || cmses.front().certificate()->group() != GroupDeveloper)

@@ -1,6 +1,5 @@
-// Building one signature block: a detached CMS SignedData over the bytes
-// from a descriptor's position to the end of the file, with the private
-// attributes the package manager reads.
+// Building one signature block: a detached CMS SignedData over a range of a
+// file's bytes, with the private attributes the package manager reads.
 
 #include <cerrno>
 #include <cstdio>
@@ -10,8 +9,11 @@
 #include <vector>
 
 #include <openssl/cms.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "CmsSigning.h"
+#include "CmsVerification.h"
 #include "Digests.h"
 #include "Handles.h"
 #include "ImaSignature.h"
@@ -131,13 +133,12 @@ unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 
 } // namespace
 
-extern "C" {
+namespace PackageSignatures {
 
-unsigned char* cms_sign(int fd, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, X509* cert,
-                        ProofOfRotationChain* chain, size_t* outLen)
+unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey,
+                             unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen)
 {
-    const off_t start = lseek(fd, 0, SEEK_CUR);
-    const Handles::BioPtr source(start < 0 ? nullptr : BIO_new_fd(fd, BIO_NOCLOSE));
+    const Handles::BioPtr source(start < 0 || end < start ? nullptr : fileRangeSource(fd, start, end));
     if (!source) {
         std::fprintf(stderr, "Could not create BIO from file\n");
         return nullptr;
@@ -157,7 +158,7 @@ unsigned char* cms_sign(int fd, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey, 
         return nullptr;
     }
     // File signatures belong to a package, not to a previous block.
-    if (signFiles && startsWithRpmLead(fd, start)) {
+    if (signFiles && startsWithRpmLead(fd, off_t(start))) {
         const ASN1_OCTET_STRING* identifier = X509_get0_subject_key_id(cert);
         FileSigningKeys keys;
         keys.key = key;
@@ -166,16 +167,34 @@ unsigned char* cms_sign(int fd, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey, 
                                     : std::array<uint8_t, 4> {};
         keys.taKey = taKey;
         keys.taAlgorithm = taAlgorithm;
-        if (lseek(fd, start, SEEK_SET) != start || !addFileSignatures(signer, fd, keys))
+        // The package is read from its start through a duplicate that
+        // shares the descriptor's position.
+        if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys))
             return nullptr;
     }
     if (chain != nullptr && !addRotationChain(signer, cert, chain))
         return nullptr;
-    if (lseek(fd, start, SEEK_SET) != start || !finalise(cms.get(), source.get())) {
+    if (!finalise(cms.get(), source.get())) {
         std::fprintf(stderr, "CMS signing failed\n");
         return nullptr;
     }
     return encode(cms.get(), outLen);
+}
+
+} // namespace PackageSignatures
+
+extern "C" {
+
+unsigned char* cms_sign(int fd, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, X509* cert,
+                        ProofOfRotationChain* chain, size_t* outLen)
+{
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+    struct stat status;
+    const int64_t end = start >= 0 && fstat(fd, &status) == 0 ? int64_t(status.st_size) : -1;
+    unsigned char* der =
+        signFileRange(fd, start, end, signFiles, key, taKey, taAlgorithm, cert, chain, outLen);
+    lseek(fd, 0, SEEK_END);
+    return der;
 }
 
 } // extern "C"

@@ -5,11 +5,14 @@
 #include <glib.h>
 
 #include "Handles.h"
+#include "RegularFile.h"
 
 namespace PackageSignatures {
 
 namespace {
 constexpr const char* mainGroup = "main";
+// A handful of paths; anything much larger is not this file.
+constexpr size_t maximumSize = 1 << 20;
 }
 
 void Configuration::KeyFileDeleter::operator()(GKeyFile* keyFile) const noexcept
@@ -35,7 +38,10 @@ Configuration::Configuration(std::string_view path)
 {
     // A missing or broken file is not an error here: every path is then
     // empty and whoever needs one reports that.
-    g_key_file_load_from_file(m_keyFile.get(), m_confPath.c_str(), G_KEY_FILE_NONE, nullptr);
+    std::string failure;
+    const std::optional<std::string> text = readRegularFile(m_confPath.c_str(), maximumSize, failure);
+    if (text)
+        g_key_file_load_from_data(m_keyFile.get(), text->data(), text->size(), G_KEY_FILE_NONE, nullptr);
 }
 
 Configuration::~Configuration() = default;

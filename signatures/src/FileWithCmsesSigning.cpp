@@ -1,21 +1,24 @@
-// Appending a signature block to a package file in place. The file is
-// changed only at its end, and every failure puts back exactly the bytes
-// it had: blocks a replacing signer removed are kept in memory until the
-// new block is written, and a partly written block is cut away again.
+// Adding a signature block to a package file. Everything is computed
+// first, from the file as it is; then the whole new file replaces the old
+// one in a single rename, so that a process killed at any moment leaves
+// either the old blocks or the complete new ones, and a failure leaves the
+// file exactly as it was.
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "BlockLayout.h"
+#include "BlockLocation.h"
+#include "ChangeLock.h"
+#include "CmsSigning.h"
 #include "FileRange.h"
 #include "Handles.h"
+#include "PackageReplacement.h"
 #include "SigningPosition.h"
+#include "torvel/Certificate.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
 #include "torvel/FileWithCmses.h"
@@ -25,7 +28,6 @@ namespace PackageSignatures {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr size_t writePiece = 8192;
 
 Group signerGroup(X509* certificate)
 {
@@ -33,74 +35,18 @@ Group signerGroup(X509* certificate)
     return groupFromString(text.get());
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t len, int64_t offset)
+std::vector<Group> blockGroups(FILE* stream, const std::vector<LocatedBlock>& blocks)
 {
-    for (size_t done = 0; done < len;) {
-        const ssize_t written = pwrite(fd, data + done, std::min(writePiece, len - done), off_t(offset + done));
-        if (written < 0 && errno == EINTR)
+    std::vector<Group> groups;
+    for (const LocatedBlock& block : blocks) {
+        if (!block.wellFormed()) {
+            groups.push_back(GroupNone);
             continue;
-        if (written <= 0)
-            return false;
-        done += size_t(written);
-    }
-    return true;
-}
-
-int64_t fileSize(int fd)
-{
-    struct stat status;
-    return fstat(fd, &status) == 0 ? int64_t(status.st_size) : -1;
-}
-
-// The blocks after `cut`, taken off the file and held until the operation
-// has either succeeded or put them back.
-class RemovedBlocks {
-public:
-    static std::optional<RemovedBlocks> cut(FILE* stream, int64_t cut, int64_t size)
-    {
-        RemovedBlocks removed;
-        removed.m_cut = cut;
-        if (cut >= size)
-            return removed;
-        removed.m_bytes = readFileRange(stream, cut, size);
-        if (removed.m_bytes.size() != size_t(size - cut) || ftruncate(fileno(stream), off_t(cut)) != 0) {
-            std::fprintf(stderr, "Could not remove signature blocks: %s\n", std::strerror(errno));
-            return std::nullopt;
         }
-        return removed;
+        const Cms cms(readFileRange(stream, block.location.offset, block.location.end));
+        groups.push_back(cms.certificate()->group());
     }
-
-    int64_t position() const { return m_cut; }
-
-    // Drops whatever was written after the cut and writes the removed
-    // blocks back.
-    void restore(int fd) const
-    {
-        if (ftruncate(fd, off_t(m_cut)) != 0 || !writeAll(fd, m_bytes.data(), m_bytes.size(), m_cut))
-            std::fprintf(stderr, "Could not restore the file's signature blocks: %s\n", std::strerror(errno));
-    }
-
-private:
-    int64_t m_cut = 0;
-    Bytes m_bytes;
-};
-
-// cms_sign over the bytes from `start` to the end of the file, leaving the
-// descriptor's position where it was.
-std::optional<Bytes> signBytesFrom(int fd, int64_t start, X509* cert, EVP_PKEY* key, EVP_PKEY* taKey,
-                                   unsigned taAlgorithm, ProofOfRotationChain* proofs, bool signFiles)
-{
-    const off_t remembered = lseek(fd, 0, SEEK_CUR);
-    if (remembered < 0 || lseek(fd, off_t(start), SEEK_SET) != off_t(start))
-        return std::nullopt;
-    size_t length = 0;
-    const Handles::CStringPtr der(
-        reinterpret_cast<char*>(cms_sign(fd, signFiles, key, taKey, taAlgorithm, cert, proofs, &length)));
-    lseek(fd, remembered, SEEK_SET);
-    if (!der)
-        return std::nullopt;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(der.get());
-    return Bytes(bytes, bytes + length);
+    return groups;
 }
 
 } // namespace
@@ -110,39 +56,65 @@ bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned ta
 {
     if (cert == nullptr || key == nullptr || !m_stream)
         return false;
+    if (isReadOnly()) {
+        std::fprintf(stderr, "Could not sign \"%s\": the file is read-only\n", displayPath().c_str());
+        return false;
+    }
     const Group signer = signerGroup(cert);
+    const std::optional<std::string> realPath = lockForChange();
+    if (!realPath)
+        return false;
+    const ChangeLock lock(*this);
+    removeStaleReplacements(*realPath);
 
-    const std::vector<CmsLocation> locations = locateCmses();
-    std::vector<Group> blockGroups;
-    for (const Cms& cms : cmses())
-        blockGroups.push_back(cms.certificate()->group());
-    const SigningPosition position = planSigningPosition(blockGroups, signer, replace);
-    if (!position.allowed || blockGroups.size() != locations.size())
+    const PackageBlocks found = locatePackageBlocks(fd());
+    if (!found.floor || *found.floor > found.fileSize) {
+        std::fprintf(stderr, "Could not sign \"%s\": %s\n", displayPath().c_str(),
+                     found.floor ? "the package is shorter than its header says"
+                                 : "the package does not say where it ends");
         return false;
-
-    const int64_t size = fileSize(fd());
-    const int64_t cut = position.keptBlocks < locations.size() ? blockStart(locations[position.keptBlocks]) : size;
-    if (size < 0)
+    }
+    const std::vector<LocatedBlock>& blocks = found.blocks;
+    const SigningPosition position = planSigningPosition(blockGroups(m_stream.get(), blocks), signer, replace);
+    if (!position.allowed)
         return false;
-    const std::optional<RemovedBlocks> removed = RemovedBlocks::cut(m_stream.get(), cut, size);
-    if (!removed)
-        return false;
+    // The new block signs over the blocks it keeps and the old file loses
+    // those it replaces: either only when they are what they claim to be.
+    for (size_t index = 0; index < blocks.size(); ++index) {
+        if (!blocks[index].wellFormed()) {
+            std::fprintf(stderr, "Could not sign \"%s\": signature block %zu is malformed, refusing to %s it\n",
+                         displayPath().c_str(), index + 1, index < position.keptBlocks ? "sign after" : "replace");
+            return false;
+        }
+    }
 
     // The first block covers the package; a later one the block before it,
     // from its first DER byte to the end of its trailer.
-    const int64_t start = position.keptBlocks == 0 ? 0 : locations[position.keptBlocks - 1].offset;
-    const std::optional<Bytes> der =
-        signBytesFrom(fd(), start, cert, key, taKey, taAlgorithm, proofs, signFiles);
-    if (!der) {
-        removed->restore(fd());
+    const size_t kept = position.keptBlocks;
+    const int64_t end = kept < blocks.size() ? blocks[kept].start : found.fileSize;
+    const int64_t start = kept == 0 ? 0 : blocks[kept - 1].location.offset;
+    size_t length = 0;
+    const off_t remembered = lseek(fd(), 0, SEEK_CUR);
+    const Handles::CStringPtr der(reinterpret_cast<char*>(
+        signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length)));
+    lseek(fd(), remembered, SEEK_SET);
+    if (!der)
         return false;
-    }
-    const Bytes block = encodeBlock(zstdFrame ? skippableFrameVersion : 2, der->data(), der->size());
-    if (!writeAll(fd(), block.data(), block.size(), removed->position())) {
-        std::fprintf(stderr, "Could not append signature block: %s\n", std::strerror(errno));
-        removed->restore(fd());
+    const Bytes block = encodeBlock(zstdFrame ? skippableFrameVersion : 2,
+                                    reinterpret_cast<const uint8_t*>(der.get()), length);
+
+    std::fflush(m_stream.get());
+    const int replaced = replacePackage(fd(), *realPath, end, block);
+    if (replaced < 0)
         return false;
+    // From here on the object stands for the new file, whose lock it holds.
+    FILE* stream = fdopen(replaced, "r+");
+    if (stream == nullptr) {
+        close(replaced);
+        stream = std::fopen(realPath->c_str(), "r+");
     }
+    if (stream != nullptr)
+        m_stream.reset(stream);
     return true;
 }
 

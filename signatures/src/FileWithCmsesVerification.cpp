@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "BlockLayout.h"
+#include "BlockLocation.h"
 #include "CmsVerification.h"
 #include "FileRange.h"
 #include "Handles.h"
@@ -29,26 +30,16 @@ VerificationResult failed(VerificationFailure failure, int blockIndex = -1)
 
 // Start of the covered bytes: the package for the first block and for the
 // legacy version 1; the previous block's first DER byte for versions 2 and
-// 3. Empty for any other version.
-std::optional<int64_t> coveredStart(const std::vector<CmsLocation>& locations, size_t index)
+// 3. Empty for any other version. The covered bytes end where the block
+// starts, before its frame header.
+std::optional<int64_t> coveredStart(const std::vector<LocatedBlock>& blocks, size_t index)
 {
-    const CmsLocation& location = locations[index];
+    const CmsLocation& location = blocks[index].location;
     if (index == 0 || location.version == 1)
         return 0;
     if (location.version == 2 || location.version == skippableFrameVersion)
-        return locations[index - 1].offset;
+        return blocks[index - 1].location.offset;
     return std::nullopt;
-}
-
-// The covered bytes end where the block starts, before its frame header.
-int64_t coveredEnd(int fd, const CmsLocation& location)
-{
-    unsigned char magic[sizeof skippableFrameMagic];
-    const int64_t frameStart = location.offset - skippableFrameHeaderSize;
-    if (frameStart >= 0 && pread(fd, magic, sizeof magic, off_t(frameStart)) == ssize_t(sizeof magic)
-        && std::memcmp(magic, skippableFrameMagic, sizeof magic) == 0)
-        return frameStart;
-    return location.offset;
 }
 
 bool groupFitsPosition(Group group, size_t index)
@@ -68,25 +59,27 @@ VerificationResult FileWithCmses::verify(const char* caPath) const
     const Handles::X509StorePtr store(certificate_store_read(caPath));
     if (!store)
         return failed(VerificationFailure::NoTrustedCertificates);
-    const std::vector<CmsLocation> locations = locateCmses();
-    if (locations.empty())
+    // The same blocks that signing and deleting find.
+    const std::vector<LocatedBlock> blocks = locatePackageBlocks(fd()).blocks;
+    if (blocks.empty())
         return failed(VerificationFailure::NoBlocks);
-    if (locations.size() > maximumBlocks)
+    if (blocks.size() > maximumBlocks)
         return failed(VerificationFailure::TooManyBlocks);
 
-    for (size_t index = locations.size(); index-- > 0;) {
-        const CmsLocation& location = locations[index];
+    for (size_t index = blocks.size(); index-- > 0;) {
+        const LocatedBlock& block = blocks[index];
         const int blockIndex = int(index);
-        const std::optional<int64_t> start = coveredStart(locations, index);
+        const std::optional<int64_t> start = coveredStart(blocks, index);
         if (!start)
             return failed(VerificationFailure::UnknownBlockVersion, blockIndex);
-        const int64_t end = coveredEnd(fd(), location);
+        if (!block.framed)
+            return failed(VerificationFailure::MissingFrameHeader, blockIndex);
 
-        const std::vector<uint8_t> der = readFileRange(m_stream.get(), location.offset, location.end);
-        const Handles::CmsPtr cms(cms_from_der(der.data(), long(der.size())));
+        const std::vector<uint8_t> der = readFileRange(m_stream.get(), block.location.offset, block.location.end);
+        const Handles::CmsPtr cms(block.parses ? cms_from_der(der.data(), long(der.size())) : nullptr);
         if (!cms)
             return failed(VerificationFailure::UnparsableBlock, blockIndex);
-        const Handles::BioPtr covered(fileRangeSource(fd(), *start, end));
+        const Handles::BioPtr covered(fileRangeSource(fd(), *start, block.start));
         const VerificationFailure check = checkCms(covered.get(), cms.get(), store.get());
         if (check != VerificationFailure::None)
             return failed(check, blockIndex);
@@ -114,6 +107,7 @@ const char* describe(VerificationFailure failure)
     case VerificationFailure::InvalidRotationChain: return "a proof-of-rotation chain does not verify";
     case VerificationFailure::RotationKeyMismatch: return "a proof-of-rotation chain does not end with its signer";
     case VerificationFailure::MisplacedSigner: return "a signer's group may not sign at its position";
+    case VerificationFailure::MissingFrameHeader: return "a version-3 signature block has no frame header";
     }
     return "unknown failure";
 }

@@ -13,6 +13,7 @@
 
 #include "Digests.h"
 #include "Handles.h"
+#include "RegularFile.h"
 #include "Oids.h"
 #include "ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
@@ -182,9 +183,10 @@ extern "C" {
 
 int make_ca_certificate(const char* outPath, const char* keyPath, const char* commonName)
 {
-    const Handles::FilePtr keyFile(keyPath == nullptr ? nullptr : std::fopen(keyPath, "r"));
+    std::string failure;
+    const Handles::FilePtr keyFile = openRegularStream(keyPath, failure);
     if (!keyFile) {
-        std::fprintf(stderr, "%s\n", std::strerror(keyPath == nullptr ? EINVAL : errno));
+        std::fprintf(stderr, "%s\n", failure.c_str());
         return -1;
     }
     // Opened before the key is read, so an unusable output is reported
@@ -214,24 +216,20 @@ int make_ca_certificate(const char* outPath, const char* keyPath, const char* co
 int make_certificate(const char* outPath, const char* csrPath, const char* caKeyPath, const char* caCertPath,
                      const char* group)
 {
-    const auto open = [](const char* path) {
-        if (path == nullptr)
-            errno = EINVAL;
-        return Handles::FilePtr(path == nullptr ? nullptr : std::fopen(path, "r"));
-    };
-    const Handles::FilePtr requestFile = open(csrPath);
+    std::string failure;
+    const Handles::FilePtr requestFile = openRegularStream(csrPath, failure);
     if (!requestFile) {
-        std::fprintf(stderr, "Could not open CSR file: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "Could not open CSR file: %s\n", failure.c_str());
         return -1;
     }
-    const Handles::FilePtr keyFile = open(caKeyPath);
+    const Handles::FilePtr keyFile = openRegularStream(caKeyPath, failure);
     if (!keyFile) {
-        std::fprintf(stderr, "Could not open key file: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "Could not open key file: %s\n", failure.c_str());
         return -1;
     }
-    const Handles::FilePtr caFile = open(caCertPath);
+    const Handles::FilePtr caFile = openRegularStream(caCertPath, failure);
     if (!caFile) {
-        std::fprintf(stderr, "Could not open CA certificate file: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "Could not open CA certificate file: %s\n", failure.c_str());
         return -1;
     }
 

@@ -6,11 +6,13 @@
 #include <string>
 
 #include <openssl/asn1t.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include "Asn1Internal.h"
 #include "Digests.h"
 #include "Handles.h"
+#include "RegularFile.h"
 #include "ReplacingFile.h"
 #include "RotationChainCheck.h"
 #include "torvel/CertificateFunctions.h"
@@ -167,6 +169,20 @@ int make_proof_of_rotation_chain(const char* outPath, const char* inChainPath, c
         return -1;
     }
     return 0;
+}
+
+ProofOfRotationChain* ProofOfRotationChain_read(const char* path)
+{
+    std::string failure;
+    const Handles::FilePtr stream = PackageSignatures::openRegularStream(path, failure);
+    if (!stream) {
+        std::fprintf(stderr, "Could not open proof-of-rotation: %s\n", failure.c_str());
+        return nullptr;
+    }
+    ProofOfRotationChain* chain = PEM_read_ProofOfRotationChain(stream.get(), nullptr, nullptr, nullptr);
+    if (chain == nullptr)
+        std::fprintf(stderr, "Could not read proof-of-rotation chain\n");
+    return chain;
 }
 
 } // extern "C"

@@ -66,11 +66,11 @@ protected:
         writeBytes(path, body);
         return path;
     }
-    static Bytes derOf(uint8_t fill, size_t size) { return Bytes(size, fill); }
 
     TestKit::TempDir m_dir {"sigcontainer"};
     int m_count = 0;
-    const Bytes m_bare = Bytes {0xED, 0xAB, 0xEE, 0xDB, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+    // Not an RPM package: blocks may reach down to its first byte.
+    const Bytes m_bare = Bytes {0x7F, 'E', 'L', 'F', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
 };
 
 TEST_F(FileWithCmsesTest, ShortAndEmptyFilesHaveNoBlocks)
@@ -87,14 +87,14 @@ TEST_F(FileWithCmsesTest, ShortAndEmptyFilesHaveNoBlocks)
 
 TEST_F(FileWithCmsesTest, RecognisesTheRpmLeadMagic)
 {
-    EXPECT_TRUE(FileWithCmses::fromPath(package(m_bare))->isRpmPackage());
+    EXPECT_TRUE(FileWithCmses::fromPath(package({0xED, 0xAB, 0xEE, 0xDB, 1, 2}))->isRpmPackage());
     EXPECT_FALSE(FileWithCmses::fromPath(package({0xED, 0xAB, 0xEE}))->isRpmPackage());
     EXPECT_FALSE(FileWithCmses::fromPath(package({0xED, 0xAB, 0xEE, 0xDC, 0}))->isRpmPackage());
 }
 
 TEST_F(FileWithCmsesTest, LocatesBlocksOfEachVersionWithTheirLayout)
 {
-    const Bytes der = derOf(0x30, 40);
+    const Bytes& der = sampleCms(0);
     Bytes v2 = m_bare;
     const Bytes block2 = blockV2(der);
     v2.insert(v2.end(), block2.begin(), block2.end());
@@ -105,7 +105,7 @@ TEST_F(FileWithCmsesTest, LocatesBlocksOfEachVersionWithTheirLayout)
     EXPECT_EQ(locations[0].offset, long(m_bare.size()));
     EXPECT_EQ(locations[0].end, long(m_bare.size() + der.size()));
     EXPECT_EQ(locations[0].version, 2u);
-    EXPECT_EQ(locations[0].size, 40);
+    EXPECT_EQ(locations[0].size, long(der.size()));
     ASSERT_EQ(file->cmses().size(), 1u);
     EXPECT_EQ(file->cmses()[0].data(), der);
 
@@ -113,7 +113,8 @@ TEST_F(FileWithCmsesTest, LocatesBlocksOfEachVersionWithTheirLayout)
     const Bytes block3 = blockV3(der);
     v3.insert(v3.end(), block3.begin(), block3.end());
     EXPECT_EQ(v3.size(), m_bare.size() + der.size() + 20);
-    EXPECT_EQ(hex(Bytes(v3.begin() + long(m_bare.size()), v3.begin() + long(m_bare.size()) + 8)), "502a4d18" "34000000");
+    EXPECT_EQ(Bytes(v3.begin() + long(m_bare.size()), v3.begin() + long(m_bare.size()) + 8),
+              (Bytes {0x50, 0x2A, 0x4D, 0x18, uint8_t(der.size() + 12), uint8_t((der.size() + 12) >> 8), 0, 0}));
     locations = FileWithCmses::fromPath(package(v3))->locateCmses();
     ASSERT_EQ(locations.size(), 1u);
     EXPECT_EQ(locations[0].offset, long(m_bare.size() + 8));
@@ -125,12 +126,12 @@ TEST_F(FileWithCmsesTest, LocatesBlocksOfEachVersionWithTheirLayout)
     locations = FileWithCmses::fromPath(package(v1))->locateCmses();
     ASSERT_EQ(locations.size(), 1u);
     EXPECT_EQ(locations[0].version, 1u);
-    EXPECT_EQ(locations[0].size, 40);
+    EXPECT_EQ(locations[0].size, long(der.size()));
 }
 
 TEST_F(FileWithCmsesTest, ListsMixedBlocksInFileOrderAndDeletesThem)
 {
-    const Bytes first = derOf(0x01, 30), second = derOf(0x02, 50), third = derOf(0x03, 20);
+    const Bytes &first = sampleCms(1), &second = sampleCms(2), &third = sampleCms(3);
     Bytes body = m_bare;
     for (const Bytes& block : {blockV2(first), blockV3(second), blockV3(third)})
         body.insert(body.end(), block.begin(), block.end());
@@ -163,12 +164,107 @@ TEST_F(FileWithCmsesTest, IgnoresTrailersThatClaimTooMuch)
     // A bogus trailer before a good block ends the scan there.
     Bytes chained = m_bare;
     const Bytes bogus = currentTrailer(1000, 2);
-    const Bytes good = blockV2(derOf(0x05, 10));
+    const Bytes good = blockV2(sampleCms(0));
     chained.insert(chained.end(), bogus.begin(), bogus.end());
     chained.insert(chained.end(), good.begin(), good.end());
     const auto cmses = FileWithCmses::fromPath(package(chained))->cmses();
     ASSERT_EQ(cmses.size(), 1u);
-    EXPECT_EQ(cmses[0].data(), derOf(0x05, 10));
+    EXPECT_EQ(cmses[0].data(), sampleCms(0));
+}
+
+// Reading, verifying and deleting find the same blocks in hostile endings of
+// files, and nothing is ever removed but whole, well-formed blocks above
+// the package.
+TEST_F(FileWithCmsesTest, HostileTrailersAreNeverRemovedNorCutIntoThePackage)
+{
+    using Failure = PackageSignatures::VerificationFailure;
+    const Bytes rpm = readBytes(buildPackage(m_dir.path()));
+    Bytes unsized = rpm;
+    unsized[100] = 1; // the signature header's reserved bytes: no length can be read
+    const Bytes& cms = sampleCms(0);
+    const Bytes notCms(40, 0x30);
+    const auto joined = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& part : parts)
+            out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    struct Case {
+        const char* what;
+        Bytes body;
+        size_t located;
+        bool removable;
+        Failure failure;
+        Bytes bare; // what deleting every block leaves
+    };
+    const std::vector<Case> cases {
+        {"a trailer claiming the whole package", joined({rpm, currentTrailer(uint32_t(rpm.size()), 2)}), 0, false,
+         Failure::NoBlocks, {}},
+        {"a legacy trailer claiming the whole package", joined({rpm, legacyTrailer(rpm.size())}), 0, false,
+         Failure::NoBlocks, {}},
+        {"a trailer reaching 8 bytes into the package", joined({rpm, currentTrailer(8, 3)}), 0, false,
+         Failure::NoBlocks, {}},
+        {"a version-3 block without its frame header", joined({rpm, cms, currentTrailer(uint32_t(cms.size()), 3)}),
+         1, false, Failure::MissingFrameHeader, {}},
+        {"a trailer claiming a whole file that is no RPM", joined({m_bare, currentTrailer(uint32_t(m_bare.size()), 2)}),
+         1, false, Failure::UnparsableBlock, {}},
+        {"DER that is no CMS", joined({rpm, blockV2(notCms)}), 1, false, Failure::UnparsableBlock, {}},
+        {"garbage after a good block", joined({rpm, blockV3(cms), blockV2(notCms)}), 2, false,
+         Failure::UnparsableBlock, {}},
+        {"an RPM that does not say how long it is", joined({unsized, blockV2(cms)}), 0, false, Failure::NoBlocks, {}},
+        {"a good block", joined({rpm, blockV2(cms)}), 1, true, Failure::InvalidSignature, rpm},
+        {"good blocks on a file that is no RPM", joined({m_bare, blockV3(cms), blockV2(cms)}), 2, true,
+         Failure::InvalidSignature, m_bare},
+    };
+    for (const Case& c : cases) {
+        const std::string path = package(c.body);
+        auto file = FileWithCmses::fromPath(path);
+        ASSERT_TRUE(file) << c.what;
+        EXPECT_EQ(file->locateCmses().size(), c.located) << c.what;
+        EXPECT_EQ(file->cmses().size(), c.located) << c.what;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(file->verify(Pki::instance().ca.certificate.c_str()).failure, c.failure) << c.what;
+        testing::internal::GetCapturedStderr();
+        if (c.removable) {
+            EXPECT_TRUE(file->deleteCmses(false)) << c.what;
+            EXPECT_EQ(readBytes(path), c.bare) << c.what;
+            continue;
+        }
+        // Without blocks there is nothing to do; with a malformed one the
+        // file stays as it is, whichever blocks were asked for.
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(file->deleteCmses(true), c.located == 0) << c.what;
+        EXPECT_EQ(file->deleteCmses(false), c.located == 0) << c.what;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(readBytes(path), c.body) << c.what;
+        if (c.located > 0) {
+            EXPECT_NE(err.find("signature block " + std::to_string(c.located) + " is malformed"), std::string::npos)
+                << c.what << ": " << err;
+        }
+    }
+}
+
+TEST_F(FileWithCmsesTest, StackedTrailersAreLookedAtUpToALimit)
+{
+    // Far more empty trailers than any signer writes: the last 256 are
+    // listed, which is enough to refuse the file everywhere.
+    Bytes body = m_bare;
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes trailer = currentTrailer(0, 2);
+        body.insert(body.end(), trailer.begin(), trailer.end());
+    }
+    const std::string path = package(body);
+    auto file = FileWithCmses::fromPath(path);
+    const auto locations = file->locateCmses();
+    ASSERT_EQ(locations.size(), 256u);
+    EXPECT_EQ(locations.front().offset, long(body.size() - 256 * 12));
+    EXPECT_EQ(locations.back().offset, long(body.size() - 12));
+    EXPECT_EQ(file->verify(Pki::instance().ca.certificate.c_str()).failure,
+              PackageSignatures::VerificationFailure::TooManyBlocks);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(file->deleteCmses(false));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readBytes(path), body);
 }
 
 TEST_F(FileWithCmsesTest, RejectsLegacySizesThatReadAsNegative)
@@ -193,7 +289,7 @@ TEST_F(FileWithCmsesTest, FallsBackToReadOnlyWhenTheFileCannotBeWritten)
     // give a copy of sleep a signature block and keep it running.
     const std::string path = m_dir / "busy";
     Bytes body = readBytes("/bin/sleep");
-    const Bytes block = blockV2(derOf(0x07, 16));
+    const Bytes block = blockV2(sampleCms(0));
     body.insert(body.end(), block.begin(), block.end());
     writeBytes(path, body);
     chmod(path.c_str(), 0755);
@@ -213,7 +309,7 @@ TEST_F(FileWithCmsesTest, FallsBackToReadOnlyWhenTheFileCannotBeWritten)
                        + " in read-only mode, as it failed to open in read-write mode (some features that modify a "
                          "file may fail with an error)\n");
     ASSERT_EQ(file->cmses().size(), 1u);
-    EXPECT_EQ(file->cmses()[0].data(), derOf(0x07, 16));
+    EXPECT_EQ(file->cmses()[0].data(), sampleCms(0));
     EXPECT_FALSE(file->deleteCmses(false));
     EXPECT_EQ(readBytes(path), body);
 }

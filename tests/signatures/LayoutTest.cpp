@@ -1,12 +1,15 @@
 // Byte layouts written into signature blocks and the rule of who may sign
 // where, checked byte for byte and case by case.
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include <openssl/obj_mac.h>
 
 #include "BlockLayout.h"
 #include "ImaSignature.h"
+#include "RpmExtent.h"
 #include "SignatureFixtures.h"
 #include "SigningPosition.h"
 #include "TaSignedHeader.h"
@@ -174,5 +177,114 @@ TEST(SigningPositionRule, ReplacingDropsTheSignersOwnBlockOrEveryBlockForADevelo
         const SigningPosition position = planSigningPosition(c.blocks, c.signer, true);
         EXPECT_EQ(position.allowed, c.allowed) << c.blocks.size() << " blocks, signer " << c.signer;
         EXPECT_EQ(position.keptBlocks, c.kept) << c.blocks.size() << " blocks, signer " << c.signer;
+    }
+}
+
+namespace {
+
+struct IndexEntry {
+    uint32_t tag;
+    uint32_t type;
+    uint32_t offset;
+    uint32_t count;
+};
+
+void appendBe32(Bytes& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uint8_t(value >> shift));
+}
+
+// A lead and a signature header with the given entries and data, padded to
+// a multiple of 8, as rpmbuild writes them.
+Bytes rpmStart(const std::vector<IndexEntry>& entries, const Bytes& data)
+{
+    Bytes out {0xED, 0xAB, 0xEE, 0xDB, 3, 0};
+    out.resize(96, 0);
+    out[79] = 5; // signature type: header-style signature
+    for (uint8_t byte : {0x8E, 0xAD, 0xE8, 0x01, 0x00, 0x00, 0x00, 0x00})
+        out.push_back(byte);
+    appendBe32(out, uint32_t(entries.size()));
+    appendBe32(out, uint32_t(data.size()));
+    for (const IndexEntry& entry : entries) {
+        appendBe32(out, entry.tag);
+        appendBe32(out, entry.type);
+        appendBe32(out, entry.offset);
+        appendBe32(out, entry.count);
+    }
+    for (uint8_t byte : data)
+        out.push_back(byte);
+    out.resize((out.size() + 7) / 8 * 8, 0);
+    return out;
+}
+
+} // namespace
+
+TEST(RpmExtentCodec, ReadsThePackageLengthFromItsSignatureHeader)
+{
+    // Data: a 4-byte SIZE of 0x1234 at 0, then a 64-bit LONGSIZE at 4.
+    const Bytes data {0, 0, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0xAA};
+    const Bytes longer {0, 0, 0x12, 0x34, 0, 0, 0, 1, 0, 0, 0, 0};
+    const IndexEntry region {62, 7, 0, 1}; // another tag, left alone
+    const IndexEntry size {1000, 4, 0, 1};
+    const IndexEntry longSize {270, 5, 4, 1};
+    // 96 + 16 + 16 * entries + 13 bytes of data, padded to a multiple of 8.
+    const int64_t oneEntry = 96 + 48 + 0x1234;
+    const int64_t twoEntries = 96 + 64 + 0x1234;
+    const int64_t threeEntries = 96 + 80 + 0x1234;
+
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::optional<int64_t> length;
+    };
+    const std::vector<Case> cases {
+        {"SIZE", rpmStart({size}, data), oneEntry},
+        {"LONGSIZE", rpmStart({longSize}, data), oneEntry},
+        {"both, agreeing", rpmStart({region, size, longSize}, data), threeEntries},
+        {"both, disagreeing", rpmStart({size, longSize}, longer), std::nullopt},
+        {"no size at all", rpmStart({region}, data), std::nullopt},
+        {"SIZE of another type", rpmStart({{1000, 5, 4, 1}}, data), std::nullopt},
+        {"SIZE past the data", rpmStart({{1000, 4, 10, 1}}, data), std::nullopt},
+        {"SIZE offset far out", rpmStart({{1000, 4, 0xFFFFFFFE, 1}}, data), std::nullopt},
+        {"two SIZE values", rpmStart({{1000, 4, 0, 2}}, data), std::nullopt},
+        {"no entries", rpmStart({}, data), std::nullopt},
+        {"region and SIZE", rpmStart({region, size}, data), twoEntries},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rpmPackageLength(c.bytes.data(), c.bytes.size()), c.length) << c.what;
+        // Every byte of the signature section is needed.
+        EXPECT_FALSE(rpmPackageLength(c.bytes.data(), c.bytes.size() - 1)) << c.what;
+    }
+
+    const Bytes good = rpmStart({size}, data);
+    ASSERT_EQ(rpmSignatureSectionEnd(good.data(), good.size()), good.size());
+    const std::vector<std::pair<size_t, uint8_t>> damages {
+        {0, 0xEE},        // lead magic
+        {4, 5},           // lead major version
+        {79, 1},          // signature type
+        {96, 0x8F},       // header magic
+        {100, 1},         // reserved bytes
+        {104, 0x01},      // index count 0x01000001: beyond librpm's limit
+        {108, 0x01},      // data size 16 MiB and more
+    };
+    for (const auto& [offset, value] : damages) {
+        Bytes damaged = good;
+        damaged[offset] = value;
+        EXPECT_FALSE(rpmPackageLength(damaged.data(), damaged.size())) << offset;
+    }
+    EXPECT_FALSE(rpmSignatureSectionEnd(good.data(), rpmStartSize - 1));
+    EXPECT_FALSE(rpmPackageLength(nullptr, 0));
+}
+
+TEST(RpmExtentCodec, MeasuresPackagesRpmbuildMade)
+{
+    TestKit::TempDir directory {"sigextent"};
+    for (const char* compressor : {"gzip", "zstd", "none"}) {
+        TestKit::Package description;
+        description.compressor = compressor;
+        description.entries = {TestKit::file("/usr/share/extent/data", std::string(5000, 'x'))};
+        const Bytes package = SignatureFixtures::readBytes(TestKit::buildRpm(description, directory.path()));
+        EXPECT_EQ(rpmPackageLength(package.data(), package.size()), int64_t(package.size())) << compressor;
     }
 }

@@ -1,6 +1,7 @@
 #include "SignatureFixtures.h"
 
 #include <fstream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -232,6 +233,19 @@ Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     openssl(arguments);
     return readBytes(out);
+}
+
+const Bytes& sampleCms(int n)
+{
+    static std::map<int, Bytes> made;
+    static const TestKit::TempDir directory {"sigsample"};
+    auto found = made.find(n);
+    if (found == made.end()) {
+        const std::string content = directory / ("content" + std::to_string(n));
+        TestKit::writeFile(content, "sample " + std::to_string(n));
+        found = made.emplace(n, opensslCmsSign(content, Pki::instance().developer)).first;
+    }
+    return found->second;
 }
 
 Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,

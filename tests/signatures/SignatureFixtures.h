@@ -83,6 +83,10 @@ Bytes certificateDer(const std::string& pemPath);
 Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,
                      const std::vector<std::string>& extraArguments = {});
 
+// A small detached CMS made with `openssl cms`, distinct for each n and
+// made once per test program: a well-formed block's DER.
+const Bytes& sampleCms(int n);
+
 // A detached CMS with private signed attributes (by object identifier
 // short name), each a SEQUENCE value holding the given DER.
 Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,

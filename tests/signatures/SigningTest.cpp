@@ -1,9 +1,11 @@
-// Appending signature blocks in place: who may sign where, what each block
-// covers (checked with the openssl tool), and that a failed signing leaves
-// the file exactly as it was.
+// Adding signature blocks: who may sign where, what each block covers
+// (checked with the openssl tool), that the package is replaced as a whole
+// with its mode and links kept, and that a failed signing leaves the file
+// exactly as it was.
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <thread>
 
 #include <sys/resource.h>
@@ -16,6 +18,7 @@
 #include <torvel/torvel.h>
 
 #include "BlockLayout.h"
+#include "ReplacementName.h"
 #include "SignatureFixtures.h"
 
 using namespace SignatureFixtures;
@@ -244,6 +247,38 @@ TEST_F(SigningTest, DifferentPackagesSignOnDifferentThreads)
         EXPECT_EQ(blocksOf(path).size(), 1u);
 }
 
+TEST_F(SigningTest, ReplacingKeepsModeOwnerAndSymbolicLinks)
+{
+    const std::string path = package();
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    const std::string link = m_dir / "link.rpm";
+    std::filesystem::create_symlink(path, link);
+    const std::string hardLink = m_dir / "hard.rpm";
+    std::filesystem::create_hard_link(path, hardLink);
+    const Bytes before = readBytes(path);
+
+    ASSERT_TRUE(signWith(link, m_pki.developer));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(blocksOf(path).size(), 1u);
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    // A hard link keeps the file it named.
+    EXPECT_EQ(readBytes(hardLink), before);
+
+    // The object follows the file it replaced the package with.
+    const LoadedSigner seclab = load(m_pki.seclab);
+    auto file = FileWithCmses::fromPath(link);
+    ASSERT_TRUE(file->sign(seclab.certificate.get(), seclab.key.get(), nullptr, 0, nullptr, false, false, true));
+    EXPECT_EQ(file->cmses().size(), 2u);
+    EXPECT_TRUE(file->verifyCmses(m_pki.ca.certificate.c_str()));
+    EXPECT_TRUE(file->deleteCmses(true));
+    EXPECT_EQ(blocksOf(path).size(), 1u);
+}
+
 TEST_F(SigningTest, NeedsACertificateAndAKey)
 {
     const std::string path = package();
@@ -326,7 +361,7 @@ TEST_F(SigningFailureTest, AFailedCmsKeepsTheBlocksReplacingWouldHaveRemoved)
     EXPECT_EQ(blocksOf(path).size(), 1u);
 }
 
-TEST_F(SigningFailureTest, APartlyWrittenBlockIsCutAway)
+TEST_F(SigningFailureTest, AFailedWriteLeavesTheFileAsItWas)
 {
     const std::string path = packageWithManyFiles();
     ASSERT_TRUE(signWith(path, m_pki.developer));
@@ -334,9 +369,13 @@ TEST_F(SigningFailureTest, APartlyWrittenBlockIsCutAway)
     EXPECT_FALSE(signWithFileSizeLimit(path, m_pki.seclab, {}, before.size() + 100));
     EXPECT_EQ(readBytes(path), before);
     EXPECT_TRUE(FileWithCmses::fromPath(path)->verifyCmses(m_pki.ca.certificate.c_str()));
+    const std::filesystem::path package(path);
+    const std::string prefix = PackageSignatures::replacementPrefix(package.filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(package.parent_path()))
+        EXPECT_NE(entry.path().filename().string().rfind(prefix, 0), 0u) << "left behind: " << entry.path();
 }
 
-TEST_F(SigningFailureTest, AFailedWriteAfterReplacingPutsTheOldBlocksBack)
+TEST_F(SigningFailureTest, AFailedWriteAfterReplacingKeepsTheOldBlocks)
 {
     const std::string path = packageWithManyFiles();
     ASSERT_TRUE(signWith(path, m_pki.developer, {.signFiles = false}));
@@ -356,8 +395,13 @@ TEST_F(SigningFailureTest, ReadOnlyFilesAreNotChanged)
     const Bytes before = readBytes(path);
     const LoadedSigner loaded = load(m_pki.developer);
     auto file = FileWithCmses::fromPath(path.c_str(), "r");
-    EXPECT_FALSE(file->sign(loaded.certificate.get(), loaded.key.get(), nullptr, 0, nullptr, true, false, true));
     const LoadedSigner seclab = load(m_pki.seclab);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(file->sign(loaded.certificate.get(), loaded.key.get(), nullptr, 0, nullptr, true, false, true));
     EXPECT_FALSE(file->sign(seclab.certificate.get(), seclab.key.get(), nullptr, 0, nullptr, false, false, true));
+    EXPECT_FALSE(file->deleteCmses(false));
+    const std::string readOnly = "\"" + path + "\": the file is read-only\n";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Could not sign " + readOnly + "Could not sign " + readOnly + "Could not delete signatures from " + readOnly);
     EXPECT_EQ(readBytes(path), before);
 }

@@ -143,6 +143,9 @@ TEST_F(CmsTest, ReadsPrivateFileSignatureAttributes)
     EXPECT_TRUE(cms.fileSignature(1).empty());
     EXPECT_EQ(cms.trustletSignature(1), (Bytes {'a', 'b', '0', '1'}));
     EXPECT_TRUE(cms.trustletSignature(0).empty());
+    // Both kinds, each index once, ascending.
+    EXPECT_EQ(cms.signedFileIndexes(), (std::vector<long> {0, 1, 2}));
+    EXPECT_TRUE(Cms(Bytes {0x30, 0x00}).signedFileIndexes().empty());
 
     const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
         cms_from_der(cms.data().data(), long(cms.size())), CMS_ContentInfo_free);

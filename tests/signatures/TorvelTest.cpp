@@ -112,10 +112,13 @@ TEST_F(TorvelTest, DumpsEveryBlockOfEveryPackage)
     EXPECT_EQ(single.out, expectedOne);
     EXPECT_EQ(single.err, "");
 
-    const auto several = torvel({"dump", one, bare, m_dir / "missing.rpm"});
-    EXPECT_EQ(several.exitCode, 0);
-    EXPECT_EQ(several.out, one + ":\n" + expectedOne + bare + ":\nNo signatures found in package.\n" + m_dir
-                               / "missing.rpm" + ":\nNo signatures found in package.\n");
+    // A file that cannot be read is told apart from one without blocks,
+    // and fails the command; the packages after it are still dumped.
+    const auto several = torvel({"dump", one, m_dir / "missing.rpm", bare});
+    EXPECT_EQ(several.exitCode, 1);
+    EXPECT_EQ(several.out, one + ":\n" + expectedOne + m_dir / "missing.rpm" + ":\n" + bare
+                               + ":\nNo signatures found in package.\n");
+    EXPECT_EQ(several.err, "Could not open file \"" + m_dir / "missing.rpm" + "\": No such file or directory\n");
 }
 
 TEST_F(TorvelTest, DumpsFileSignaturesAndRotations)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ struct CmsLocation {
 
 // A package file with the signature blocks appended to it. Blocks are located
 // afresh by every operation, so nothing taken earlier follows later changes.
+// Only regular files are opened. Blocks never reach into an RPM package
+// itself (its length is read from its lead and signature header), and only
+// well-formed blocks (a CMS, a version-3 block with its frame header) are
+// ever removed or signed over.
+//
+// Signing replaces the file: the new contents are written to a new file in
+// the same directory, which is renamed over the package, so that a process
+// killed at any moment leaves either the old blocks or all the new ones.
+// Hard links to the package keep the old contents. Signing and deleting
+// hold an exclusive flock() on the package, so concurrent signers of one
+// package take turns.
 class TORVEL_EXPORT FileWithCmses {
 public:
     // Takes ownership of the stream.
@@ -43,7 +55,8 @@ public:
     bool isRpmPackage() const;
     std::vector<Cms> cmses() const;
     // Truncates the file before the last block (onlyLast) or before the first
-    // one, which removes them all.
+    // one, which removes them all; refuses when a block to remove is not
+    // well-formed or the file was opened read-only.
     bool deleteCmses(bool onlyLast);
 
     // Appends a block signed by cert and key: over the package when it is
@@ -52,6 +65,7 @@ public:
     // developer) is replaced. zstdFrame writes a version-3 block. signFiles
     // signs the files inside an RPM package for its first block; taKey and
     // proofs may be null. On failure the file keeps exactly the bytes it had.
+    // Refuses when a block it would sign over or replace is not well-formed.
     bool sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, ProofOfRotationChain* proofs,
               bool replace, bool zstdFrame, bool signFiles);
 
@@ -67,7 +81,14 @@ private:
     struct StreamCloser {
         void operator()(FILE* stream) const noexcept { std::fclose(stream); }
     };
+    // Locks the package for a change and returns its real path; when the
+    // path names another file by then (a signer replaced it), reopens it.
+    std::optional<std::string> lockForChange();
+    bool isReadOnly() const;
+    std::string displayPath() const;
+
     std::unique_ptr<FILE, StreamCloser> m_stream;
+    std::string m_path; // as opened; empty for a stream given by the caller
 };
 
 } // namespace PackageSignatures

@@ -17,6 +17,7 @@ enum class VerificationFailure {
     InvalidRotationChain,
     RotationKeyMismatch,   // the chain does not end with the block's certificate
     MisplacedSigner,       // the signer's group may not sign at this position
+    MissingFrameHeader,    // a version-3 block without its Zstandard frame header
 };
 
 struct TORVEL_EXPORT VerificationResult {
