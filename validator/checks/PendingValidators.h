@@ -20,29 +20,4 @@ class Desktop final : public PendingValidator {
     using PendingValidator::PendingValidator;
 };
 
-// Not built yet: QML imports.
-class QmlImports final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
-// Not built yet: icon files and sizes.
-class Icon final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
-// Not built yet: integrity-daemon configuration files.
-class Integrityd final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
-// Not built yet: the application manifest.
-class Manifest final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
-// Not built yet: managed-configuration parameter files.
-class ConfigurationParameterFile final : public PendingValidator {
-    using PendingValidator::PendingValidator;
-};
-
 } // namespace Validator
