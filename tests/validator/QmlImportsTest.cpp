@@ -37,6 +37,8 @@ TEST(QmlImportReaderTest, Statements)
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"import QtQuick 2.0\nimport Pelora.Varnel 1.0\n", {"QtQuick 2.0", "Pelora.Varnel 1.0"}},
         {"import QtQuick 2.0 as Q\n", {"QtQuick 2.0"}},
+        // What follows a qualifier is not read.
+        {"import QtQuick 2.0 as Q; import QtQml 2.2\n", {"QtQuick 2.0"}},
         {"import QtQuick 2.0; import QtQml 2.2\n", {"QtQuick 2.0", "QtQml 2.2"}},
         {";; \t import QtQuick 2.0;;import QtQml\n", {"QtQuick 2.0", "QtQml"}},
         {"import QtQuick\t 2.0\r\n", {"QtQuick 2.0"}},
