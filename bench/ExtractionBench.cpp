@@ -1,59 +1,150 @@
-// vetrik against the floor of its work: unpacking the payload with
-// rpm2cpio | cpio -idm into a fresh directory, and (once validators read
-// files) one full read of the unpacked tree. Also checks that vetrik's
-// peak memory does not grow with the payload.
+// vetrik against the floor of its work, measured in the same run: unpacking
+// the payload with rpm2cpio | cpio -idm into a fresh directory and one full
+// read of the unpacked tree. Three application packages (a small one, one of
+// many small files, a large one) carry what the file validators read: QML
+// files, a manifest, launcher icons and an integrity-daemon watch list. The
+// small and the large package hold the same files, so their peak memory
+// shows whether vetrik's memory grows with the payload.
+//
+//     bench_extraction [vetrik] [runs] [baseline-vetrik]
+//
+// With a baseline vetrik (an earlier build), its ratios are measured in the
+// same run, so that the cost of a change can be read off directly.
 
 #include "BenchSupport.h"
+
+#include "Png.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// `files` files holding about `megabytes` MiB: every other one a QML file
+// (text, a header of imports, then a body), the rest incompressible data,
+// plus the manifest, the four launcher icons and the watch list.
+std::string buildApplicationPackage(const std::string& workDir, const std::string& name, int files, int megabytes)
+{
+    TestKit::Package package;
+    package.name = name;
+    std::mt19937_64 random(42);
+    const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
+    const std::string base = "/usr/share/" + name;
+    package.entries.push_back(TestKit::directory(base));
+    for (int d = 0; d < files / 100 + 1; ++d)
+        package.entries.push_back(TestKit::directory(base + "/d" + std::to_string(d)));
+    std::string watch = "{\"watch\": [";
+    for (int i = 0; i < files; ++i) {
+        std::string content;
+        content.reserve(perFile);
+        const bool qml = i % 2 == 0;
+        if (qml) {
+            content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \"../d0\"\n\nItem {\n";
+            while (content.size() < perFile)
+                content += "    Item { id: item" + std::to_string(content.size()) + " }\n";
+        } else {
+            while (content.size() < perFile) {
+                std::uint64_t v = random();
+                content.append(reinterpret_cast<const char*>(&v), sizeof v);
+            }
+        }
+        content.resize(perFile);
+        const std::string path = base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + (qml ? ".qml" : "");
+        if (i % 50 == 1)
+            watch += std::string(watch.back() == '[' ? "" : ", ") + "\"file:" + path + "\"";
+        package.entries.push_back(TestKit::file(path, std::move(content)));
+    }
+    package.entries.push_back(TestKit::file("/etc/integrityd/config.d/" + name + ".json", watch + "]}\n"));
+    package.entries.push_back(TestKit::file("/manifest.json", "{\"minOSVersion\": [\"5.1\", \"4.0.2\"]}\n"));
+    for (TestKit::Entry& icon : TestKit::launcherIcons(name))
+        package.entries.push_back(std::move(icon));
+    return TestKit::buildRpm(package, workDir);
+}
+
+struct Row {
+    const char* label;
+    std::string package;
+    Bench::Measurement floorRead;
+    Bench::Measurement vetrik;
+    Bench::Measurement baseline;
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const std::string baseline = argc > 3 ? argv[3] : "";
     TestKit::TempDir work("bench-extract");
     TestKit::TempDir root("bench-root");
     TestKit::writeFile(root / "var/lib/developer-moded/developer-moded.conf", "[developermode]\nvalidationEnabled=true\n");
+    TestKit::writeFile(root / "etc/os-release", "NAME=Taliro\nVERSION_ID=5.1.0.1\n");
 
     std::printf("building packages...\n");
     const auto packages = Bench::buildAside([&] {
-        return std::vector<std::string>{Bench::buildLargePackage(work.path(), "org.example.small", 3200, 50),
-                                        Bench::buildLargePackage(work.path(), "org.example.large", 3200, 220)};
+        return std::vector<std::string>{buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
+                                        buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
+                                        buildApplicationPackage(work.path(), "org.example.large", 3200, 220)};
     });
-    const std::string& small = packages.at(0);
-    const std::string& large = packages.at(1);
-    std::printf("large package: %.1f MiB on disk, 3200 files, 220 MiB unpacked, zstd\n",
-                static_cast<double>(fs::file_size(large)) / (1024 * 1024));
+    std::vector<Row> rows = {
+        {"small: 3200 files, 50 MiB", packages.at(0), {}, {}, {}},
+        {"many files: 20000 files, 60 MiB", packages.at(1), {}, {}, {}},
+        {"large: 3200 files, 220 MiB", packages.at(2), {}, {}, {}},
+    };
+    for (const Row& row : rows)
+        std::printf("%-34s %6.1f MiB on disk, zstd\n", row.label,
+                    static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
 
-    const std::string floorScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet; "
-                                    "s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                                    "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
+    for (Row& row : rows) {
+        row.floorRead = Bench::median(runs, {"sh", "-c", readScript, "sh", row.package});
+        row.vetrik = Bench::median(runs, {vetrik, "--color", "never", "-p", "regular", row.package}, env);
+        if (!baseline.empty())
+            row.baseline = Bench::median(runs, {baseline, "--color", "never", "-p", "regular", row.package}, env);
+    }
 
-    Bench::Measurement floor = Bench::median(runs, {"sh", "-c", floorScript, "sh", large});
-    Bench::Measurement floorRead = Bench::median(runs, {"sh", "-c", readScript, "sh", large});
-    Bench::Measurement vetrikLarge = Bench::median(runs, {vetrik, "--color", "never", "-p", "regular", large}, env);
-    Bench::Measurement vetrikSmall = Bench::median(runs, {vetrik, "--color", "never", "-p", "regular", small}, env);
-
-    std::printf("\nmedian of %d runs:\n", runs);
-    Bench::printRow("floor: rpm2cpio | cpio -idm", floor);
-    Bench::printRow("floor + one read of the unpacked tree", floorRead);
-    Bench::printRow("vetrik, large package", vetrikLarge);
-    Bench::printRow("vetrik, same files, 50 MiB unpacked", vetrikSmall);
-    std::printf("\nwall time  vetrik / extraction floor          : %.2f\n", vetrikLarge.seconds / floor.seconds);
-    std::printf("wall time  vetrik / (extraction + full read)   : %.2f\n", vetrikLarge.seconds / floorRead.seconds);
-    std::printf("own peak   vetrik 220 MiB / 50 MiB payload     : %.2f  (%ld KiB vs %ld KiB)\n",
-                static_cast<double>(vetrikLarge.ownPeakKiB) / static_cast<double>(vetrikSmall.ownPeakKiB),
-                vetrikLarge.ownPeakKiB, vetrikSmall.ownPeakKiB);
-    std::printf("tree peak  vetrik / extraction floor           : %.2f\n",
-                static_cast<double>(vetrikLarge.treePeakKiB) / static_cast<double>(floor.treePeakKiB));
-    // The benchmark packages have findings (no main executable): exit
-    // status 1 is a completed validation.
-    return vetrikLarge.exitCode == 0 || vetrikLarge.exitCode == 1 ? 0 : 1;
+    std::printf("\nmedian of %d runs; floor = rpm2cpio | cpio -idm, then one read of the unpacked tree\n", runs);
+    for (const Row& row : rows) {
+        std::printf("%s\n", row.label);
+        Bench::printRow("floor", row.floorRead);
+        Bench::printRow("vetrik", row.vetrik);
+        if (!baseline.empty())
+            Bench::printRow("baseline vetrik", row.baseline);
+    }
+    std::printf("\n%-34s %16s", "wall time", "vetrik / floor");
+    if (!baseline.empty())
+        std::printf(" %18s %10s", "baseline / floor", "change");
+    std::printf("\n");
+    for (const Row& row : rows) {
+        const double ratio = row.vetrik.seconds / row.floorRead.seconds;
+        std::printf("%-34s %16.3f", row.label, ratio);
+        if (!baseline.empty()) {
+            const double before = row.baseline.seconds / row.floorRead.seconds;
+            std::printf(" %18.3f %+9.1f%%", before, 100 * (ratio - before) / before);
+        }
+        std::printf("\n");
+    }
+    const Bench::Measurement& small = rows.at(0).vetrik;
+    const Bench::Measurement& large = rows.at(2).vetrik;
+    std::printf("\nown peak   vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
+                static_cast<double>(large.ownPeakKiB) / static_cast<double>(small.ownPeakKiB), large.ownPeakKiB,
+                small.ownPeakKiB);
+    std::printf("tree peak  vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
+                static_cast<double>(large.treePeakKiB) / static_cast<double>(small.treePeakKiB), large.treePeakKiB,
+                small.treePeakKiB);
+    // The packages have findings (no main executable): exit status 1 is a
+    // completed validation.
+    for (const Row& row : rows) {
+        if (row.vetrik.exitCode != 0 && row.vetrik.exitCode != 1)
+            return 1;
+    }
+    return 0;
 }
