@@ -60,12 +60,20 @@ TEST_F(ManifestPackageTest, Rules)
         {R"(["minOSVersion", "4.0.1"])", "4.0.2", {InvalidJson}},
         {R"({"minOSVersion": "4.0.1")", "4.0.2", {InvalidJson}},
         {std::string(100000, '[') + std::string(100000, ']'), "4.0.2", {InvalidJson}},
+        // The parser's own depth limit.
+        {R"({"minOSVersion": "4.0", "x": )" + std::string(40, '[') + std::string(40, ']') + "}", "4.0.2", {InvalidJson}},
         {R"({"minOSVersion": 4})", "4.0.2", {InvalidVersion}},
+        {R"({"minOSVersion": ["4.0", 4]})", "4.0.2", {InvalidVersion}},
+        // Invalid strings in a well-formed list only take no part.
+        {R"({"minOSVersion": ["4.x", "4.0"]})", "4.0.2", {}},
         {R"({"minOSVersion": []})", "4.0.2", {InvalidVersion}},
         {R"({"minOSVersion": null})", "4.0.2", {Missing}},
         {R"({"keepMediaActiveInBackground": "true", "minOSVersion": "4.0"})", "4.0.2",
          {error("[keepMediaActiveInBackground] Manifest key has wrong type")}},
         {R"({"minOSVersion": "4.0", "extraKey": 1})", "4.0.2", {warning("[extraKey] Unknown manifest key")}},
+        // The key pass, in document order, comes before the version rules.
+        {R"({"x": 1, "keepMediaActiveInBackground": 1})", "4.0.2",
+         {warning("[x] Unknown manifest key"), error("[keepMediaActiveInBackground] Manifest key has wrong type"), Missing}},
     };
     for (const Case& c : cases) {
         const Outcome outcome = checkManifest(c.manifest, "NAME=Taliro\nVERSION_ID=" + c.versionId + "\nID=taliro\n");

@@ -1,5 +1,5 @@
 // Version parsing and ordering, the branch bound of minimum versions, and
-// the manifest's rules on its text.
+// when the manifest asks for the system's version.
 
 #include "checks/manifest/ManifestRules.h"
 #include "core/Logger.h"
@@ -101,56 +101,6 @@ TEST(ManifestVersionTest, CompatibilityAndBranchBound)
             list += minimum + " ";
         EXPECT_EQ(isCompatible(c.system, c.minimums), c.compatible) << c.system << " against " << list;
     }
-}
-
-// The findings of one manifest, as printed.
-std::string findings(const std::string& text, const std::string& system = "4.0.2")
-{
-    Logger logger;
-    TestKit::StderrCapture capture;
-    checkManifest(text, [&system] { return system; }, logger);
-    return capture.text();
-}
-
-TEST(ManifestTextTest, Rules)
-{
-    using TestKit::error;
-    using TestKit::warning;
-    const std::string invalidJson = error("[manifest] manifest file contains invalid JSON") + "\n";
-    const std::string missing = error("[manifest] missing minOSVersion field") + "\n";
-    const std::string invalidVersion = error("[manifest] invalid version in minOSVersion field") + "\n";
-    const std::string incompatible = error("[manifest] package minOSVersion incompatible with this OS version") + "\n";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {R"({"minOSVersion": "4.0.1"})", ""},
-        {R"({"minOSVersion": ["5.0.1", "4.0.2"], "keepMediaActiveInBackground": false})", ""},
-        {R"({"minOSVersion": "5.0"})", incompatible},
-        {R"(["minOSVersion"])", invalidJson},
-        {R"({"minOSVersion": "4.0.1")", invalidJson},
-        {R"({"minOSVersion": "4.0.1"} {})", invalidJson},
-        {"", invalidJson},
-        {std::string(100000, '[') + std::string(100000, ']'), invalidJson},
-        // The parser's own depth limit, not only a crash guard.
-        {R"({"minOSVersion": "4.0", "x": )" + std::string(40, '[') + std::string(40, ']') + "}", invalidJson},
-        {R"({"minOSVersion": 4})", invalidVersion},
-        {R"({"minOSVersion": []})", invalidVersion},
-        {R"({"minOSVersion": ["4.0", 4]})", invalidVersion},
-        {R"({"minOSVersion": {"v": "4.0"}})", invalidVersion},
-        {R"({"minOSVersion": null})", missing},
-        {R"({})", missing},
-        // Invalid strings in a well-formed list are not reported as such.
-        {R"({"minOSVersion": ["4.x", "4.0"]})", ""},
-        {R"({"minOSVersion": ["4.x"]})", incompatible},
-        {R"({"keepMediaActiveInBackground": "true", "minOSVersion": "4.0"})",
-         error("[keepMediaActiveInBackground] Manifest key has wrong type") + "\n"},
-        {R"({"b": 1, "minOSVersion": "4.0", "a": true})",
-         warning("[b] Unknown manifest key") + "\n" + warning("[a] Unknown manifest key") + "\n"},
-        // The key pass reports before the version rules stop.
-        {R"({"x": 1, "keepMediaActiveInBackground": 1})",
-         warning("[x] Unknown manifest key") + "\n" + error("[keepMediaActiveInBackground] Manifest key has wrong type")
-             + "\n" + missing},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(findings(text), expected) << text.substr(0, 120);
 }
 
 TEST(ManifestTextTest, SystemVersionIsAskedOnlyForAUsableList)
