@@ -13,6 +13,7 @@ namespace Bench {
 
 struct Measurement {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system time of the process and the children it waited for
     long treePeakKiB = 0;  // largest resident set among the process and its children
     long ownPeakKiB = 0;   // the process itself (VmHWM, sampled until it exits)
     int exitCode = -1;

@@ -181,7 +181,9 @@ void QmlImportReader::addImport()
 std::vector<std::string> readQmlImports(PackagedFile& file)
 {
     QmlImportReader reader;
-    char block[65536];
+    // Small blocks: a header is a few hundred bytes, after which the rest of
+    // the block is read for nothing.
+    char block[8192];
     for (;;) {
         const ssize_t n = file.read(block, sizeof block);
         if (n <= 0 || !reader.feed(std::string_view(block, static_cast<std::size_t>(n))))
