@@ -82,8 +82,8 @@ Measurement measure(const std::vector<std::string>& argv, const std::vector<std:
     }
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.treePeakKiB = usage.ru_maxrss;
-    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    m.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return m;
 }
@@ -177,8 +177,8 @@ std::vector<std::string> buildAside(const std::function<std::vector<std::string>
 
 void printRow(const std::string& label, const Measurement& m)
 {
-    std::printf("  %-44s %8.3f s   own peak %7ld KiB   tree peak %7ld KiB   exit %d\n", label.c_str(), m.seconds,
-                m.ownPeakKiB, m.treePeakKiB, m.exitCode);
+    std::printf("  %-44s %8.3f s   cpu %7.3f s   own peak %7ld KiB   tree peak %7ld KiB   exit %d\n", label.c_str(),
+                m.seconds, m.cpuSeconds, m.ownPeakKiB, m.treePeakKiB, m.exitCode);
 }
 
 } // namespace Bench

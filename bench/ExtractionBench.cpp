@@ -1,27 +1,99 @@
-// vetrik against the floor of its work: unpacking the payload with
-// rpm2cpio | cpio -idm into a fresh directory, and (once validators read
-// files) one full read of the unpacked tree. Also checks that vetrik's
-// peak memory does not grow with the payload, and what the package's
-// desktop file (read and checked six times over) adds to each ratio.
+// vetrik against the floor of its work, measured in the same run: unpacking
+// the payload with rpm2cpio | cpio -idm into a fresh directory and one full
+// read of the unpacked tree. Three application packages (a small one, one of
+// many small files, a large one) carry what the file validators read: QML
+// files, a desktop entry, a manifest, launcher icons and an integrity-daemon
+// watch list. The
+// small and the large package hold the same files, so their peak memory
+// shows whether vetrik's memory grows with the payload.
+//
+//     bench_extraction [vetrik] [runs] [baseline-vetrik]
+//
+// Use a multiple of three runs: each takes every place in the order equally
+// often.
+//
+// With a baseline vetrik (an earlier build), its ratios are measured in the
+// same run, so that the cost of a change can be read off directly.
 
 #include "BenchSupport.h"
+
 #include "Fixtures.h"
+#include "Png.h"
 #include "checks/desktop/Desktop.h"
 #include "core/Config.h"
 #include "package/RpmMeta.h"
 
+#include <algorithm>
 #include <chrono>
-#include <iostream>
-#include <sstream>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// `files` files holding about `megabytes` MiB: every other one a QML file
+// (text, a header of imports, then a body), the rest incompressible data,
+// plus the manifest, the four launcher icons and the watch list.
+std::string buildApplicationPackage(const std::string& workDir, const std::string& name, int files, int megabytes)
+{
+    TestKit::Package package;
+    package.name = name;
+    std::mt19937_64 random(42);
+    const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
+    const std::string base = "/usr/share/" + name;
+    package.entries.push_back(TestKit::directory(base));
+    for (int d = 0; d < files / 100 + 1; ++d)
+        package.entries.push_back(TestKit::directory(base + "/d" + std::to_string(d)));
+    std::string watch = "{\"watch\": [";
+    for (int i = 0; i < files; ++i) {
+        std::string content;
+        content.reserve(perFile);
+        const bool qml = i % 2 == 0;
+        if (qml) {
+            content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \"../d0\"\n\nItem {\n";
+            while (content.size() < perFile)
+                content += "    Item { id: item" + std::to_string(content.size()) + " }\n";
+        } else {
+            while (content.size() < perFile) {
+                std::uint64_t v = random();
+                content.append(reinterpret_cast<const char*>(&v), sizeof v);
+            }
+        }
+        content.resize(perFile);
+        const std::string path = base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + (qml ? ".qml" : "");
+        if (i % 50 == 1)
+            watch += std::string(watch.back() == '[' ? "" : ", ") + "\"file:" + path + "\"";
+        package.entries.push_back(TestKit::file(path, std::move(content)));
+    }
+    package.entries.push_back(TestKit::file("/etc/integrityd/config.d/" + name + ".json", watch + "]}\n"));
+    package.entries.push_back(TestKit::file(TestKit::desktopPath(name), TestKit::validDesktopFile(name)));
+    package.entries.push_back(TestKit::file("/manifest.json", "{\"minOSVersion\": [\"5.1\", \"4.0.2\"]}\n"));
+    for (TestKit::Entry& icon : TestKit::launcherIcons(name))
+        package.entries.push_back(std::move(icon));
+    return TestKit::buildRpm(package, workDir);
+}
+
+// The medians of wall and processor time, with the largest peaks of all runs.
+Bench::Measurement medianOf(std::vector<Bench::Measurement> all)
+{
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.cpuSeconds < b.cpuSeconds; });
+    const double cpuSeconds = all[all.size() / 2].cpuSeconds;
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    Bench::Measurement result = all[all.size() / 2];
+    result.cpuSeconds = cpuSeconds;
+    for (const Bench::Measurement& m : all) {
+        result.ownPeakKiB = std::max(result.ownPeakKiB, m.ownPeakKiB);
+        result.treePeakKiB = std::max(result.treePeakKiB, m.treePeakKiB);
+    }
+    return result;
+}
 
 // What the desktop family costs per package, measured in this process where
 // a shared machine's noise cannot hide it: every path of the package offered
@@ -54,89 +126,115 @@ double desktopFamilySeconds(const std::string& package, const std::string& name)
     return seconds / kRounds;
 }
 
+struct Row {
+    const char* label;
+    std::string package;
+    Bench::Measurement floorRead;
+    Bench::Measurement vetrik;
+    Bench::Measurement baseline;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 6;
+    const std::string baseline = argc > 3 ? argv[3] : "";
     TestKit::TempDir work("bench-extract");
     TestKit::TempDir root("bench-root");
     TestKit::writeFile(root / "var/lib/developer-moded/developer-moded.conf", "[developermode]\nvalidationEnabled=true\n");
+    TestKit::writeFile(root / "etc/os-release", "NAME=Taliro\nVERSION_ID=5.1.0.1\n");
 
     std::printf("building packages...\n");
-    // The same packages with and without a desktop file, built apart so
-    // that their file names do not clash.
     const auto packages = Bench::buildAside([&] {
-        std::vector<std::string> built;
-        for (const char* variant : {"desktop", "plain"}) {
-            const std::string dir = work / variant;
-            const auto desktop = [&](const std::string& name) {
-                return std::string(variant) == "desktop" ? TestKit::validDesktopFile(name) : std::string();
-            };
-            built.push_back(Bench::buildLargePackage(dir, "org.example.small", 3200, 50, "zstd", desktop("org.example.small")));
-            built.push_back(Bench::buildLargePackage(dir, "org.example.large", 3200, 220, "zstd", desktop("org.example.large")));
-        }
-        return built;
+        return std::vector<std::string>{buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
+                                        buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
+                                        buildApplicationPackage(work.path(), "org.example.large", 3200, 220)};
     });
-    const std::string& small = packages.at(0);
-    const std::string& large = packages.at(1);
-    const std::string& smallPlain = packages.at(2);
-    const std::string& largePlain = packages.at(3);
-    std::printf("large package: %.1f MiB on disk, 3200 files, 220 MiB unpacked, zstd\n",
-                static_cast<double>(fs::file_size(large)) / (1024 * 1024));
+    std::vector<Row> rows = {
+        {"small: 3200 files, 50 MiB", packages.at(0), {}, {}, {}},
+        {"many files: 20000 files, 60 MiB", packages.at(1), {}, {}, {}},
+        {"large: 3200 files, 220 MiB", packages.at(2), {}, {}, {}},
+    };
+    for (const Row& row : rows)
+        std::printf("%-34s %6.1f MiB on disk, zstd\n", row.label,
+                    static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
 
-    const std::string floorScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet; "
-                                    "s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                                    "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
+    // The floor and the programs take turns within each round, in an order
+    // that rotates from round to round, so that a change in the machine's
+    // load touches all of them alike. Each starts after the writes of the one
+    // before reached the disk: what a run leaves to write back would
+    // otherwise slow down whichever runs next.
+    for (Row& row : rows) {
+        std::vector<Bench::Measurement> floors, vetriks, baselines;
+        const std::vector<std::function<void()>> contenders = {
+            [&] { floors.push_back(Bench::measure({"sh", "-c", readScript, "sh", row.package})); },
+            [&] { vetriks.push_back(Bench::measure({vetrik, "--color", "never", "-p", "regular", row.package}, env)); },
+            [&] {
+                if (!baseline.empty())
+                    baselines.push_back(Bench::measure({baseline, "--color", "never", "-p", "regular", row.package}, env));
+            },
+        };
+        for (int round = 0; round < runs; ++round) {
+            for (std::size_t i = 0; i < contenders.size(); ++i) {
+                Bench::measure({"sync"});
+                contenders[(i + static_cast<std::size_t>(round)) % contenders.size()]();
+            }
+        }
+        row.floorRead = medianOf(floors);
+        row.vetrik = medianOf(vetriks);
+        if (!baseline.empty())
+            row.baseline = medianOf(baselines);
+    }
 
-    const auto runVetrik = [&](const std::string& package) {
-        return Bench::median(runs, {vetrik, "--color", "never", "-p", "regular", package}, env);
+    std::printf("\nmedian of %d runs; floor = rpm2cpio | cpio -idm, then one read of the unpacked tree\n", runs);
+    for (const Row& row : rows) {
+        std::printf("%s\n", row.label);
+        Bench::printRow("floor", row.floorRead);
+        Bench::printRow("vetrik", row.vetrik);
+        if (!baseline.empty())
+            Bench::printRow("baseline vetrik", row.baseline);
+    }
+    // Wall time is what a user waits for; processor time (of the program and
+    // the extraction it starts) is what the program spends, and moves far
+    // less with the load of a shared machine.
+    const auto table = [&](const char* title, double Bench::Measurement::*field) {
+        std::printf("\n%-34s %16s", title, "vetrik / floor");
+        if (!baseline.empty())
+            std::printf(" %18s %10s", "baseline / floor", "change");
+        std::printf("\n");
+        for (const Row& row : rows) {
+            const double ratio = row.vetrik.*field / row.floorRead.*field;
+            std::printf("%-34s %16.3f", row.label, ratio);
+            if (!baseline.empty()) {
+                const double before = row.baseline.*field / row.floorRead.*field;
+                std::printf(" %18.3f %+9.1f%%", before, 100 * (ratio - before) / before);
+            }
+            std::printf("\n");
+        }
     };
-    Bench::Measurement floor = Bench::median(runs, {"sh", "-c", floorScript, "sh", large});
-    Bench::Measurement floorSmall = Bench::median(runs, {"sh", "-c", floorScript, "sh", small});
-    Bench::Measurement floorRead = Bench::median(runs, {"sh", "-c", readScript, "sh", large});
-    Bench::Measurement vetrikLarge = runVetrik(large);
-    Bench::Measurement vetrikSmall = runVetrik(small);
-    Bench::Measurement vetrikLargePlain = runVetrik(largePlain);
-    Bench::Measurement vetrikSmallPlain = runVetrik(smallPlain);
-
-    std::printf("\nmedian of %d runs:\n", runs);
-    Bench::printRow("floor: rpm2cpio | cpio -idm", floor);
-    Bench::printRow("floor + one read of the unpacked tree", floorRead);
-    Bench::printRow("vetrik, large package", vetrikLarge);
-    Bench::printRow("vetrik, same files, 50 MiB unpacked", vetrikSmall);
-    Bench::printRow("floor, 50 MiB package", floorSmall);
-    Bench::printRow("vetrik, large package, no desktop file", vetrikLargePlain);
-    Bench::printRow("vetrik, 50 MiB package, no desktop file", vetrikSmallPlain);
-    std::printf("\nwall time  vetrik / extraction floor          : %.2f\n", vetrikLarge.seconds / floor.seconds);
-    std::printf("wall time  vetrik / (extraction + full read)   : %.2f\n", vetrikLarge.seconds / floorRead.seconds);
-    std::printf("own peak   vetrik 220 MiB / 50 MiB payload     : %.2f  (%ld KiB vs %ld KiB)\n",
-                static_cast<double>(vetrikLarge.ownPeakKiB) / static_cast<double>(vetrikSmall.ownPeakKiB),
-                vetrikLarge.ownPeakKiB, vetrikSmall.ownPeakKiB);
-    std::printf("tree peak  vetrik / extraction floor           : %.2f\n",
-                static_cast<double>(vetrikLarge.treePeakKiB) / static_cast<double>(floor.treePeakKiB));
-    // The desktop family's share: the same ratio without the desktop file,
-    // in wall time and in processor time (which varies less on a shared
-    // machine).
-    const auto ratios = [](const char* label, const Bench::Measurement& with, const Bench::Measurement& without,
-                           const Bench::Measurement& base) {
-        std::printf("wall time  vetrik / floor, %-17s: %.3f with the desktop file, %.3f without (%+.1f %%)\n", label,
-                    with.seconds / base.seconds, without.seconds / base.seconds,
-                    (with.seconds / without.seconds - 1) * 100);
-        std::printf("cpu time   vetrik / floor, %-17s: %.3f with the desktop file, %.3f without (%+.1f %%)\n", label,
-                    with.cpuSeconds / base.cpuSeconds, without.cpuSeconds / base.cpuSeconds,
-                    (with.cpuSeconds / without.cpuSeconds - 1) * 100);
-    };
-    ratios("small package", vetrikSmall, vetrikSmallPlain, floorSmall);
-    ratios("large package", vetrikLarge, vetrikLargePlain, floor);
-    const double family = desktopFamilySeconds(small, "org.example.small");
-    std::printf("desktop family in process: %.3f ms per package, moving vetrik / floor by %.3f %% (small) "
-                "and %.3f %% (large)\n",
-                family * 1000, family / vetrikSmallPlain.seconds * 100, family / vetrikLargePlain.seconds * 100);
-    // The benchmark packages have findings (no main executable): exit
-    // status 1 is a completed validation.
-    return vetrikLarge.exitCode == 0 || vetrikLarge.exitCode == 1 ? 0 : 1;
+    table("wall time", &Bench::Measurement::seconds);
+    table("processor time", &Bench::Measurement::cpuSeconds);
+    const Bench::Measurement& small = rows.at(0).vetrik;
+    const Bench::Measurement& large = rows.at(2).vetrik;
+    std::printf("\nown peak   vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
+                static_cast<double>(large.ownPeakKiB) / static_cast<double>(small.ownPeakKiB), large.ownPeakKiB,
+                small.ownPeakKiB);
+    std::printf("tree peak  vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
+                static_cast<double>(large.treePeakKiB) / static_cast<double>(small.treePeakKiB), large.treePeakKiB,
+                small.treePeakKiB);
+    const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
+    std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small), %.3f %% (large)\n",
+                family * 1000, family / small.seconds * 100, family / large.seconds * 100);
+    // The packages have findings (no main executable): exit status 1 is a
+    // completed validation.
+    for (const Row& row : rows) {
+        if (row.vetrik.exitCode != 0 && row.vetrik.exitCode != 1)
+            return 1;
+    }
+    return 0;
 }

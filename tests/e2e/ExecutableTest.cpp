@@ -48,6 +48,10 @@ std::string wrongLocation(const std::string& path) { return error("[" + path + "
 std::string unstableLibrary(const std::string& name) { return warning("[" + name + "] Library is unstable or deprecated"); }
 std::string libraryNotAllowed(const std::string& name) { return error("[" + name + "] Library is not allowed"); }
 std::string onlyAllowedImports(const std::string& import) { return info("[" + import + "] Beware only allowed imports can be used"); }
+// The QML imports validator's final check of a toolkit import, which an
+// executable's read-only data may carry too.
+const std::string VarnelType =
+    warning("[desktop] X-Olvex-Application-Type should be varnel-qt5 for apps importing Pelora.Varnel in QML");
 std::string badExecutableFormat(const std::string& path)
 {
     return error("[" + path + "] Installation not allowed in this location: bad executable format");
@@ -254,11 +258,11 @@ TEST_F(ExecutableTest, MainBinaryMustLinkTheStartRoutineAndExportMain)
         {"hidden main, stripped", mainBinary({"-rdynamic", "-fvisibility=hidden", "-s"}), {MainNotExported}},
         {"no start files", mainBinary({"-nostartfiles", "-rdynamic"}, noStartFiles), {NoLibcStartMain}},
         {"no start files, stripped", mainBinary({"-nostartfiles", "-s"}, noStartFiles), {NoLibcStartMain, MainNotExported}},
-        {"main not exported, imports the toolkit", mainBinary({"-s"}, varnel), {MainMustBeExported}},
+        {"main not exported, imports the toolkit", mainBinary({"-s"}, varnel), {MainMustBeExported, VarnelType}},
         // No symbol table at all: no other symbol either, so the toolkit
         // import does not make it an error.
         {"static, stripped, imports the toolkit", elf(varnel, {"-static", "-s"}),
-         {NoLibcStartMain, MainNotExported, RpathEmpty}},
+         {NoLibcStartMain, MainNotExported, RpathEmpty, VarnelType}},
     };
     for (const Case& c : cases) {
         TestKit::Package package = application();
@@ -274,7 +278,7 @@ TEST_F(ExecutableTest, MainBinaryMustLinkTheStartRoutineAndExportMain)
     TestKit::Package package = application();
     setMain(package, mainBinary({"-s"}));
     package.entries.push_back(TestKit::file("/usr/libexec/" + N + "/tool", elf(varnel), 0755));
-    EXPECT_THAT(check(package).lines, ElementsAre(MainMustBeExported));
+    EXPECT_THAT(check(package).lines, ElementsAre(MainMustBeExported, VarnelType));
 }
 
 TEST_F(ExecutableTest, NeededLibrariesMustBeAllowed)
@@ -466,7 +470,8 @@ TEST_F(ExecutableTest, QmlImportsInReadOnlyDataAreListed)
     EXPECT_EQ(outcome.exitCode, 0) << outcome.result.rawErr;
     EXPECT_THAT(outcome.lines, ElementsAre(onlyAllowedImports("1.0 2.0"), onlyAllowedImports("A.Eight 2.0"),
                                            onlyAllowedImports("A.Five 10.0"), onlyAllowedImports("A.Four 1.15"),
-                                           onlyAllowedImports("A.Seven 3.0"), onlyAllowedImports("QtQuick 2.7")));
+                                           onlyAllowedImports("A.Seven 3.0"), onlyAllowedImports("QtQuick 2.7"),
+                                           VarnelType));
 
     // Every executable is scanned, not only the main one. The read-only data
     // of this one is exactly what the assembler puts there: the last line

@@ -51,7 +51,8 @@ TEST_F(PathTest, ApplicationLocationsAreAccepted)
              "/usr/share/" + N + "/qml/main.qml",
              // A plain prefix test: the package name need not end there.
              "/usr/share/" + N + "-data/x.txt",
-             "/usr/share/icons/hicolor/86x86/apps/" + N + ".png",
+             // Not a launcher size: no other validator takes it.
+             "/usr/share/icons/hicolor/64x64/apps/" + N + ".png",
              "/etc/integrityd/config.d/" + N + ".json",
              // Below the organisation's own directory, as the desktop
              // validator demands.
@@ -61,7 +62,8 @@ TEST_F(PathTest, ApplicationLocationsAreAccepted)
              "/usr/bin/other",
              "/usr/bin/" + N + "-data",
          })
-        package.entries.push_back(TestKit::file(path, "{}\n"));
+        package.entries.push_back(TestKit::file(path, path == "/manifest.json" ? "{\"minOSVersion\": \"5.0\"}\n" : "{}\n"));
+    vetrik.setOsRelease("VERSION_ID=5.0\n");
     package.entries.push_back(TestKit::directory("/usr/libexec/" + N));
     package.entries.push_back(TestKit::file("/usr/libexec/" + N + "/tool", elf(), 0755));
     auto outcome = check(package);

@@ -1,5 +1,7 @@
 #include "Fixtures.h"
 
+#include "Png.h"
+
 namespace TestKit {
 
 std::string compileMainBinary(const std::string& name, const std::string& workDir,
@@ -51,6 +53,8 @@ Package validApplication(const std::string& name, const std::string& workDir)
         directory("/usr/share/" + name),
         file("/usr/share/" + name + "/data.txt", "some data\n"),
     };
+    for (Entry& icon : launcherIcons(name))
+        package.entries.push_back(std::move(icon));
     return package;
 }
 

@@ -8,8 +8,9 @@ namespace TestKit {
 
 // An application package that passes every check built so far: a main
 // executable compiled here (exporting main, with a run path into the
-// package), its desktop file, its data directory and files. Tests of one rule start from it
-// and change one thing. Built for the machine's architecture.
+// package), its desktop file, its data directory and files, and its launcher
+// icons. Tests of one rule start from it and change one thing. Built for the
+// machine's architecture.
 Package validApplication(const std::string& name, const std::string& workDir);
 
 // The desktop file of validApplication: the package name read as

@@ -29,6 +29,14 @@ void Vetrik::setDeveloperModeFile(const std::string& content)
         writeFile(file, content);
 }
 
+void Vetrik::setOsRelease(const std::string& content)
+{
+    const std::string file = m_root / "etc/os-release";
+    std::filesystem::remove(file);
+    if (!content.empty())
+        writeFile(file, content);
+}
+
 std::string Vetrik::path()
 {
     return VETRIK_PATH;

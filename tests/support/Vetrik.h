@@ -26,6 +26,8 @@ public:
     const std::string& root() const { return m_root.path(); }
     // Replaces the developer-mode file (empty: none at all).
     void setDeveloperModeFile(const std::string& content);
+    // Replaces etc/os-release of the platform root (empty: none at all).
+    void setOsRelease(const std::string& content);
 
     VetrikResult operator()(const std::vector<std::string>& arguments, RunOptions options = {}) const;
 

@@ -4,7 +4,6 @@
 #include "app/ProfileChoice.h"
 #include "common/VisibleText.h"
 #include "checks/PackageChecks.h"
-#include "checks/PendingValidators.h"
 #include "core/Config.h"
 #include "core/Dispatcher.h"
 #include "core/Profile.h"

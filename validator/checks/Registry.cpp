@@ -1,7 +1,11 @@
 #include "checks/Executable.h"
 #include "checks/desktop/Desktop.h"
 #include "checks/Path.h"
-#include "checks/PendingValidators.h"
+#include "checks/configuration/ConfigurationParameterFile.h"
+#include "checks/icon/Icon.h"
+#include "checks/integrityd/Integrityd.h"
+#include "checks/manifest/Manifest.h"
+#include "checks/qml/QmlImports.h"
 
 namespace Validator {
 

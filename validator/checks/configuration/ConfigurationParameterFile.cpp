@@ -1,0 +1,31 @@
+#include "checks/configuration/ConfigurationParameterFile.h"
+
+#include "checks/configuration/ManagedConfigurationMessages.h"
+
+#include <ManagedConfiguration/CPFValidator.h>
+
+namespace Validator {
+
+namespace {
+
+using ManagedConfiguration::Validator::CPFValidator;
+
+std::shared_ptr<CPFValidator> parameterFiles()
+{
+    return CPFValidator::instance(CPFValidator::standardSchemasDirectory());
+}
+
+} // namespace
+
+bool ConfigurationParameterFile::accepts(const std::string& path, const std::string&)
+{
+    return parameterFiles()->isConfigurationParameterFile(meta().name(), path);
+}
+
+void ConfigurationParameterFile::validate(const std::string& path, const std::string& fullPath)
+{
+    if (!parameterFiles()->isValid(fullPath))
+        logger().add(ManagedConfigurationMessage::InvalidParameterFile, {path});
+}
+
+} // namespace Validator
