@@ -115,14 +115,26 @@ TEST_F(QmlImportsPackageTest, DirectoryImports)
 
 TEST_F(QmlImportsPackageTest, ToolkitImportIsComparedWithTheApplicationTypeAtTheEnd)
 {
-    // The desktop file that would declare the toolkit's application type is
-    // not part of these packages, so the warning comes, once, at the end.
-    const Outcome outcome = check(withQml({
+    // A desktop file that declares another application type: the warning
+    // comes, once, at the end.
+    TestKit::Package undeclared = withQml({
         {Qml + "a.qml", "import Pelora.Varnel 1.0\nimport QtQuick 2.7\n"},
         {Qml + "b.qml", "import Pelora.Varnel 1.0\n"},
-    }));
+    });
+    std::string desktop = TestKit::validDesktopFile(N);
+    const std::string declared = "X-Olvex-Application-Type=varnel-qt5\n";
+    desktop.replace(desktop.find(declared), declared.size(), "X-Olvex-Application-Type=qt5\n");
+    TestKit::setDesktopFile(undeclared, desktop);
+    const Outcome outcome = check(undeclared);
     EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_THAT(outcome.lines, ElementsAre(notAllowed("QtQuick 2.7"), VarnelType));
+    EXPECT_THAT(outcome.lines,
+                ElementsAre(warning("[desktop] X-Olvex-Application-Type should be varnel-qt5 (not a Varnel app?)"),
+                            notAllowed("QtQuick 2.7"), VarnelType));
+
+    // The valid application declares it: no warning.
+    const Outcome declaredType = check(withQml({{Qml + "a.qml", "import Pelora.Varnel 1.0\n"}}));
+    EXPECT_EQ(declaredType.exitCode, 0);
+    EXPECT_THAT(declaredType.lines, ElementsAre());
 
     const Outcome otherVersion = check(withQml({{Qml + "a.qml", "import Pelora.Varnel 1.1\n"}}));
     EXPECT_THAT(otherVersion.lines, ElementsAre(notAllowed("Pelora.Varnel 1.1")));
