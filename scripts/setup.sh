@@ -14,6 +14,7 @@ packages=(
   libpng-dev libicu-dev libelf-dev libzstd-dev zstd xz-utils gzip
   googletest libgtest-dev libgmock-dev
   file
+  groff-base man-db
 )
 
 missing=()
