@@ -43,6 +43,7 @@ expect "vetrik -" "$(help_options "$vetrik")" "$(completions_of vetrik -)"
 expect "vetrik --profile" "$(sorted "$("$vetrik" --suites)")" "$(completions_of vetrik --profile '')"
 expect "vetrik -p m" "$(sorted mdm market)" "$(completions_of vetrik -p m)"
 expect "vetrik --color" "$(sorted always auto never)" "$(completions_of vetrik --color '')"
+expect "vetrik --color=a" "$(sorted always auto)" "$(completions_of vetrik --color = a)"
 
 commands=$("$torvel" --help | sed -n '/Supported commands are:/,$p' | sed 's/.*Supported commands are://' |
     awk 'NF { print $1 }' | sort)
@@ -56,6 +57,7 @@ done
 expect "torvel makecert --group developer:m" "$(sorted mdm market)" \
     "$(completions_of torvel makecert -i x.csr --group developer : m)"
 expect "torvel dumpdb --type" "$(sorted packages certificates revoked)" "$(completions_of torvel dumpdb --type '')"
+expect "torvel dumpdb --type=" "$(sorted packages certificates revoked)" "$(completions_of torvel dumpdb --type =)"
 expect "torvel sign --ta-sign-algo" "$(sorted RSASSA_PKCS1_V1_5_SHA256 RSASSA_PKCS1_PSS_MGF1_SHA256)" \
     "$(completions_of torvel sign --ta-sign-algo '')"
 expect "torvel makecertca -c" "" "$(completions_of torvel makecertca -c '')"
