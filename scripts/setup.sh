@@ -15,6 +15,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   file
   gnupg gpg-agent
+  groff-base man-db
 )
 
 missing=()

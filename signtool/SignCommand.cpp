@@ -181,7 +181,7 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
         "Don't sign content in packages with names specified by glob (not file name), see glob(7) man page for "
         "format.",
         "glob");
-    const QCommandLineOption taKeyOption("ta-key", "A private key used for signing OPTEE TAs", "ta-key", "");
+    const QCommandLineOption taKeyOption("ta-key", "A private key used for signing OP-TEE TAs", "ta-key", "");
     const QCommandLineOption taAlgorithmOption(
         "ta-sign-algo",
         "Signing algorithm for TA. Options: RSASSA_PKCS1_V1_5_SHA256 (default), RSASSA_PKCS1_PSS_MGF1_SHA256",

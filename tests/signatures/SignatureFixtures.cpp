@@ -1,5 +1,7 @@
 #include "SignatureFixtures.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -166,62 +168,115 @@ Bytes certificateDer(const std::string& pemPath)
     return PackageSignatures::Certificate::readCertificateFromFile(pemPath.c_str()).toDer();
 }
 
+namespace {
+
+// Both kinds of key as the openssl tool makes them; the certificate comes
+// from the library's issuer.
+Signer issueInto(const std::string& directory, const std::string& caKey, const std::string& caCertificate,
+                 const std::string& name, const char* group, bool gost)
+{
+    Signer signer;
+    signer.key = directory + "/" + name + ".key";
+    signer.certificate = directory + "/" + name + ".pem";
+    const std::string request = directory + "/" + name + ".csr";
+    if (gost) {
+        openssl({"genpkey", "-engine", "gost", "-algorithm", "gost2012_256", "-pkeyopt", "paramset:A", "-out",
+                 signer.key});
+        openssl({"req", "-engine", "gost", "-new", "-key", signer.key, "-subj", "/CN=" + name, "-out", request});
+    } else {
+        openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", signer.key, "-subj", "/CN=" + name,
+                 "-out", request});
+    }
+    if (make_certificate(signer.certificate.c_str(), request.c_str(), caKey.c_str(), caCertificate.c_str(), group)
+        != 0)
+        throw std::runtime_error("could not issue " + name);
+    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
+    return signer;
+}
+
+// A signer of the shared set by its file names; the key id is read again.
+Signer storedSigner(const std::string& directory, const std::string& name)
+{
+    Signer signer {directory + "/" + name + ".key", directory + "/" + name + ".pem", {}};
+    if (!std::filesystem::is_regular_file(signer.key) || !std::filesystem::is_regular_file(signer.certificate))
+        throw std::runtime_error("the test keys in " + directory + " lack " + name);
+    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
+    return signer;
+}
+
+struct SignerName {
+    Signer Pki::*member;
+    const char* name;
+    const char* group;
+    bool gost;
+};
+
+// One row per signer of the set: made by makePki, read back by Pki.
+constexpr SignerName signerNames[] = {
+    {&Pki::developer, "developer", "developer", false},
+    {&Pki::developerMdm, "developermdm", "developer:mdm", false},
+    {&Pki::seclab, "seclab", "seclab", false},
+    {&Pki::client, "client", "client", false},
+    {&Pki::noGroup, "nogroup", nullptr, false},
+    {&Pki::gostDeveloper, "gostdeveloper", "developer", true},
+    {&Pki::gostSeclab, "gostseclab", "seclab", true},
+    {&Pki::secondDeveloper, "second", "developer", false},
+    {&Pki::stranger, "stranger", "developer", false},
+};
+
+} // namespace
+
+void makePki(const std::string& directory)
+{
+    // Made beside its place and renamed into it, so a test never finds half a set.
+    const std::string making = directory + ".making";
+    std::filesystem::remove_all(making);
+    std::filesystem::create_directories(making);
+    const std::string caKey = making + "/ca.key";
+    const std::string caCertificate = making + "/ca.pem";
+    openssl({"genrsa", "-out", caKey, "2048"});
+    if (make_ca_certificate(caCertificate.c_str(), caKey.c_str(), "Test Root CA") != 0)
+        throw std::runtime_error("could not issue the test CA");
+    for (const SignerName& signer : signerNames)
+        issueInto(making, caKey, caCertificate, signer.name, signer.group, signer.gost);
+    openssl({"genrsa", "-out", making + "/ta.key", "2048"});
+    openssl({"pkey", "-in", making + "/ta.key", "-pubout", "-out", making + "/ta.pub.pem"});
+    std::filesystem::remove_all(directory);
+    std::filesystem::rename(making, directory);
+}
+
 const Pki& Pki::instance()
 {
-    static const Pki pki;
+    static const Pki pki([] {
+        const char* shared = std::getenv("TALIRO_TEST_PKI");
+        return shared != nullptr ? std::string(shared) : std::string();
+    }());
     return pki;
 }
 
-Pki::Pki()
+Pki::Pki(const std::string& sharedDirectory)
 {
-    ca.key = m_directory / "ca.key";
-    ca.certificate = m_directory / "ca.pem";
-    openssl({"genrsa", "-out", ca.key, "2048"});
-    if (make_ca_certificate(ca.certificate.c_str(), ca.key.c_str(), "Test Root CA") != 0)
-        throw std::runtime_error("could not issue the test CA");
-    ca.keyId = PackageSignatures::Certificate::readCertificateFromFile(ca.certificate.c_str()).keyId();
-    developer = issue("developer", "developer");
-    developerMdm = issue("developermdm", "developer:mdm");
-    seclab = issue("seclab", "seclab");
-    client = issue("client", "client");
-    noGroup = issue("nogroup", nullptr);
-    gostDeveloper = issueGost("gostdeveloper", "developer");
-    gostSeclab = issueGost("gostseclab", "seclab");
-    taKey = m_directory / "ta.key";
-    taPublicKey = m_directory / "ta.pub.pem";
-    openssl({"genrsa", "-out", taKey, "2048"});
-    openssl({"pkey", "-in", taKey, "-pubout", "-out", taPublicKey});
+    std::string directory = sharedDirectory;
+    if (directory.empty()) {
+        m_madeHere.emplace("sigpkiset");
+        directory = m_madeHere->path() + "/pki";
+        makePki(directory);
+    }
+    ca = storedSigner(directory, "ca");
+    for (const SignerName& signer : signerNames)
+        this->*signer.member = storedSigner(directory, signer.name);
+    taKey = directory + "/ta.key";
+    taPublicKey = directory + "/ta.pub.pem";
 }
 
 Signer Pki::issueGost(const std::string& name, const char* group) const
 {
-    Signer signer;
-    signer.key = m_directory / (name + ".key");
-    signer.certificate = m_directory / (name + ".pem");
-    const std::string request = m_directory / (name + ".csr");
-    openssl({"genpkey", "-engine", "gost", "-algorithm", "gost2012_256", "-pkeyopt", "paramset:A", "-out",
-             signer.key});
-    openssl({"req", "-engine", "gost", "-new", "-key", signer.key, "-subj", "/CN=" + name, "-out", request});
-    if (make_certificate(signer.certificate.c_str(), request.c_str(), ca.key.c_str(), ca.certificate.c_str(), group)
-        != 0)
-        throw std::runtime_error("could not issue " + name);
-    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
-    return signer;
+    return issueInto(m_directory.path(), ca.key, ca.certificate, name, group, true);
 }
 
 Signer Pki::issue(const std::string& name, const char* group) const
 {
-    Signer signer;
-    signer.key = m_directory / (name + ".key");
-    signer.certificate = m_directory / (name + ".pem");
-    const std::string request = m_directory / (name + ".csr");
-    openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", signer.key, "-subj", "/CN=" + name, "-out",
-             request});
-    if (make_certificate(signer.certificate.c_str(), request.c_str(), ca.key.c_str(), ca.certificate.c_str(), group)
-        != 0)
-        throw std::runtime_error("could not issue " + name);
-    signer.keyId = PackageSignatures::Certificate::readCertificateFromFile(signer.certificate.c_str()).keyId();
-    return signer;
+    return issueInto(m_directory.path(), ca.key, ca.certificate, name, group, false);
 }
 
 Bytes opensslCmsSign(const std::string& contentPath, const Signer& signer,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,13 +51,14 @@ struct Signer {
     std::string keyId;       // as the library reports it
 };
 
-// A CA and signers issued by it with the library's issuers, made once for
-// the whole test program below a directory that lives as long as it does.
+// A CA and signers issued by it with the library's issuers. A test run makes
+// them once (`signature_tests --make-pki DIR`, a CTest fixture that names DIR
+// in TALIRO_TEST_PKI); a test program started without that variable makes
+// its own. Either way they are made by makePki() alone.
 class Pki {
 public:
     static const Pki& instance();
 
-    const std::string& directory() const { return m_directory.path(); }
     Signer ca;
     Signer developer;    // group text "developer"
     Signer developerMdm; // "developer:mdm"
@@ -65,17 +67,25 @@ public:
     Signer noGroup;      // issued without a group
     Signer gostDeveloper; // GOST R 34.10-2012 key, "developer"
     Signer gostSeclab;    // GOST R 34.10-2012 key, "seclab"
+    Signer secondDeveloper; // "developer", a developer's next key
+    Signer stranger;        // "developer", someone else altogether
     std::string taKey;    // RSA key for trusted-application headers
     std::string taPublicKey;
 
-    // A further end-user certificate issued by the CA.
+    // A further end-user certificate issued by the CA, below a directory of
+    // this test program's own.
     Signer issue(const std::string& name, const char* group) const;
     Signer issueGost(const std::string& name, const char* group) const;
 
 private:
-    Pki();
+    explicit Pki(const std::string& directory);
+    // Only when no test run made the set for this program.
+    std::optional<TestKit::TempDir> m_madeHere;
     TestKit::TempDir m_directory {"sigpki"};
 };
+
+// Makes the shared set in `directory`, which appears whole or not at all.
+void makePki(const std::string& directory);
 
 Bytes certificateDer(const std::string& pemPath);
 

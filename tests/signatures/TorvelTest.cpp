@@ -1,5 +1,8 @@
 // The torvel program: dispatch, and its reading and certificate commands.
 
+#include <cctype>
+#include <set>
+
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +10,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
+#include "Vetrik.h"
 
 using namespace SignatureFixtures;
 
@@ -65,7 +69,7 @@ TEST_F(TorvelTest, DispatchesCommandsByName)
                             "                 dumpdb        Show certificates database content.\n"
                             "                 extract-cert  Extract certificate from package.\n"
                             "                 info          Show information about certificate.\n"
-                            "                 issyscert     Check whether certifiate is system developer one.\n"
+                            "                 issyscert     Check whether certificate is system developer's.\n"
                             "                 makecert      Make end-user certificate.\n"
                             "                 makecertca    Make self-signed (CA) certificate.\n"
                             "                 rotate        Rotate keys.\n"
@@ -92,6 +96,29 @@ TEST_F(TorvelTest, DispatchesCommandsByName)
     EXPECT_NE(commandHelp.out.find("extract-cert [command options] package"), std::string::npos) << commandHelp.out;
     EXPECT_NE(commandHelp.out.find("-o, --out <out>"), std::string::npos);
     EXPECT_NE(commandHelp.out.find("Extract last certificate instead of first."), std::string::npos);
+}
+
+TEST_F(TorvelTest, EveryCommandsHelpOpensWithWhatItDoes)
+{
+    // Right under the usage line: one sentence of the command's own.
+    std::set<std::string> sentences;
+    for (const char* command : {"delete", "dump", "dumpdb", "extract-cert", "info", "issyscert", "makecert",
+                                "makecertca", "rotate", "sign", "verify", "verify-cert"}) {
+        const auto help = torvel({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        const std::vector<std::string> lines = TestKit::lines(help.out);
+        ASSERT_GE(lines.size(), 2u) << help.out;
+        EXPECT_NE(lines[0].find(std::string(command) + " [command options]"), std::string::npos) << lines[0];
+        std::string sentence;
+        for (size_t i = 1; i < lines.size() && !lines[i].empty(); ++i) {
+            EXPECT_LE(lines[i].size(), 79u) << lines[i];
+            sentence += (sentence.empty() ? "" : " ") + lines[i];
+        }
+        EXPECT_TRUE(sentence.size() > 20 && std::isupper(static_cast<unsigned char>(sentence[0]))
+                    && sentence.back() == '.' && sentence.find(". ") == std::string::npos)
+            << command << ": " << sentence;
+        EXPECT_TRUE(sentences.insert(sentence).second) << command << ": " << sentence;
+    }
 }
 
 TEST_F(TorvelTest, DumpsEveryBlockOfEveryPackage)

@@ -241,8 +241,7 @@ protected:
         return bytes;
     }
 
-    const Signer& m_second = m_secondDeveloper;
-    Signer m_secondDeveloper = m_pki.issue("second", "developer");
+    const Signer& m_second = m_pki.secondDeveloper;
 };
 
 TEST_F(RotationTest, ChainsGrowOneRotationAtATime)

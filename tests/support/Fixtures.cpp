@@ -2,17 +2,31 @@
 
 #include "Png.h"
 
+#include <map>
+#include <mutex>
+#include <utility>
+
 namespace TestKit {
 
 std::string compileMainBinary(const std::string& name, const std::string& workDir,
                               const std::vector<std::string>& extraFlags)
 {
+    // Table-driven tests start every case from the valid application; the
+    // compiler gives the same bytes for the same name and flags, so each
+    // binary is compiled once per test program.
+    static std::mutex guard;
+    static std::map<std::pair<std::string, std::vector<std::string>>, std::string> compiled;
+    const std::lock_guard lock(guard);
+    const auto key = std::make_pair(name, extraFlags);
+    if (const auto found = compiled.find(key); found != compiled.end())
+        return found->second;
+
     const std::string output = workDir + "/" + name + ".bin";
     std::vector<std::string> flags = {"-O1", "-rdynamic", "-Wl,--disable-new-dtags",
                                       "-Wl,-rpath,/usr/share/" + name + "/lib"};
     flags.insert(flags.end(), extraFlags.begin(), extraFlags.end());
     compileC("#include <stdio.h>\nint main(void) { puts(\"hello\"); return 0; }\n", output, flags);
-    return readFile(output);
+    return compiled.emplace(key, readFile(output)).first->second;
 }
 
 std::string validDesktopFile(const std::string& name, const std::string& exec)

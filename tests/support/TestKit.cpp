@@ -367,8 +367,13 @@ std::string buildRpm(const Package& package, const std::string& workDir)
     const std::string specPath = top + "/SPECS/" + package.name + ".spec";
     writeFile(specPath, spec.str());
 
-    RunResult r = run({"rpmbuild", "-bb", "--quiet",
+    // The build root lives below `top`, which goes as a whole afterwards, so
+    // rpmbuild's own clean-up is skipped; and the file list names exactly
+    // what was staged, so its search for unpackaged files is too. Both
+    // halve the time a package takes to build.
+    RunResult r = run({"rpmbuild", "-bb", "--quiet", "--noclean",
                        "--define", "_topdir " + top,
+                       "--define", "__check_files %{nil}",
                        "--define", "_binary_payload " + payloadMacro(package.compressor),
                        "--define", "__os_install_post %{nil}",
                        "--define", "__brp_mangle_shebangs %{nil}",
