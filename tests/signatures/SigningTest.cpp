@@ -17,9 +17,9 @@
 
 #include <torvel/torvel.h>
 
-#include "BlockLayout.h"
-#include "ReplacementName.h"
 #include "SignatureFixtures.h"
+#include "container/BlockLayout.h"
+#include "container/ReplacementName.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::CmsLocation;

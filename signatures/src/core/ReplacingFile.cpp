@@ -1,4 +1,4 @@
-#include "ReplacingFile.h"
+#include "core/ReplacingFile.h"
 
 #include <cerrno>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "ImaSignature.h"
+#include "filesignatures/ImaSignature.h"
 
 #include <openssl/obj_mac.h>
 

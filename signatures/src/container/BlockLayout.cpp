@@ -1,4 +1,4 @@
-#include "BlockLayout.h"
+#include "container/BlockLayout.h"
 
 #include "torvel/CmsHeader.h"
 

@@ -1,4 +1,4 @@
-#include "PackageReplacement.h"
+#include "container/PackageReplacement.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ReplacementName.h"
 #include "common/VisibleText.h"
+#include "container/ReplacementName.h"
 
 namespace PackageSignatures {
 

@@ -9,11 +9,11 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include "Digests.h"
 #include "Handles.h"
-#include "Oids.h"
-#include "RegularFile.h"
 #include "common/VisibleText.h"
+#include "core/Digests.h"
+#include "core/Oids.h"
+#include "core/RegularFile.h"
 
 using namespace PackageSignatures;
 

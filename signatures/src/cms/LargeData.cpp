@@ -1,4 +1,4 @@
-#include "LargeData.h"
+#include "cms/LargeData.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -8,7 +8,7 @@
 #include <openssl/asn1t.h>
 #include <openssl/pem.h>
 
-#include "Asn1Internal.h"
+#include "cms/Asn1Internal.h"
 
 ASN1_SEQUENCE(FileSignature) = {
     ASN1_SIMPLE(FileSignature, index, ASN1_INTEGER),

@@ -7,8 +7,8 @@
 #include <openssl/pem.h>
 
 #include "Handles.h"
-#include "RegularFile.h"
-#include "ReplacingFile.h"
+#include "core/RegularFile.h"
+#include "core/ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/Configuration.h"
 #include "torvel/FileWithCmses.h"

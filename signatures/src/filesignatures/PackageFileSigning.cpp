@@ -2,7 +2,7 @@
 // once, through librpm's archive reader, and each regular file is digested
 // while it streams past.
 
-#include "PackageFileSigning.h"
+#include "filesignatures/PackageFileSigning.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,10 +17,10 @@
 #include <rpm/rpmtag.h>
 #include <sys/stat.h>
 
-#include "Asn1Internal.h"
-#include "Digests.h"
-#include "ImaSignature.h"
-#include "TaSignedHeader.h"
+#include "cms/Asn1Internal.h"
+#include "core/Digests.h"
+#include "filesignatures/ImaSignature.h"
+#include "filesignatures/TaSignedHeader.h"
 #include "torvel/PackageFileFunctions.h"
 
 namespace PackageSignatures {

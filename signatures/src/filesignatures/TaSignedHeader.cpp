@@ -1,4 +1,4 @@
-#include "TaSignedHeader.h"
+#include "filesignatures/TaSignedHeader.h"
 
 #include <cstdio>
 

@@ -9,12 +9,12 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include "Asn1Internal.h"
-#include "Digests.h"
 #include "Handles.h"
-#include "RegularFile.h"
-#include "ReplacingFile.h"
-#include "RotationChainCheck.h"
+#include "cms/Asn1Internal.h"
+#include "core/Digests.h"
+#include "core/RegularFile.h"
+#include "core/ReplacingFile.h"
+#include "rotation/RotationChainCheck.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/RotationFunctions.h"
 

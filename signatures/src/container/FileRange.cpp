@@ -1,4 +1,4 @@
-#include "FileRange.h"
+#include "container/FileRange.h"
 
 #include <algorithm>
 #include <cerrno>

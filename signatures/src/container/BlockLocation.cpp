@@ -4,7 +4,7 @@
 // trailer must leave the package below it whole, a version-3 block must
 // carry its frame header, and its DER must be a CMS.
 
-#include "BlockLocation.h"
+#include "container/BlockLocation.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,9 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BlockLayout.h"
 #include "Handles.h"
-#include "RpmExtent.h"
+#include "container/BlockLayout.h"
+#include "container/RpmExtent.h"
 #include "torvel/CmsHeader.h"
 
 namespace PackageSignatures {

@@ -1,4 +1,4 @@
-#include "RpmExtent.h"
+#include "container/RpmExtent.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Checking one signature block: cms_verify over bytes in memory, and the
 // same steps over a range of a package file for FileWithCmses::verify.
 
-#include "CmsVerification.h"
+#include "cms/CmsVerification.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,9 +13,9 @@
 #include <openssl/err.h>
 #include <unistd.h>
 
-#include "Digests.h"
 #include "Handles.h"
-#include "LargeData.h"
+#include "cms/LargeData.h"
+#include "core/Digests.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
 #include "torvel/RotationFunctions.h"

@@ -5,7 +5,7 @@
 #include <glib.h>
 
 #include "Handles.h"
-#include "RegularFile.h"
+#include "core/RegularFile.h"
 
 namespace PackageSignatures {
 

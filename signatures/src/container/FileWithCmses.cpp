@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BlockLocation.h"
-#include "ChangeLock.h"
-#include "FileRange.h"
-#include "PackageReplacement.h"
-#include "RegularFile.h"
 #include "common/VisibleText.h"
+#include "container/BlockLocation.h"
+#include "container/ChangeLock.h"
+#include "container/FileRange.h"
+#include "container/PackageReplacement.h"
+#include "core/RegularFile.h"
 
 namespace PackageSignatures {
 

@@ -10,14 +10,14 @@
 
 #include <unistd.h>
 
-#include "BlockLayout.h"
-#include "BlockLocation.h"
-#include "ChangeLock.h"
-#include "CmsSigning.h"
-#include "FileRange.h"
 #include "Handles.h"
-#include "PackageReplacement.h"
-#include "SigningPosition.h"
+#include "cms/CmsSigning.h"
+#include "container/BlockLayout.h"
+#include "container/BlockLocation.h"
+#include "container/ChangeLock.h"
+#include "container/FileRange.h"
+#include "container/PackageReplacement.h"
+#include "container/SigningPosition.h"
 #include "torvel/Certificate.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"

@@ -11,11 +11,11 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "Digests.h"
 #include "Handles.h"
-#include "RegularFile.h"
-#include "Oids.h"
-#include "ReplacingFile.h"
+#include "core/Digests.h"
+#include "core/Oids.h"
+#include "core/RegularFile.h"
+#include "core/ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
 
 using namespace PackageSignatures;

@@ -6,10 +6,10 @@
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 
-#include "Asn1Internal.h"
 #include "Handles.h"
-#include "LargeData.h"
-#include "Oids.h"
+#include "cms/Asn1Internal.h"
+#include "cms/LargeData.h"
+#include "core/Oids.h"
 
 using namespace PackageSignatures;
 

@@ -11,7 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include "Handles.h"
-#include "Oids.h"
+#include "core/Oids.h"
 
 namespace PackageSignatures::Oids {
 

@@ -1,4 +1,4 @@
-#include "Digests.h"
+#include "core/Digests.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "SigningPosition.h"
+#include "container/SigningPosition.h"
 
 namespace PackageSignatures {
 

@@ -1,4 +1,4 @@
-#include "ReplacementName.h"
+#include "container/ReplacementName.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Handles.h"
-#include "RotationChainCheck.h"
+#include "rotation/RotationChainCheck.h"
 
 namespace PackageSignatures {
 

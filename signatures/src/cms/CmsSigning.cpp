@@ -12,13 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "CmsSigning.h"
-#include "CmsVerification.h"
-#include "Digests.h"
+#include "cms/CmsSigning.h"
 #include "Handles.h"
-#include "ImaSignature.h"
-#include "Oids.h"
-#include "PackageFileSigning.h"
+#include "cms/CmsVerification.h"
+#include "core/Digests.h"
+#include "core/Oids.h"
+#include "filesignatures/ImaSignature.h"
+#include "filesignatures/PackageFileSigning.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
 

@@ -7,11 +7,11 @@
 
 #include <unistd.h>
 
-#include "BlockLayout.h"
-#include "BlockLocation.h"
-#include "CmsVerification.h"
-#include "FileRange.h"
 #include "Handles.h"
+#include "cms/CmsVerification.h"
+#include "container/BlockLayout.h"
+#include "container/BlockLocation.h"
+#include "container/FileRange.h"
 #include "torvel/Certificate.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
