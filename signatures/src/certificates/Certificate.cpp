@@ -6,7 +6,8 @@
 
 #include <openssl/pem.h>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "core/RegularFile.h"
 #include "core/ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
@@ -16,7 +17,7 @@
 namespace PackageSignatures {
 
 struct Certificate::Record {
-    Handles::X509Ptr x509;
+    Common::OpenSsl::X509Handle x509;
     std::string subject;
     std::string keyId;
     Group group = GroupNone;
@@ -27,7 +28,7 @@ namespace {
 
 std::string takeString(char* text)
 {
-    const Handles::CStringPtr owned(text);
+    const Common::Libc::CStringHandle owned(text);
     return owned ? std::string(owned.get()) : std::string();
 }
 
@@ -41,7 +42,7 @@ Certificate::Certificate(X509* certificate)
     m_record->x509.reset(certificate);
     m_record->subject = takeString(certificate_get_subject(certificate));
     m_record->keyId = takeString(certificate_get_keyid(certificate));
-    const Handles::CStringPtr groupText(certificate_get_group(certificate));
+    const Common::Libc::CStringHandle groupText(certificate_get_group(certificate));
     m_record->group = groupFromString(groupText.get());
     m_record->subgroup = subgroupFromString(groupText.get());
 }
@@ -68,7 +69,7 @@ Certificate::~Certificate() = default;
 Certificate Certificate::fromDer(const unsigned char* data, size_t len)
 {
     const unsigned char* cursor = data;
-    const Handles::X509Ptr certificate(data == nullptr ? nullptr : d2i_X509(nullptr, &cursor, long(len)));
+    const Common::OpenSsl::X509Handle certificate(data == nullptr ? nullptr : d2i_X509(nullptr, &cursor, long(len)));
     if (!certificate)
         std::fprintf(stderr, "Could not decode X.509 certificate\n");
     return Certificate(certificate.get());
@@ -76,7 +77,7 @@ Certificate Certificate::fromDer(const unsigned char* data, size_t len)
 
 Certificate Certificate::readCertificateFromFile(const char* path)
 {
-    const Handles::X509Ptr certificate(certificate_read(path));
+    const Common::OpenSsl::X509Handle certificate(certificate_read(path));
     return Certificate(certificate.get());
 }
 
@@ -100,7 +101,7 @@ std::vector<uint8_t> Certificate::toDer() const
 {
     unsigned char* der = nullptr;
     const int length = m_record->x509 ? i2d_X509(m_record->x509.get(), &der) : -1;
-    const Handles::OpenSslBytesPtr owned(der);
+    const Common::OpenSsl::BytesHandle owned(der);
     if (length <= 0) {
         std::fprintf(stderr, "Could not encode X.509 certificate\n");
         return {};
@@ -148,7 +149,7 @@ bool Certificate::saveAsPem(const char* path) const
 
 bool Certificate::verify(const char* caPath) const
 {
-    const Handles::X509StorePtr store(certificate_store_read(caPath));
+    const Common::OpenSsl::X509StoreHandle store(certificate_store_read(caPath));
     if (!store)
         return false;
     if (!m_record->x509) {

@@ -9,7 +9,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "common/VisibleText.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
@@ -29,7 +30,7 @@ char* copyString(const char* data, size_t len)
     return copy;
 }
 
-Handles::FilePtr openForReading(const char* path, std::string& failure)
+Common::Libc::FileHandle openForReading(const char* path, std::string& failure)
 {
     return openRegularStream(path, failure);
 }
@@ -55,7 +56,7 @@ extern "C" {
 EVP_PKEY* private_key_read(const char* path, const char* passphrase)
 {
     std::string failure;
-    const Handles::FilePtr file = openForReading(path, failure);
+    const Common::Libc::FileHandle file = openForReading(path, failure);
     if (!file) {
         std::fprintf(stderr, "Could not open private key \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
@@ -71,7 +72,7 @@ EVP_PKEY* private_key_read(const char* path, const char* passphrase)
 X509* certificate_read(const char* path)
 {
     std::string failure;
-    const Handles::FilePtr file = openForReading(path, failure);
+    const Common::Libc::FileHandle file = openForReading(path, failure);
     if (!file) {
         std::fprintf(stderr, "Could not open certificate \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
@@ -91,17 +92,17 @@ X509* certificate_read(const char* path)
 X509_STORE* certificate_store_read(const char* path)
 {
     std::string failure;
-    const Handles::FilePtr file = openForReading(path, failure);
+    const Common::Libc::FileHandle file = openForReading(path, failure);
     if (!file) {
         std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
     }
-    Handles::X509StorePtr store(X509_STORE_new());
+    Common::OpenSsl::X509StoreHandle store(X509_STORE_new());
     if (!store) {
         std::fprintf(stderr, "Failed to allocate X509 store\n");
         return nullptr;
     }
-    while (Handles::X509Ptr certificate {PEM_read_X509(file.get(), nullptr, nullptr, nullptr)}) {
+    while (Common::OpenSsl::X509Handle certificate {PEM_read_X509(file.get(), nullptr, nullptr, nullptr)}) {
         if (X509_STORE_add_cert(store.get(), certificate.get()) != 1)
             std::fprintf(stderr, "Could not add CA certificate to X509 store\n");
     }
@@ -121,7 +122,7 @@ char* certificate_get_subject(X509* certificate)
     const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, position));
     unsigned char* utf8 = nullptr;
     const int length = data == nullptr ? -1 : ASN1_STRING_to_UTF8(&utf8, data);
-    const Handles::OpenSslBytesPtr owned(utf8);
+    const Common::OpenSsl::BytesHandle owned(utf8);
     if (length < 0) {
         std::fprintf(stderr, "Could not get common name data\n");
         return nullptr;
@@ -131,7 +132,7 @@ char* certificate_get_subject(X509* certificate)
 
 char* certificate_get_group(X509* certificate)
 {
-    const Handles::ExtendedKeyUsagePtr usage(
+    const Common::OpenSsl::ExtendedKeyUsageHandle usage(
         certificate == nullptr
             ? nullptr
             : static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
@@ -145,7 +146,7 @@ char* certificate_get_group(X509* certificate)
         std::fprintf(stderr, "Package signing not allowed (there is no corresponding extended key usage)\n");
         return nullptr;
     }
-    const Handles::Asn1Ia5StringPtr group(
+    const Common::OpenSsl::Asn1Ia5StringHandle group(
         static_cast<ASN1_IA5STRING*>(X509_get_ext_d2i(certificate, Oids::certificateGroup(), nullptr, nullptr)));
     if (!group) {
         std::fprintf(stderr, "Failed to get package group from certificate\n");
@@ -168,7 +169,7 @@ char* certificate_get_keyid(X509* certificate)
 
 int certificate_verify(X509* certificate, X509_STORE* store)
 {
-    Handles::X509StoreCtxPtr context(X509_STORE_CTX_new());
+    Common::OpenSsl::X509StoreCtxHandle context(X509_STORE_CTX_new());
     if (!context || certificate == nullptr || store == nullptr
         || X509_STORE_CTX_init(context.get(), store, certificate, nullptr) != 1) {
         std::fprintf(stderr, "Couldn't initialize x509 store context\n");

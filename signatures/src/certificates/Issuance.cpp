@@ -11,7 +11,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
 #include "core/RegularFile.h"
@@ -42,8 +43,8 @@ bool setSerialNumber(X509* certificate)
     for (int i = 0; i < 8; ++i)
         serial[12 + i] = uint8_t(nanoseconds >> (8 * i));
 
-    const Handles::BignumPtr number(BN_bin2bn(serial, sizeof serial, nullptr));
-    const Handles::Asn1IntegerPtr integer(number ? BN_to_ASN1_INTEGER(number.get(), nullptr) : nullptr);
+    const Common::OpenSsl::BignumHandle number(BN_bin2bn(serial, sizeof serial, nullptr));
+    const Common::OpenSsl::Asn1IntegerHandle integer(number ? BN_to_ASN1_INTEGER(number.get(), nullptr) : nullptr);
     if (!integer || X509_set_serialNumber(certificate, integer.get()) != 1) {
         std::fprintf(stderr, "Could not set X509 serial\n");
         return false;
@@ -60,7 +61,7 @@ bool setVersionAndValidity(X509* certificate)
     return false;
 }
 
-bool attach(X509* certificate, Handles::X509ExtensionPtr extension)
+bool attach(X509* certificate, Common::OpenSsl::X509ExtensionHandle extension)
 {
     if (!extension) {
         std::fprintf(stderr, "Could not allocate new X509 extension\n");
@@ -75,7 +76,7 @@ bool attach(X509* certificate, Handles::X509ExtensionPtr extension)
 
 bool addExtension(X509* certificate, X509V3_CTX* context, int nid, const char* value)
 {
-    return attach(certificate, Handles::X509ExtensionPtr(X509V3_EXT_conf_nid(nullptr, context, nid, value)));
+    return attach(certificate, Common::OpenSsl::X509ExtensionHandle(X509V3_EXT_conf_nid(nullptr, context, nid, value)));
 }
 
 bool addSubjectKeyIdentifier(X509* certificate)
@@ -88,13 +89,13 @@ bool addSubjectKeyIdentifier(X509* certificate)
     const auto identifier = keyIdentifierOf(publicKey);
     if (!identifier)
         return false;
-    Handles::Asn1OctetStringPtr octets(ASN1_OCTET_STRING_new());
+    Common::OpenSsl::Asn1OctetStringHandle octets(ASN1_OCTET_STRING_new());
     if (!octets || ASN1_OCTET_STRING_set(octets.get(), identifier->data(), int(identifier->size())) != 1) {
         std::fprintf(stderr, "Could not allocate new X509 extension\n");
         return false;
     }
     return attach(certificate,
-                  Handles::X509ExtensionPtr(X509V3_EXT_i2d(NID_subject_key_identifier, 0, octets.get())));
+                  Common::OpenSsl::X509ExtensionHandle(X509V3_EXT_i2d(NID_subject_key_identifier, 0, octets.get())));
 }
 
 bool sign(X509* certificate, EVP_PKEY* issuerKey)
@@ -107,14 +108,14 @@ bool sign(X509* certificate, EVP_PKEY* issuerKey)
     return true;
 }
 
-Handles::X509Ptr buildCaCertificate(EVP_PKEY* key, const char* commonName)
+Common::OpenSsl::X509Handle buildCaCertificate(EVP_PKEY* key, const char* commonName)
 {
     const size_t length = std::strlen(commonName);
     if (length > maximumCommonNameLength) {
         std::fprintf(stderr, "Common name is too long (max len is %zu, got %zu)\n", maximumCommonNameLength, length);
         return nullptr;
     }
-    Handles::X509Ptr certificate(X509_new());
+    Common::OpenSsl::X509Handle certificate(X509_new());
     if (!certificate || !setVersionAndValidity(certificate.get()) || !setSerialNumber(certificate.get()))
         return nullptr;
     if (X509_set_pubkey(certificate.get(), key) != 1) {
@@ -142,10 +143,10 @@ Handles::X509Ptr buildCaCertificate(EVP_PKEY* key, const char* commonName)
     return certificate;
 }
 
-Handles::X509Ptr buildEndUserCertificate(X509_REQ* request, EVP_PKEY* caKey, X509* caCertificate,
+Common::OpenSsl::X509Handle buildEndUserCertificate(X509_REQ* request, EVP_PKEY* caKey, X509* caCertificate,
                                          const char* group)
 {
-    Handles::X509Ptr certificate(X509_new());
+    Common::OpenSsl::X509Handle certificate(X509_new());
     if (!certificate || !setVersionAndValidity(certificate.get()) || !setSerialNumber(certificate.get()))
         return nullptr;
     EVP_PKEY* requestKey = X509_REQ_get0_pubkey(request);
@@ -184,7 +185,7 @@ extern "C" {
 int make_ca_certificate(const char* outPath, const char* keyPath, const char* commonName)
 {
     std::string failure;
-    const Handles::FilePtr keyFile = openRegularStream(keyPath, failure);
+    const Common::Libc::FileHandle keyFile = openRegularStream(keyPath, failure);
     if (!keyFile) {
         std::fprintf(stderr, "%s\n", failure.c_str());
         return -1;
@@ -196,12 +197,13 @@ int make_ca_certificate(const char* outPath, const char* keyPath, const char* co
         std::fprintf(stderr, "%s\n", std::strerror(errno));
         return -1;
     }
-    const Handles::EvpPkeyPtr key(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle key(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     if (!key) {
         std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
         return -1;
     }
-    const Handles::X509Ptr certificate = buildCaCertificate(key.get(), commonName == nullptr ? "" : commonName);
+    const Common::OpenSsl::X509Handle certificate =
+        buildCaCertificate(key.get(), commonName == nullptr ? "" : commonName);
     if (!certificate) {
         std::fprintf(stderr, "CA certificate issuing failed\n");
         return -1;
@@ -217,33 +219,33 @@ int make_certificate(const char* outPath, const char* csrPath, const char* caKey
                      const char* group)
 {
     std::string failure;
-    const Handles::FilePtr requestFile = openRegularStream(csrPath, failure);
+    const Common::Libc::FileHandle requestFile = openRegularStream(csrPath, failure);
     if (!requestFile) {
         std::fprintf(stderr, "Could not open CSR file: %s\n", failure.c_str());
         return -1;
     }
-    const Handles::FilePtr keyFile = openRegularStream(caKeyPath, failure);
+    const Common::Libc::FileHandle keyFile = openRegularStream(caKeyPath, failure);
     if (!keyFile) {
         std::fprintf(stderr, "Could not open key file: %s\n", failure.c_str());
         return -1;
     }
-    const Handles::FilePtr caFile = openRegularStream(caCertPath, failure);
+    const Common::Libc::FileHandle caFile = openRegularStream(caCertPath, failure);
     if (!caFile) {
         std::fprintf(stderr, "Could not open CA certificate file: %s\n", failure.c_str());
         return -1;
     }
 
-    const Handles::EvpPkeyPtr caKey(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle caKey(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     if (!caKey) {
         std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
         return -1;
     }
-    const Handles::X509ReqPtr request(PEM_read_X509_REQ(requestFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::X509ReqHandle request(PEM_read_X509_REQ(requestFile.get(), nullptr, nullptr, nullptr));
     if (!request) {
         std::fprintf(stderr, "Could not parse CSR from PEM\n");
         return -1;
     }
-    const Handles::X509Ptr caCertificate(PEM_read_X509(caFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::X509Handle caCertificate(PEM_read_X509(caFile.get(), nullptr, nullptr, nullptr));
     if (!caCertificate) {
         std::fprintf(stderr, "Could not read PEM CA certificate\n");
         return -1;
@@ -270,7 +272,7 @@ int make_certificate(const char* outPath, const char* csrPath, const char* caKey
         return -1;
     }
 
-    const Handles::X509Ptr certificate =
+    const Common::OpenSsl::X509Handle certificate =
         buildEndUserCertificate(request.get(), caKey.get(), caCertificate.get(), group);
     if (!certificate) {
         std::fprintf(stderr, "Certificate issuing failed\n");

@@ -2,7 +2,9 @@
 
 #include <map>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 #include "torvel/CmsFunctions.h"
 
 namespace PackageSignatures {
@@ -13,7 +15,7 @@ using SignatureTable = std::map<long, std::vector<uint8_t>>;
 struct Cms::Record {
     std::vector<uint8_t> der;
     bool parseAttempted = false;
-    Handles::CmsPtr parsed;
+    Common::OpenSsl::CmsHandle parsed;
     std::optional<SignatureTable> fileSignatures;
     std::optional<SignatureTable> trustletSignatures;
     std::shared_ptr<Certificate> certificate;
@@ -34,7 +36,8 @@ struct Cms::Record {
             return *cache;
         cache.emplace();
         CMS_ContentInfo* content = cms();
-        const Handles::FileSignaturesPtr signatures(content ? cms_get_file_signatures(content, kind) : nullptr);
+        const Common::Torvel::FileSignaturesHandle signatures(
+            content ? cms_get_file_signatures(content, kind) : nullptr);
         for (int i = 0; i < FileSignatures_count(signatures.get()); ++i) {
             const FileSignature* signature = FileSignatures_get0_at(signatures.get(), i);
             int length = 0;
@@ -118,7 +121,7 @@ std::shared_ptr<RotationChain> Cms::rotationChain() const
 {
     if (!m_record->rotationChain) {
         CMS_ContentInfo* content = m_record->cms();
-        const Handles::ProofOfRotationChainPtr chain(content ? cms_get_rotation_chain(content) : nullptr);
+        const Common::Torvel::ProofOfRotationChainHandle chain(content ? cms_get_rotation_chain(content) : nullptr);
         m_record->rotationChain = std::make_shared<RotationChain>(chain.get());
     }
     return m_record->rotationChain;
@@ -127,7 +130,7 @@ std::shared_ptr<RotationChain> Cms::rotationChain() const
 std::string Cms::signature() const
 {
     CMS_ContentInfo* content = m_record->cms();
-    const Handles::CStringPtr text(content ? cms_get_signature(content) : nullptr);
+    const Common::Libc::CStringHandle text(content ? cms_get_signature(content) : nullptr);
     return text ? std::string(text.get()) : std::string();
 }
 

@@ -6,9 +6,9 @@
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 
-#include "Handles.h"
 #include "cms/Asn1Internal.h"
 #include "cms/LargeData.h"
+#include "common/OpenSslHandles.h"
 #include "core/Oids.h"
 
 using namespace PackageSignatures;
@@ -64,7 +64,7 @@ CMS_ContentInfo* cms_from_der(const unsigned char* data, long len)
 {
     CMS_ContentInfo* cms = nullptr;
     if (data != nullptr && len > 0) {
-        Handles::BioPtr source(dataSource(data, size_t(len)));
+        Common::OpenSsl::BioHandle source(dataSource(data, size_t(len)));
         if (source)
             cms = d2i_CMS_bio(source.get(), nullptr);
     }
@@ -75,7 +75,7 @@ CMS_ContentInfo* cms_from_der(const unsigned char* data, long len)
 
 X509* cms_get_certificate(CMS_ContentInfo* cms)
 {
-    const Handles::OwnedX509StackPtr certificates(cms == nullptr ? nullptr : CMS_get1_certs(cms));
+    const Common::OpenSsl::X509StackHandle certificates(cms == nullptr ? nullptr : CMS_get1_certs(cms));
     if (!certificates || sk_X509_num(certificates.get()) == 0) {
         std::fprintf(stderr, "Could not get signers from CMS\n");
         return nullptr;

@@ -13,8 +13,9 @@
 #include <unistd.h>
 
 #include "cms/CmsSigning.h"
-#include "Handles.h"
 #include "cms/CmsVerification.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
 #include "filesignatures/ImaSignature.h"
@@ -43,7 +44,7 @@ bool addSequenceAttribute(CMS_SignerInfo* signer, int nid, const T* value, const
 {
     unsigned char* der = nullptr;
     const int length = Encode(value, &der);
-    const Handles::OpenSslBytesPtr owned(der);
+    const Common::OpenSsl::BytesHandle owned(der);
     if (length <= 0) {
         std::fprintf(stderr, "%s", encodingFailure);
         return false;
@@ -70,7 +71,7 @@ bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& ke
 
 std::string keyIdOf(X509* certificate)
 {
-    const Handles::CStringPtr text(certificate_get_keyid(certificate));
+    const Common::Libc::CStringHandle text(certificate_get_keyid(certificate));
     return text ? std::string(text.get()) : std::string();
 }
 
@@ -95,7 +96,7 @@ bool addRotationChain(CMS_SignerInfo* signer, X509* certificate, const ProofOfRo
 // Streams the signed bytes through the CMS digest in bounded pieces.
 bool finalise(CMS_ContentInfo* cms, BIO* source)
 {
-    Handles::BioPtr digesting(CMS_dataInit(cms, nullptr));
+    Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms, nullptr));
     if (!digesting)
         return false;
     std::vector<unsigned char> piece(contentPiece);
@@ -109,7 +110,7 @@ bool finalise(CMS_ContentInfo* cms, BIO* source)
 
 unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 {
-    const Handles::BioPtr memory(BIO_new(BIO_s_mem()));
+    const Common::OpenSsl::BioHandle memory(BIO_new(BIO_s_mem()));
     if (!memory) {
         std::fprintf(stderr, "Could not encode CMS\n");
         return nullptr;
@@ -138,12 +139,12 @@ namespace PackageSignatures {
 unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey,
                              unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen)
 {
-    const Handles::BioPtr source(start < 0 || end < start ? nullptr : fileRangeSource(fd, start, end));
+    const Common::OpenSsl::BioHandle source(start < 0 || end < start ? nullptr : fileRangeSource(fd, start, end));
     if (!source) {
         std::fprintf(stderr, "Could not create BIO from file\n");
         return nullptr;
     }
-    const Handles::CmsPtr cms(CMS_ContentInfo_new());
+    const Common::OpenSsl::CmsHandle cms(CMS_ContentInfo_new());
     if (!cms || CMS_SignedData_init(cms.get()) != 1 || CMS_set_detached(cms.get(), 1) != 1) {
         std::fprintf(stderr, "Could not create CMS SignedData\n");
         return nullptr;

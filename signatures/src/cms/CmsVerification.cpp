@@ -13,8 +13,10 @@
 #include <openssl/err.h>
 #include <unistd.h>
 
-#include "Handles.h"
 #include "cms/LargeData.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 #include "core/Digests.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
@@ -84,7 +86,7 @@ const BIO_METHOD* fileRangeMethod()
 
 std::string keyIdOf(X509* certificate)
 {
-    const Handles::CStringPtr text(certificate_get_keyid(certificate));
+    const Common::Libc::CStringHandle text(certificate_get_keyid(certificate));
     return text ? std::string(text.get()) : std::string();
 }
 
@@ -95,7 +97,7 @@ bool embeddedDigestMatches(BIO* data, const std::vector<unsigned char>& embedded
     const EVP_MD* digest = gost2012Digest256();
     if (digest == nullptr)
         return false;
-    const Handles::EvpMdCtxPtr context(EVP_MD_CTX_new());
+    const Common::OpenSsl::EvpMdCtxHandle context(EVP_MD_CTX_new());
     std::vector<unsigned char> piece(digestPiece);
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned computedLength = 0;
@@ -127,7 +129,7 @@ bool signatureHolds(BIO* data, CMS_ContentInfo* cms, X509_STORE* store)
         ERR_print_errors_fp(stderr);
         return false;
     }
-    const Handles::BioPtr content(BIO_new(BIO_s_mem()));
+    const Common::OpenSsl::BioHandle content(BIO_new(BIO_s_mem()));
     if (!content || CMS_verify(cms, nullptr, store, nullptr, content.get(), CMS_BINARY) != 1) {
         std::fprintf(stderr, "Unable to verify CMS certificate chain\n");
         return false;
@@ -140,7 +142,7 @@ bool signatureHolds(BIO* data, CMS_ContentInfo* cms, X509_STORE* store)
 
 VerificationFailure rotationChainHolds(CMS_ContentInfo* cms)
 {
-    const Handles::ProofOfRotationChainPtr chain(cms_get_rotation_chain(cms));
+    const Common::Torvel::ProofOfRotationChainHandle chain(cms_get_rotation_chain(cms));
     if (!chain)
         return VerificationFailure::None;
     if (ProofOfRotationChain_verify(chain.get()) != 1) {
@@ -172,14 +174,14 @@ VerificationFailure checkCms(BIO* data, CMS_ContentInfo* cms, X509_STORE* store)
 BIO* fileRangeSource(int fd, int64_t start, int64_t end)
 {
     const BIO_METHOD* method = fileRangeMethod();
-    Handles::BioPtr range(method == nullptr ? nullptr : BIO_new(method));
+    Common::OpenSsl::BioHandle range(method == nullptr ? nullptr : BIO_new(method));
     if (!range)
         return nullptr;
     BIO_set_data(range.get(), new FileRange {fd, start, std::max(start, end)});
     BIO_set_init(range.get(), 1);
     // OpenSSL reads content in 4 KiB pieces; the buffer turns them into
     // fewer, larger reads.
-    Handles::BioPtr buffer(BIO_new(BIO_f_buffer()));
+    Common::OpenSsl::BioHandle buffer(BIO_new(BIO_f_buffer()));
     if (!buffer || BIO_set_read_buffer_size(buffer.get(), rangeBufferSize) != 1)
         return nullptr;
     return BIO_push(buffer.release(), range.release());
@@ -192,7 +194,7 @@ extern "C" {
 int cms_verify(const unsigned char* data, long len, CMS_ContentInfo* cms, X509_STORE* store)
 {
     using namespace PackageSignatures;
-    const Handles::BioPtr source(data == nullptr || len < 0 ? nullptr : dataSource(data, size_t(len)));
+    const Common::OpenSsl::BioHandle source(data == nullptr || len < 0 ? nullptr : dataSource(data, size_t(len)));
     return checkCms(source.get(), cms, store) == VerificationFailure::None ? 1 : 0;
 }
 

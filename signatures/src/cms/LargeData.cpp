@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
 
 namespace PackageSignatures {
 
@@ -12,7 +12,7 @@ BIO* dataSource(const unsigned char* data, size_t len)
     if (len <= size_t(largestMemorySource))
         return BIO_new_mem_buf(data, int(len));
 
-    Handles::FilePtr temporary(std::tmpfile());
+    Common::Libc::FileHandle temporary(std::tmpfile());
     size_t written = 0;
     while (temporary && written < len) {
         const size_t chunk = std::min<size_t>(8192, len - written);

@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Handles.h"
+#include "common/OpenSslHandles.h"
 #include "container/BlockLayout.h"
 #include "container/RpmExtent.h"
 #include "torvel/CmsHeader.h"
@@ -92,7 +92,7 @@ bool derIsCms(int fd, int64_t offset, int64_t size)
     if (!readAt(fd, offset, der.size(), der.data()))
         return false;
     const unsigned char* cursor = der.data();
-    const Handles::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, long(der.size())));
+    const Common::OpenSsl::CmsHandle cms(d2i_CMS_ContentInfo(nullptr, &cursor, long(der.size())));
     // A failed parse is an answer here, not an error to report later.
     ERR_clear_error();
     return cms && cursor == der.data() + der.size();

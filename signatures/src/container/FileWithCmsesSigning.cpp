@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include "Handles.h"
 #include "cms/CmsSigning.h"
+#include "common/LibcHandles.h"
 #include "container/BlockLayout.h"
 #include "container/BlockLocation.h"
 #include "container/ChangeLock.h"
@@ -31,7 +31,7 @@ using Bytes = std::vector<uint8_t>;
 
 Group signerGroup(X509* certificate)
 {
-    const Handles::CStringPtr text(certificate_get_group(certificate));
+    const Common::Libc::CStringHandle text(certificate_get_group(certificate));
     return groupFromString(text.get());
 }
 
@@ -95,7 +95,7 @@ bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned ta
     const int64_t start = kept == 0 ? 0 : blocks[kept - 1].location.offset;
     size_t length = 0;
     const off_t remembered = lseek(fd(), 0, SEEK_CUR);
-    const Handles::CStringPtr der(reinterpret_cast<char*>(
+    const Common::Libc::CStringHandle der(reinterpret_cast<char*>(
         signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length)));
     lseek(fd(), remembered, SEEK_SET);
     if (!der)

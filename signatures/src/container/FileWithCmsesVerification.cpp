@@ -7,8 +7,8 @@
 
 #include <unistd.h>
 
-#include "Handles.h"
 #include "cms/CmsVerification.h"
+#include "common/OpenSslHandles.h"
 #include "container/BlockLayout.h"
 #include "container/BlockLocation.h"
 #include "container/FileRange.h"
@@ -56,7 +56,7 @@ bool groupFitsPosition(Group group, size_t index)
 
 VerificationResult FileWithCmses::verify(const char* caPath) const
 {
-    const Handles::X509StorePtr store(certificate_store_read(caPath));
+    const Common::OpenSsl::X509StoreHandle store(certificate_store_read(caPath));
     if (!store)
         return failed(VerificationFailure::NoTrustedCertificates);
     // The same blocks that signing and deleting find.
@@ -76,10 +76,10 @@ VerificationResult FileWithCmses::verify(const char* caPath) const
             return failed(VerificationFailure::MissingFrameHeader, blockIndex);
 
         const std::vector<uint8_t> der = readFileRange(m_stream.get(), block.location.offset, block.location.end);
-        const Handles::CmsPtr cms(block.parses ? cms_from_der(der.data(), long(der.size())) : nullptr);
+        const Common::OpenSsl::CmsHandle cms(block.parses ? cms_from_der(der.data(), long(der.size())) : nullptr);
         if (!cms)
             return failed(VerificationFailure::UnparsableBlock, blockIndex);
-        const Handles::BioPtr covered(fileRangeSource(fd(), *start, block.start));
+        const Common::OpenSsl::BioHandle covered(fileRangeSource(fd(), *start, block.start));
         const VerificationFailure check = checkCms(covered.get(), cms.get(), store.get());
         if (check != VerificationFailure::None)
             return failed(check, blockIndex);

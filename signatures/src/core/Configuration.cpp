@@ -4,7 +4,7 @@
 
 #include <glib.h>
 
-#include "Handles.h"
+#include "common/GlibHandles.h"
 #include "core/RegularFile.h"
 
 namespace PackageSignatures {
@@ -48,7 +48,7 @@ Configuration::~Configuration() = default;
 
 std::string Configuration::value(const char* key) const
 {
-    const Handles::GCharPtr text(g_key_file_get_string(m_keyFile.get(), mainGroup, key, nullptr));
+    const Common::Glib::StringHandle text(g_key_file_get_string(m_keyFile.get(), mainGroup, key, nullptr));
     return text ? std::string(text.get()) : std::string();
 }
 

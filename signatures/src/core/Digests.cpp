@@ -5,7 +5,7 @@
 #include <openssl/engine.h>
 #include <openssl/objects.h>
 
-#include "Handles.h"
+#include "common/OpenSslHandles.h"
 
 namespace PackageSignatures {
 
@@ -17,7 +17,7 @@ const EVP_MD* digestByNid(int nid)
 {
     if (const EVP_MD* digest = EVP_get_digestbynid(nid))
         return digest;
-    Handles::EnginePtr engine(ENGINE_get_digest_engine(nid));
+    Common::OpenSsl::EngineHandle engine(ENGINE_get_digest_engine(nid));
     return engine ? ENGINE_get_digest(engine.get(), nid) : nullptr;
 }
 

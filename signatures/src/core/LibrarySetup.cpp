@@ -10,7 +10,7 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "Handles.h"
+#include "common/OpenSslHandles.h"
 #include "core/Oids.h"
 
 namespace PackageSignatures::Oids {
@@ -56,7 +56,7 @@ void registerObjectIdentifiers()
 void loadGostEngine()
 {
     ENGINE_load_builtin_engines();
-    Handles::EnginePtr engine(ENGINE_by_id("gost"));
+    Common::OpenSsl::EngineHandle engine(ENGINE_by_id("gost"));
     if (!engine) {
         std::fprintf(stderr, "The 'gost' engine isn't available\n");
         return;

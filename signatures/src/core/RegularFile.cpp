@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/LibcHandles.h"
+
 namespace PackageSignatures {
 
 const char* const notRegularFile = "not a regular file";
@@ -40,12 +42,12 @@ int openRegularFile(const char* path, int flags, std::string& failure)
     return fd;
 }
 
-Handles::FilePtr openRegularStream(const char* path, std::string& failure)
+Common::Libc::FileHandle openRegularStream(const char* path, std::string& failure)
 {
     const int fd = openRegularFile(path, O_RDONLY, failure);
     if (fd < 0)
         return nullptr;
-    Handles::FilePtr stream(fdopen(fd, "r"));
+    Common::Libc::FileHandle stream(fdopen(fd, "r"));
     if (!stream) {
         failure = std::strerror(errno);
         close(fd);

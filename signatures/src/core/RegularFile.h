@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "Handles.h"
+#include "common/LibcHandles.h"
 
 namespace PackageSignatures {
 
@@ -20,7 +20,7 @@ extern const char* const notRegularFile;
 int openRegularFile(const char* path, int flags, std::string& failure);
 
 // A stream for reading.
-Handles::FilePtr openRegularStream(const char* path, std::string& failure);
+Common::Libc::FileHandle openRegularStream(const char* path, std::string& failure);
 
 // The whole file when it is no longer than `limit` bytes (small text files
 // such as the configuration).

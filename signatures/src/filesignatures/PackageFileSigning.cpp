@@ -12,12 +12,18 @@
 #include <vector>
 
 #include <openssl/x509v3.h>
+// rpmarchive.h uses librpm's types without declaring them itself.
+#include <rpm/rpmtypes.h>
 #include <rpm/rpmarchive.h>
 #include <rpm/rpmlib.h>
 #include <rpm/rpmtag.h>
 #include <sys/stat.h>
 
 #include "cms/Asn1Internal.h"
+#include "common/GlibHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/RpmHandles.h"
+#include "common/TorvelHandles.h"
 #include "core/Digests.h"
 #include "filesignatures/ImaSignature.h"
 #include "filesignatures/TaSignedHeader.h"
@@ -52,8 +58,8 @@ bool readArchiveContent(rpmfi fi, const ContentSink& sink)
 }
 
 struct OpenedPackage {
-    Handles::RpmFdPtr fd;
-    Handles::RpmHeaderPtr header;
+    Common::Rpm::FdHandle fd;
+    Common::Rpm::HeaderHandle header;
 };
 
 std::optional<OpenedPackage> readPackage(int fd)
@@ -100,9 +106,9 @@ bool openPayload(OpenedPackage& package)
     return true;
 }
 
-Handles::FileSignaturesPtr emptyList()
+Common::Torvel::FileSignaturesHandle emptyList()
 {
-    Handles::FileSignaturesPtr list(FileSignatures_new());
+    Common::Torvel::FileSignaturesHandle list(FileSignatures_new());
     if (list && ASN1_INTEGER_set(list->version, 1) != 1)
         list.reset();
     return list;
@@ -110,7 +116,7 @@ Handles::FileSignaturesPtr emptyList()
 
 bool addEntry(FileSignatures* list, long index, const Bytes& value)
 {
-    Handles::FileSignaturePtr entry(FileSignature_new());
+    Common::Torvel::FileSignatureHandle entry(FileSignature_new());
     if (!entry || ASN1_INTEGER_set(entry->index, index) != 1
         || ASN1_OCTET_STRING_set(entry->value, value.data(), int(value.size())) != 1
         || sk_FileSignature_push(list->signatures, entry.get()) <= 0)
@@ -204,13 +210,13 @@ private:
     }
 
     const FileSigningKeys& m_keys;
-    Handles::EvpMdCtxPtr m_digestContext;
-    Handles::EvpPkeyCtxPtr m_signingContext;
+    Common::OpenSsl::EvpMdCtxHandle m_digestContext;
+    Common::OpenSsl::EvpPkeyCtxHandle m_signingContext;
 };
 
 std::optional<Bytes> signTrustedApplication(rpmfi fi, const FileSigningKeys& keys)
 {
-    const Handles::GByteArrayPtr text(rpmfi_ta_shdr(fi, keys.taKey, keys.taAlgorithm));
+    const Common::Glib::ByteArrayHandle text(rpmfi_ta_shdr(fi, keys.taKey, keys.taAlgorithm));
     if (!text)
         return std::nullopt;
     return Bytes(text->data, text->data + text->len);
@@ -218,14 +224,15 @@ std::optional<Bytes> signTrustedApplication(rpmfi fi, const FileSigningKeys& key
 
 bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, PackageFileSignatures& lists)
 {
-    const Handles::RpmFilesPtr files(rpmfilesNew(nullptr, package.header.get(), RPMTAG_BASENAMES, RPMFI_KEEPHEADER));
+    const Common::Rpm::FilesHandle files(
+        rpmfilesNew(nullptr, package.header.get(), RPMTAG_BASENAMES, RPMFI_KEEPHEADER));
     if (!files || rpmfilesFC(files.get()) == 0) {
         std::fprintf(stderr, "Notice: package contains no files\n");
         return true;
     }
     // Content comes with the first of a file's hard links; the others are
     // visited without content and take its value.
-    const Handles::RpmFiPtr archive(
+    const Common::Rpm::FiHandle archive(
         rpmfiNewArchiveReader(package.fd.get(), files.get(), RPMFI_ITER_READ_ARCHIVE_CONTENT_FIRST));
     if (!archive)
         return false;
@@ -286,7 +293,7 @@ bool is_fi_ta(rpmfi fi)
 GByteArray* rpmfi_ta_shdr(rpmfi fi, EVP_PKEY* taKey, unsigned taAlgorithm)
 {
     const EVP_MD* digest = EVP_sha256();
-    Handles::EvpPkeyCtxPtr context(taKey == nullptr ? nullptr : EVP_PKEY_CTX_new(taKey, nullptr));
+    Common::OpenSsl::EvpPkeyCtxHandle context(taKey == nullptr ? nullptr : EVP_PKEY_CTX_new(taKey, nullptr));
     if (!context || EVP_PKEY_sign_init(context.get()) <= 0
         || EVP_PKEY_CTX_set_signature_md(context.get(), digest) <= 0) {
         std::fprintf(stderr, "Failed to initialize ctx\n");
@@ -327,7 +334,7 @@ GByteArray* rpmfi_ta_shdr(rpmfi fi, EVP_PKEY* taKey, unsigned taAlgorithm)
     }
     header.uuid = *uuid;
 
-    const Handles::EvpMdCtxPtr hashing(EVP_MD_CTX_new());
+    const Common::OpenSsl::EvpMdCtxHandle hashing(EVP_MD_CTX_new());
     const Bytes leading = header.leadingFields();
     const Bytes trailing = header.trailingFields();
     EVP_MD_CTX* hash = hashing.get();

@@ -6,7 +6,7 @@
 
 #include <openssl/evp.h>
 
-#include "Handles.h"
+#include "common/TorvelHandles.h"
 
 namespace PackageSignatures {
 
@@ -21,8 +21,8 @@ struct FileSigningKeys {
 // One list per signed attribute: integrity-subsystem values of ordinary
 // files and signed headers of trusted applications, in archive order.
 struct PackageFileSignatures {
-    Handles::FileSignaturesPtr ordinary;
-    Handles::FileSignaturesPtr trustlets;
+    Common::Torvel::FileSignaturesHandle ordinary;
+    Common::Torvel::FileSignaturesHandle trustlets;
 };
 
 // Signs every regular file of the RPM package that starts at fd's current

@@ -9,8 +9,10 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include "Handles.h"
 #include "cms/Asn1Internal.h"
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 #include "core/Digests.h"
 #include "core/RegularFile.h"
 #include "core/ReplacingFile.h"
@@ -93,7 +95,7 @@ extern "C" {
 
 ProofOfRotation* ProofOfRotation_create(X509* oldCert, EVP_PKEY* oldKey, X509* newCert, EVP_PKEY* newKey)
 {
-    Handles::ProofOfRotationPtr proof(ProofOfRotation_new());
+    Common::Torvel::ProofOfRotationHandle proof(ProofOfRotation_new());
     if (!proof || !setCertificate(proof->signedAttrs->oldCert, oldCert)
         || !setCertificate(proof->signedAttrs->newCert, newCert))
         return nullptr;
@@ -133,24 +135,24 @@ int ProofOfRotationChain_verify(ProofOfRotationChain* chain)
 int make_proof_of_rotation_chain(const char* outPath, const char* inChainPath, const char* oldCertPath,
                                  const char* oldKeyPath, const char* newCertPath, const char* newKeyPath)
 {
-    const Handles::X509Ptr oldCertificate(certificate_read(oldCertPath));
+    const Common::OpenSsl::X509Handle oldCertificate(certificate_read(oldCertPath));
     if (!oldCertificate)
         return -1;
-    const Handles::EvpPkeyPtr oldKey(private_key_read(oldKeyPath, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle oldKey(private_key_read(oldKeyPath, nullptr));
     if (!oldKey)
         return -1;
-    const Handles::X509Ptr newCertificate(certificate_read(newCertPath));
+    const Common::OpenSsl::X509Handle newCertificate(certificate_read(newCertPath));
     if (!newCertificate)
         return -1;
-    const Handles::EvpPkeyPtr newKey(private_key_read(newKeyPath, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle newKey(private_key_read(newKeyPath, nullptr));
     if (!newKey)
         return -1;
 
-    Handles::ProofOfRotationChainPtr chain(inChainPath != nullptr ? ProofOfRotationChain_read(inChainPath)
+    Common::Torvel::ProofOfRotationChainHandle chain(inChainPath != nullptr ? ProofOfRotationChain_read(inChainPath)
                                                                   : sk_ProofOfRotation_new_null());
     if (!chain)
         return -1;
-    Handles::ProofOfRotationPtr proof(
+    Common::Torvel::ProofOfRotationHandle proof(
         ProofOfRotation_create(oldCertificate.get(), oldKey.get(), newCertificate.get(), newKey.get()));
     if (!proof || sk_ProofOfRotation_push(chain.get(), proof.get()) <= 0)
         return -1;
@@ -174,7 +176,7 @@ int make_proof_of_rotation_chain(const char* outPath, const char* inChainPath, c
 ProofOfRotationChain* ProofOfRotationChain_read(const char* path)
 {
     std::string failure;
-    const Handles::FilePtr stream = PackageSignatures::openRegularStream(path, failure);
+    const Common::Libc::FileHandle stream = PackageSignatures::openRegularStream(path, failure);
     if (!stream) {
         std::fprintf(stderr, "Could not open proof-of-rotation: %s\n", failure.c_str());
         return nullptr;

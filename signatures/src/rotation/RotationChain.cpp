@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "Handles.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 #include "rotation/RotationChainCheck.h"
 
 namespace PackageSignatures {
@@ -15,7 +16,7 @@ std::vector<uint8_t> encode(const ProofOfRotationChain* chain)
         return {};
     unsigned char* der = nullptr;
     const int length = i2d_ProofOfRotationChain(chain, &der);
-    const Handles::OpenSslBytesPtr owned(der);
+    const Common::OpenSsl::BytesHandle owned(der);
     return length > 0 ? std::vector<uint8_t>(owned.get(), owned.get() + length) : std::vector<uint8_t>();
 }
 
@@ -36,7 +37,7 @@ RotationChain::RotationChain(const ProofOfRotationChain* chain)
 
 RotationChain RotationChain::fromFile(const char* path)
 {
-    const Handles::ProofOfRotationChainPtr chain(ProofOfRotationChain_read(path));
+    const Common::Torvel::ProofOfRotationChainHandle chain(ProofOfRotationChain_read(path));
     return RotationChain(chain.get());
 }
 
@@ -69,7 +70,8 @@ RotationChainVerification RotationChain::verify() const
     if (m_der->empty())
         return {};
     const unsigned char* cursor = m_der->data();
-    const Handles::ProofOfRotationChainPtr chain(d2i_ProofOfRotationChain(nullptr, &cursor, long(m_der->size())));
+    const Common::Torvel::ProofOfRotationChainHandle chain(
+        d2i_ProofOfRotationChain(nullptr, &cursor, long(m_der->size())));
     if (!chain)
         return {RotationChainVerification::Failure::InvalidProof, 0};
     return checkRotationChain(chain.get()).verification;
