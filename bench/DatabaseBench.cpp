@@ -30,6 +30,10 @@
 
 #include <torvel/torvel.h>
 
+#include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/SqliteHandles.h"
+
 namespace fs = std::filesystem;
 using PackageSignatures::Cms;
 using PackageSignatures::Database;
@@ -56,19 +60,16 @@ std::vector<uint8_t> readBytes(const std::string& path)
 // A block over a few bytes, signed by the library with the signer's key.
 std::vector<uint8_t> signBlock(const std::string& key, const std::string& certificate, const std::string& content)
 {
-    X509* x509 = certificate_read(certificate.c_str());
-    EVP_PKEY* pkey = private_key_read(key.c_str(), nullptr);
+    const Common::OpenSsl::X509Handle x509(certificate_read(certificate.c_str()));
+    const Common::OpenSsl::EvpPkeyHandle pkey(private_key_read(key.c_str(), nullptr));
     const int fd = ::open(content.c_str(), O_RDONLY);
     size_t length = 0;
-    unsigned char* der = cms_sign(fd, false, pkey, nullptr, 0, x509, nullptr, &length);
+    const Common::Libc::MallocHandle<unsigned char> der(
+        cms_sign(fd, false, pkey.get(), nullptr, 0, x509.get(), nullptr, &length));
     ::close(fd);
-    X509_free(x509);
-    EVP_PKEY_free(pkey);
     if (der == nullptr)
         throw std::runtime_error("could not sign with " + certificate);
-    std::vector<uint8_t> bytes(der, der + length);
-    std::free(der);
-    return bytes;
+    return std::vector<uint8_t>(der.get(), der.get() + length);
 }
 
 // A CA, a hundred developers and a seclab with EC keys, one block signed by
@@ -147,9 +148,12 @@ public:
 
     Floor(const std::string& path, const Workload& workload)
     {
-        if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        sqlite3* connection = nullptr;
+        const int opened = sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE, nullptr);
+        m_db.reset(connection);
+        if (opened != SQLITE_OK)
             throw std::runtime_error("cannot open " + path);
-        sqlite3_busy_timeout(m_db, Database::busyTimeoutMilliseconds);
+        sqlite3_busy_timeout(m_db.get(), Database::busyTimeoutMilliseconds);
         for (const auto& blocks : workload.blocks) {
             std::vector<Signer> signers;
             for (const Cms& cms : blocks) {
@@ -161,13 +165,6 @@ public:
             m_signers.push_back(std::move(signers));
         }
     }
-    ~Floor()
-    {
-        for (sqlite3_stmt* statement : m_statements)
-            sqlite3_finalize(statement);
-        sqlite3_close_v2(m_db);
-    }
-
     bool insert(const std::string& id, size_t n)
     {
         const std::vector<Signer>& signers = m_signers[(n % developers) * 2 + n % 2];
@@ -179,12 +176,12 @@ public:
                 sqlite3_int64 groupId = 0, subgroupId = 0;
                 ok = ok && select(selectGroup, {signer.group}, nullptr, &groupId);
                 if (ok && groupId == 0 && (ok = run(insertGroup, {signer.group})))
-                    groupId = sqlite3_last_insert_rowid(m_db);
+                    groupId = sqlite3_last_insert_rowid(m_db.get());
                 ok = ok && select(selectSubgroup, {signer.subgroup}, nullptr, &subgroupId);
                 if (ok && subgroupId == 0 && (ok = run(insertSubgroup, {signer.subgroup})))
-                    subgroupId = sqlite3_last_insert_rowid(m_db);
+                    subgroupId = sqlite3_last_insert_rowid(m_db.get());
                 ok = ok && run(insertCertificate, {signer.keyId, signer.subject}, &signer.der, {groupId, subgroupId});
-                certificateId = sqlite3_last_insert_rowid(m_db);
+                certificateId = sqlite3_last_insert_rowid(m_db.get());
             }
             ok = ok && run(insertPackage, {id}, nullptr, {certificateId});
         }
@@ -237,9 +234,12 @@ private:
 
     sqlite3_stmt* prepared(Site site)
     {
-        if (m_statements[site] == nullptr)
-            sqlite3_prepare_v3(m_db, sql[site], -1, SQLITE_PREPARE_PERSISTENT, &m_statements[site], nullptr);
-        return m_statements[site];
+        if (!m_statements[site]) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v3(m_db.get(), sql[site], -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+            m_statements[site].reset(statement);
+        }
+        return m_statements[site].get();
     }
 
     // Texts first (or, with a blob, the blob first, then the texts), then integers.
@@ -284,8 +284,9 @@ private:
         return result == SQLITE_ROW || result == SQLITE_DONE;
     }
 
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_statements[count] = {};
+    // Statements are finalized before the connection closes.
+    Common::Sqlite::DatabaseHandle m_db;
+    Common::Sqlite::StatementHandle m_statements[count];
     std::vector<std::vector<Signer>> m_signers;
 };
 

@@ -1,11 +1,9 @@
 #pragma once
 
-// Owning handles for librpm objects, shared by the validator, the signature
-// library and the signing tool. librpm's handle types are pointer typedefs;
-// a handle owns what they point to, and its deleter is an empty struct, so
-// a handle is exactly one pointer wide.
+// Owning handles for librpm objects. librpm's types are already handles
+// (pointer typedefs such as Header or rpmts), so each alias owns what its
+// handle type points to.
 
-#include <memory>
 #include <type_traits>
 
 #include <rpm/header.h>
@@ -17,25 +15,21 @@
 #include <rpm/rpmtd.h>
 #include <rpm/rpmts.h>
 
+#include "common/OwningHandle.h"
+
 namespace Common::Rpm {
 
-template <auto FreeFunction>
-struct Deleter {
-    template <typename T>
-    void operator()(T* object) const noexcept { FreeFunction(object); }
-};
-
 template <typename Handle, auto FreeFunction>
-using Owned = std::unique_ptr<std::remove_pointer_t<Handle>, Deleter<FreeFunction>>;
+using OwnedHandle = Owned<std::remove_pointer_t<Handle>, FreeFunction>;
 
-using FdHandle = Owned<FD_t, Fclose>;
-using HeaderHandle = Owned<Header, headerFree>;
-using TsHandle = Owned<rpmts, rpmtsFree>;
-using TdHandle = Owned<rpmtd, rpmtdFree>;
-using DsHandle = Owned<rpmds, rpmdsFree>;
-using FiHandle = Owned<rpmfi, rpmfiFree>;
-using FilesHandle = Owned<rpmfiles, rpmfilesFree>;
-using KeyringHandle = Owned<rpmKeyring, rpmKeyringFree>;
-using PubkeyHandle = Owned<rpmPubkey, rpmPubkeyFree>;
+using FdHandle = OwnedHandle<FD_t, Fclose>;
+using HeaderHandle = OwnedHandle<Header, headerFree>;
+using TsHandle = OwnedHandle<rpmts, rpmtsFree>;
+using TdHandle = OwnedHandle<rpmtd, rpmtdFree>;
+using DsHandle = OwnedHandle<rpmds, rpmdsFree>;
+using FiHandle = OwnedHandle<rpmfi, rpmfiFree>;
+using FilesHandle = OwnedHandle<rpmfiles, rpmfilesFree>;
+using KeyringHandle = OwnedHandle<rpmKeyring, rpmKeyringFree>;
+using PubkeyHandle = OwnedHandle<rpmPubkey, rpmPubkeyFree>;
 
 } // namespace Common::Rpm

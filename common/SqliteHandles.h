@@ -1,23 +1,16 @@
 #pragma once
 
-// Owning handles for SQLite objects. The deleters are empty structs, so a
-// handle is exactly one pointer wide.
-
-#include <memory>
+// Owning handles for SQLite objects.
 
 #include <sqlite3.h>
 
+#include "common/OwningHandle.h"
+
 namespace Common::Sqlite {
 
-struct DatabaseDeleter {
-    void operator()(sqlite3* database) const noexcept { sqlite3_close(database); }
-};
-
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
-};
-
-using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseDeleter>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+// sqlite3_close_v2 rather than sqlite3_close: should a statement outlive the
+// connection by mistake, the connection becomes a zombie instead of leaking.
+using DatabaseHandle = Owned<sqlite3, sqlite3_close_v2>;
+using StatementHandle = Owned<sqlite3_stmt, sqlite3_finalize>;
 
 } // namespace Common::Sqlite

@@ -22,9 +22,10 @@
 #include <torvel/PackageFileFunctions.h>
 
 #include "Commands.h"
-#include "OpenSslHandles.h"
 #include "PackageHeader.h"
 #include "ParallelJobs.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 
 using PackageSignatures::FileWithCmses;
 
@@ -59,20 +60,20 @@ std::optional<QByteArray> passphrase(const char* variable)
     return qgetenv(variable);
 }
 
-OpenSsl::KeyHandle readKey(const QString& path, const char* passphraseVariable)
+Common::OpenSsl::EvpPkeyHandle readKey(const QString& path, const char* passphraseVariable)
 {
     const std::optional<QByteArray> secret = passphrase(passphraseVariable);
-    return OpenSsl::KeyHandle(
+    return Common::OpenSsl::EvpPkeyHandle(
         private_key_read(path.toUtf8().constData(), secret ? secret->constData() : nullptr));
 }
 
 // What every job reads and nothing writes.
 struct SigningSetup {
-    OpenSsl::X509Handle certificate;
-    OpenSsl::KeyHandle key;
-    OpenSsl::KeyHandle taKey;
+    Common::OpenSsl::X509Handle certificate;
+    Common::OpenSsl::EvpPkeyHandle key;
+    Common::OpenSsl::EvpPkeyHandle taKey;
     unsigned taAlgorithm = TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256;
-    OpenSsl::ChainHandle chain;
+    Common::Torvel::ProofOfRotationChainHandle chain;
     bool force = false;
     QByteArray noContentSignGlob;
     int total = 0;

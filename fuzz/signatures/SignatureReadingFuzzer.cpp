@@ -13,7 +13,7 @@
 
 #include <torvel/torvel.h>
 
-#include "RpmExtent.h"
+#include "container/RpmExtent.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "deskinfo/ManifestEntry.h"
 
-#include <glib.h>
+#include "common/GlibHandles.h"
 
 #include <fcntl.h>
 #include <string_view>
@@ -11,14 +11,9 @@ namespace AppManifest {
 
 namespace {
 
-template <auto FreeFunction>
-struct GFree {
-    template <typename T>
-    void operator()(T* object) const noexcept { FreeFunction(object); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFree<g_free>>;
-using GStrvPtr = std::unique_ptr<gchar*, GFree<g_strfreev>>;
-using GErrorPtr = std::unique_ptr<GError, GFree<g_error_free>>;
+using Common::Glib::ErrorHandle;
+using Common::Glib::StringHandle;
+using Common::Glib::StrvHandle;
 
 constexpr const char* kDesktopEntry = "Desktop Entry";
 // In the order in which a later one wins over an earlier one.
@@ -42,7 +37,7 @@ private:
 
 std::vector<std::string> toVector(gchar** strings, gsize count)
 {
-    const GStrvPtr owned(strings);
+    const StrvHandle owned(strings);
     std::vector<std::string> out;
     if (!strings)
         return out;
@@ -140,7 +135,7 @@ std::optional<ManifestEntry> ManifestEntry::fromFilename(const std::string& path
         const std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
         loaded = g_key_file_load_from_file(keyFile.get(), opened.c_str(), flags, &rawError);
     }
-    const GErrorPtr error(rawError);
+    const ErrorHandle error(rawError);
     if (!loaded)
         return std::nullopt;
     return ManifestEntry(std::move(keyFile));
@@ -158,7 +153,7 @@ std::vector<std::string> ManifestEntry::groupKeys(const std::string& group) cons
     gsize count = 0;
     GError* rawError = nullptr;
     gchar** keys = g_key_file_get_keys(m_keyFile.get(), group.c_str(), &count, &rawError);
-    const GErrorPtr error(rawError);
+    const ErrorHandle error(rawError);
     return toVector(keys, count);
 }
 
@@ -171,15 +166,15 @@ bool ManifestEntry::contains(const std::string& group, const std::string& key) c
 {
     GError* rawError = nullptr;
     const gboolean found = g_key_file_has_key(m_keyFile.get(), group.c_str(), key.c_str(), &rawError);
-    const GErrorPtr error(rawError);
+    const ErrorHandle error(rawError);
     return found;
 }
 
 std::string ManifestEntry::value(const std::string& group, const std::string& key) const
 {
     GError* rawError = nullptr;
-    const GCharPtr raw(g_key_file_get_value(m_keyFile.get(), group.c_str(), key.c_str(), &rawError));
-    const GErrorPtr error(rawError);
+    const StringHandle raw(g_key_file_get_value(m_keyFile.get(), group.c_str(), key.c_str(), &rawError));
+    const ErrorHandle error(rawError);
     return raw ? std::string(raw.get()) : std::string();
 }
 
@@ -198,7 +193,7 @@ std::vector<std::string> ManifestEntry::stringVectorValue(const std::string& gro
     gsize count = 0;
     GError* rawError = nullptr;
     gchar** items = g_key_file_get_string_list(m_keyFile.get(), group.c_str(), key.c_str(), &count, &rawError);
-    const GErrorPtr error(rawError);
+    const ErrorHandle error(rawError);
     if (items || !error)
         return toVector(items, count);
     return splitRefusedList(raw);

@@ -12,6 +12,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
+#include "common/LibcHandles.h"
 
 using namespace SignatureFixtures;
 using namespace PackageSignatures;
@@ -293,20 +294,17 @@ TEST(CertificateReading, GroupNeedsThePackageSigningUsage)
     openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir / "k.pem", "-subj", "/CN=Sneaky",
              "-out", dir / "sneaky.pem", "-addext", "extendedKeyUsage=emailProtection", "-addext",
              "1.2.643.2.81.1.2.1=ASN1:IA5STRING:developer"});
-    X509* raw = certificate_read((dir / "sneaky.pem").c_str());
+    const Common::OpenSsl::X509Handle raw(certificate_read((dir / "sneaky.pem").c_str()));
     ASSERT_NE(raw, nullptr);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(certificate_get_group(raw), nullptr);
+    EXPECT_EQ(certificate_get_group(raw.get()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Package signing not allowed (there is no corresponding extended key usage)\n");
-    char* subject = certificate_get_subject(raw);
-    EXPECT_STREQ(subject, "Sneaky");
-    free(subject);
-    char* keyId = certificate_get_keyid(raw);
+    const Common::Libc::CStringHandle subject(certificate_get_subject(raw.get()));
+    EXPECT_STREQ(subject.get(), "Sneaky");
+    const Common::Libc::CStringHandle keyId(certificate_get_keyid(raw.get()));
     ASSERT_NE(keyId, nullptr);
-    EXPECT_EQ(std::strlen(keyId), 40u); // openssl's SHA-1 "hash" method
-    free(keyId);
-    X509_free(raw);
+    EXPECT_EQ(std::strlen(keyId.get()), 40u); // openssl's SHA-1 "hash" method
 }
 
 TEST(CertificateReading, ReadersReportWhatFailed)
@@ -343,9 +341,7 @@ TEST(CertificateReading, EncryptedKeysTakeTheirPassphrase)
 {
     TestKit::TempDir dir("sigpass");
     openssl({"genrsa", "-aes256", "-passout", "pass:secret", "-out", dir / "enc.key", "2048"});
-    EVP_PKEY* key = private_key_read((dir / "enc.key").c_str(), "secret");
-    EXPECT_NE(key, nullptr);
-    EVP_PKEY_free(key);
+    EXPECT_NE(Common::OpenSsl::EvpPkeyHandle(private_key_read((dir / "enc.key").c_str(), "secret")), nullptr);
     testing::internal::CaptureStderr();
     EXPECT_EQ(private_key_read((dir / "enc.key").c_str(), "wrong"), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),

@@ -10,49 +10,52 @@
 #include <torvel/CmsFunctions.h>
 #include <torvel/RotationFunctions.h>
 
+#include "common/LibcHandles.h"
+#include "common/TorvelHandles.h"
+
 using namespace SignatureFixtures;
 
 namespace DatabaseFixtures {
 
 SqliteFile::SqliteFile(const std::string& path)
 {
-    if (sqlite3_open(path.c_str(), &m_connection) != SQLITE_OK)
+    sqlite3* connection = nullptr;
+    const int opened = sqlite3_open(path.c_str(), &connection);
+    m_connection.reset(connection);
+    if (opened != SQLITE_OK)
         throw std::runtime_error("cannot open " + path);
-}
-
-SqliteFile::~SqliteFile()
-{
-    sqlite3_close_v2(m_connection);
 }
 
 void SqliteFile::exec(const std::string& sql) const
 {
-    if (sqlite3_exec(m_connection, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_connection));
+    if (sqlite3_exec(connection(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sql + ": " + sqlite3_errmsg(connection()));
+}
+
+Common::Sqlite::StatementHandle SqliteFile::prepare(const std::string& sql) const
+{
+    sqlite3_stmt* statement = nullptr;
+    const int prepared = sqlite3_prepare_v2(connection(), sql.c_str(), -1, &statement, nullptr);
+    Common::Sqlite::StatementHandle owned(statement);
+    if (prepared != SQLITE_OK)
+        throw std::runtime_error(sql + ": " + sqlite3_errmsg(connection()));
+    return owned;
 }
 
 void SqliteFile::execBlob(const std::string& sql, const Bytes& blob) const
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(m_connection, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-        throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_connection));
-    sqlite3_bind_blob(statement, 1, blob.data(), int(blob.size()), SQLITE_TRANSIENT);
-    const int result = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (result != SQLITE_DONE)
-        throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_connection));
+    const Common::Sqlite::StatementHandle statement = prepare(sql);
+    sqlite3_bind_blob(statement.get(), 1, blob.data(), int(blob.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE)
+        throw std::runtime_error(sql + ": " + sqlite3_errmsg(connection()));
 }
 
 std::string SqliteFile::text(const std::string& sql) const
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(m_connection, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-        throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_connection));
-    std::string value;
-    if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0) != nullptr)
-        value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    sqlite3_finalize(statement);
-    return value;
+    const Common::Sqlite::StatementHandle statement = prepare(sql);
+    if (sqlite3_step(statement.get()) != SQLITE_ROW || sqlite3_column_text(statement.get(), 0) == nullptr)
+        return "";
+    return reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
 }
 
 const std::string& CapturedStderr::text()
@@ -89,26 +92,25 @@ constexpr const char* version3Table =
 PackageSignatures::Cms signBlock(const Signer& signer, const std::vector<const Signer*>& rotatedFrom)
 {
     // The chain runs from the oldest key through rotatedFrom to the signer.
-    ProofOfRotationChain* chain = rotatedFrom.empty() ? nullptr : sk_ProofOfRotation_new_null();
+    const Common::Torvel::ProofOfRotationChainHandle chain(
+        rotatedFrom.empty() ? nullptr : sk_ProofOfRotation_new_null());
     for (size_t i = 0; i < rotatedFrom.size(); ++i) {
         const LoadedSigner from = load(*rotatedFrom[i]);
         const LoadedSigner to = load(i + 1 < rotatedFrom.size() ? *rotatedFrom[i + 1] : signer);
-        sk_ProofOfRotation_push(chain, ProofOfRotation_create(from.certificate.get(), from.key.get(),
-                                                              to.certificate.get(), to.key.get()));
+        sk_ProofOfRotation_push(chain.get(), ProofOfRotation_create(from.certificate.get(), from.key.get(),
+                                                                    to.certificate.get(), to.key.get()));
     }
     const TestKit::TempDir dir("sigdbblock");
     TestKit::writeFile(dir / "content", "package bytes for " + signer.keyId);
     const int fd = ::open((dir / "content").c_str(), O_RDONLY);
     const LoadedSigner loaded = load(signer);
     size_t length = 0;
-    unsigned char* der = cms_sign(fd, false, loaded.key.get(), nullptr, 0, loaded.certificate.get(), chain, &length);
+    const Common::Libc::MallocHandle<unsigned char> der(
+        cms_sign(fd, false, loaded.key.get(), nullptr, 0, loaded.certificate.get(), chain.get(), &length));
     ::close(fd);
-    ProofOfRotationChain_free(chain);
     if (der == nullptr)
         throw std::runtime_error("could not sign a block for " + signer.certificate);
-    PackageSignatures::Cms cms(Bytes(der, der + length));
-    std::free(der);
-    return cms;
+    return PackageSignatures::Cms(Bytes(der.get(), der.get() + length));
 }
 
 } // namespace

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <torvel/Cms.h>
 #include <torvel/Database.h>
 
 #include "SignatureFixtures.h"
+#include "common/SqliteHandles.h"
 
 namespace DatabaseFixtures {
 
@@ -22,11 +22,8 @@ namespace DatabaseFixtures {
 class SqliteFile {
 public:
     explicit SqliteFile(const std::string& path);
-    ~SqliteFile();
-    SqliteFile(const SqliteFile&) = delete;
-    SqliteFile& operator=(const SqliteFile&) = delete;
 
-    sqlite3* connection() const { return m_connection; }
+    sqlite3* connection() const { return m_connection.get(); }
     // Throw with SQLite's message on failure.
     void exec(const std::string& sql) const;
     void execBlob(const std::string& sql, const SignatureFixtures::Bytes& blob) const;
@@ -34,7 +31,9 @@ public:
     std::string text(const std::string& sql) const;
 
 private:
-    sqlite3* m_connection = nullptr;
+    Common::Sqlite::StatementHandle prepare(const std::string& sql) const;
+
+    Common::Sqlite::DatabaseHandle m_connection;
 };
 
 class CapturedStderr {

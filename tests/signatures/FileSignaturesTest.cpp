@@ -12,6 +12,8 @@
 
 #include "SignatureFixtures.h"
 #include "Vetrik.h"
+#include "common/LibcHandles.h"
+#include "common/TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::Cms;
@@ -89,7 +91,7 @@ protected:
     Cms signPackage(const std::string& path, const Signer& signer, unsigned taAlgorithm)
     {
         const LoadedSigner loaded = load(signer);
-        const KeyPtr taKey = loadKey(m_pki.taKey);
+        const Common::OpenSsl::EvpPkeyHandle taKey = loadKey(m_pki.taKey);
         auto file = FileWithCmses::fromPath(path);
         EXPECT_TRUE(file->sign(loaded.certificate.get(), loaded.key.get(), taKey.get(), taAlgorithm, nullptr, false,
                                false, true));
@@ -197,14 +199,12 @@ TEST_F(FileSignaturesTest, EveryRegularFileIsSignedForTheKernelAndOptee)
         }
 
         // Five ordinary entries (one of them the hard link) and two TAs.
-        const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
-            cms_from_der(cms.data().data(), long(cms.size())), CMS_ContentInfo_free);
-        FileSignatures* ordinary = cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_IMA);
-        FileSignatures* trustlets = cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_TA);
-        EXPECT_EQ(FileSignatures_count(ordinary), 5);
-        EXPECT_EQ(FileSignatures_count(trustlets), 2);
-        FileSignatures_free(ordinary);
-        FileSignatures_free(trustlets);
+        const Common::OpenSsl::CmsHandle parsed(cms_from_der(cms.data().data(), long(cms.size())));
+        using Common::Torvel::FileSignaturesHandle;
+        const FileSignaturesHandle ordinary(cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_IMA));
+        const FileSignaturesHandle trustlets(cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_TA));
+        EXPECT_EQ(FileSignatures_count(ordinary.get()), 5);
+        EXPECT_EQ(FileSignatures_count(trustlets.get()), 2);
     }
 }
 
@@ -224,7 +224,7 @@ TEST_F(FileSignaturesTest, TrustedApplicationsNeedATaKey)
     EXPECT_TRUE(file->locateCmses().empty());
 
     // An algorithm OP-TEE does not know fails the file and the package.
-    const KeyPtr taKey = loadKey(m_pki.taKey);
+    const Common::OpenSsl::EvpPkeyHandle taKey = loadKey(m_pki.taKey);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(file->sign(developer.certificate.get(), developer.key.get(), taKey.get(), 0x70005830, nullptr, false,
                             false, true));
@@ -248,7 +248,7 @@ TEST_F(FileSignaturesTest, BadlyNamedTrustedApplicationsFail)
     description.entries = {TestKit::file(taDirectory + "trustlet.ta", "TA")};
     const std::string package = TestKit::buildRpm(description, m_dir.path());
     const LoadedSigner developer = load(m_pki.developer);
-    const KeyPtr taKey = loadKey(m_pki.taKey);
+    const Common::OpenSsl::EvpPkeyHandle taKey = loadKey(m_pki.taKey);
     auto file = FileWithCmses::fromPath(package);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(file->sign(developer.certificate.get(), developer.key.get(), taKey.get(),
@@ -269,13 +269,11 @@ TEST_F(FileSignaturesTest, PackagesWithoutFilesCarryEmptyLists)
     EXPECT_TRUE(file->sign(developer.certificate.get(), developer.key.get(), nullptr, 0, nullptr, false, false, true));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Notice: package contains no files\n");
     const Bytes der = file->cmses().at(0).data();
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
-        cms_from_der(der.data(), long(der.size())), CMS_ContentInfo_free);
+    const Common::OpenSsl::CmsHandle parsed(cms_from_der(der.data(), long(der.size())));
     for (const int kind : {CMS_FILE_SIGNATURES_IMA, CMS_FILE_SIGNATURES_TA}) {
-        FileSignatures* list = cms_get_file_signatures(parsed.get(), kind);
+        const Common::Torvel::FileSignaturesHandle list(cms_get_file_signatures(parsed.get(), kind));
         ASSERT_NE(list, nullptr) << kind;
-        EXPECT_EQ(FileSignatures_count(list), 0);
-        FileSignatures_free(list);
+        EXPECT_EQ(FileSignatures_count(list.get()), 0);
     }
 }
 
@@ -287,8 +285,7 @@ TEST_F(FileSignaturesTest, FilesThatAreNoPackagesGetOnlyTheBlock)
     auto file = FileWithCmses::fromPath(path);
     EXPECT_TRUE(file->sign(developer.certificate.get(), developer.key.get(), nullptr, 0, nullptr, false, false, true));
     const Bytes der = file->cmses().at(0).data();
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
-        cms_from_der(der.data(), long(der.size())), CMS_ContentInfo_free);
+    const Common::OpenSsl::CmsHandle parsed(cms_from_der(der.data(), long(der.size())));
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_IMA), nullptr);
     EXPECT_EQ(cms_get_file_signatures(parsed.get(), CMS_FILE_SIGNATURES_TA), nullptr);
@@ -304,11 +301,11 @@ TEST_F(FileSignaturesTest, CmsSignLeavesTheDescriptorAtTheEnd)
     auto file = FileWithCmses::fromPath(path);
     ASSERT_EQ(lseek(file->fd(), 4, SEEK_SET), 4);
     size_t length = 0;
-    unsigned char* der = cms_sign(file->fd(), true, developer.key.get(), nullptr, 0, developer.certificate.get(),
-                                  nullptr, &length);
+    const Common::Libc::MallocHandle<unsigned char> der(
+        cms_sign(file->fd(), true, developer.key.get(), nullptr, 0, developer.certificate.get(), nullptr, &length));
     ASSERT_NE(der, nullptr);
     EXPECT_EQ(lseek(file->fd(), 0, SEEK_CUR), 10);
     // From the position it was given: bytes 4 to 9.
-    EXPECT_TRUE(opensslVerifies(Bytes(der, der + length), bytesOf("456789"), m_pki.ca.certificate, m_dir.path()));
-    free(der);
+    EXPECT_TRUE(opensslVerifies(Bytes(der.get(), der.get() + length), bytesOf("456789"), m_pki.ca.certificate,
+                                m_dir.path()));
 }

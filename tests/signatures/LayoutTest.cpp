@@ -7,12 +7,12 @@
 
 #include <openssl/obj_mac.h>
 
-#include "BlockLayout.h"
-#include "ImaSignature.h"
-#include "RpmExtent.h"
 #include "SignatureFixtures.h"
-#include "SigningPosition.h"
-#include "TaSignedHeader.h"
+#include "container/BlockLayout.h"
+#include "container/RpmExtent.h"
+#include "container/SigningPosition.h"
+#include "filesignatures/ImaSignature.h"
+#include "filesignatures/TaSignedHeader.h"
 
 using namespace PackageSignatures;
 using SignatureFixtures::Bytes;

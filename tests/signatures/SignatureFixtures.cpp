@@ -306,14 +306,11 @@ const Bytes& sampleCms(int n)
 Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
                         const std::vector<std::pair<std::string, Bytes>>& attributes)
 {
-    const std::unique_ptr<X509, decltype(&X509_free)> certificate(certificate_read(signer.certificate.c_str()),
-                                                                    X509_free);
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(private_key_read(signer.key.c_str(), nullptr),
-                                                                   EVP_PKEY_free);
+    const LoadedSigner loaded = load(signer);
     const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_USE_KEYID;
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
-        CMS_sign(nullptr, nullptr, nullptr, nullptr, flags), CMS_ContentInfo_free);
-    CMS_SignerInfo* signerInfo = CMS_add1_signer(cms.get(), certificate.get(), key.get(), EVP_sha256(), flags);
+    const Common::OpenSsl::CmsHandle cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    CMS_SignerInfo* signerInfo =
+        CMS_add1_signer(cms.get(), loaded.certificate.get(), loaded.key.get(), EVP_sha256(), flags);
     if (signerInfo == nullptr)
         throw std::runtime_error("CMS_add1_signer failed");
     for (const auto& [name, der] : attributes) {
@@ -322,28 +319,27 @@ Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
             != 1)
             throw std::runtime_error("could not add attribute " + name);
     }
-    const std::unique_ptr<BIO, decltype(&BIO_free)> data(BIO_new_mem_buf(content.data(), int(content.size())),
-                                                         BIO_free);
+    const Common::OpenSsl::BioHandle data(BIO_new_mem_buf(content.data(), int(content.size())));
     if (CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
         throw std::runtime_error("CMS_final failed");
     unsigned char* der = nullptr;
     const int length = i2d_CMS_ContentInfo(cms.get(), &der);
-    Bytes bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
+    const Common::OpenSsl::BytesHandle owned(der);
+    return Bytes(der, der + length);
 }
 
 LoadedSigner load(const Signer& signer)
 {
-    LoadedSigner loaded {X509Ptr(certificate_read(signer.certificate.c_str())), loadKey(signer.key)};
+    LoadedSigner loaded {Common::OpenSsl::X509Handle(certificate_read(signer.certificate.c_str())),
+                         loadKey(signer.key)};
     if (!loaded.certificate || !loaded.key)
         throw std::runtime_error("could not load " + signer.certificate);
     return loaded;
 }
 
-KeyPtr loadKey(const std::string& path)
+Common::OpenSsl::EvpPkeyHandle loadKey(const std::string& path)
 {
-    KeyPtr key(private_key_read(path.c_str(), nullptr));
+    Common::OpenSsl::EvpPkeyHandle key(private_key_read(path.c_str(), nullptr));
     if (!key)
         throw std::runtime_error("could not load " + path);
     return key;

@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
 #include <TestKit.h>
+
+#include "common/OpenSslHandles.h"
 
 namespace SignatureFixtures {
 
@@ -102,22 +101,13 @@ const Bytes& sampleCms(int n);
 Bytes cmsWithAttributes(const Bytes& content, const Signer& signer,
                         const std::vector<std::pair<std::string, Bytes>>& attributes);
 
-struct X509Free {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyFree>;
-
 // A signer's certificate and key, read with the library's readers.
 struct LoadedSigner {
-    X509Ptr certificate;
-    KeyPtr key;
+    Common::OpenSsl::X509Handle certificate;
+    Common::OpenSsl::EvpPkeyHandle key;
 };
 LoadedSigner load(const Signer& signer);
-KeyPtr loadKey(const std::string& path);
+Common::OpenSsl::EvpPkeyHandle loadKey(const std::string& path);
 
 // The signer's public key as PEM, for checks with the openssl tool.
 std::string publicKeyPem(const Signer& signer, const std::string& directory);

@@ -17,9 +17,10 @@
 
 #include <torvel/torvel.h>
 
-#include "BlockLayout.h"
-#include "ReplacementName.h"
 #include "SignatureFixtures.h"
+#include "common/TorvelHandles.h"
+#include "container/BlockLayout.h"
+#include "container/ReplacementName.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::CmsLocation;
@@ -228,7 +229,7 @@ TEST_F(SigningTest, DifferentPackagesSignOnDifferentThreads)
     for (int i = 0; i < 4; ++i)
         paths.push_back(package("com.example.thread" + std::to_string(i)));
     const LoadedSigner developer = load(m_pki.developer);
-    const KeyPtr taKey = loadKey(m_pki.taKey);
+    const Common::OpenSsl::EvpPkeyHandle taKey = loadKey(m_pki.taKey);
     std::atomic<int> signedCount {0};
     std::vector<std::thread> threads;
     for (const std::string& path : paths) {
@@ -346,15 +347,14 @@ TEST_F(SigningFailureTest, AFailedCmsKeepsTheBlocksReplacingWouldHaveRemoved)
     // the CMS, with the same outcome.
     const LoadedSigner developer = load(m_pki.developer);
     const LoadedSigner mdm = load(m_pki.developerMdm);
-    ProofOfRotationChain* chain = sk_ProofOfRotation_new_null();
-    sk_ProofOfRotation_push(chain, ProofOfRotation_create(developer.certificate.get(), developer.key.get(),
-                                                          mdm.certificate.get(), mdm.key.get()));
+    const Common::Torvel::ProofOfRotationChainHandle chain(sk_ProofOfRotation_new_null());
+    sk_ProofOfRotation_push(chain.get(), ProofOfRotation_create(developer.certificate.get(), developer.key.get(),
+                                                                mdm.certificate.get(), mdm.key.get()));
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(signWith(path, m_pki.developer, {.replace = true, .signFiles = false, .chain = chain}));
+    EXPECT_FALSE(signWith(path, m_pki.developer, {.replace = true, .signFiles = false, .chain = chain.get()}));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Last keyid in rotation chain does not match with certificate's keyid\n");
     EXPECT_EQ(readBytes(path), before);
-    ProofOfRotationChain_free(chain);
 
     // Without file signatures the package with a TA signs.
     EXPECT_TRUE(signWith(path, m_pki.developer, {.replace = true, .signFiles = false}));

@@ -9,6 +9,8 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
+#include "common/LibcHandles.h"
+#include "common/TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using namespace PackageSignatures;
@@ -147,19 +149,17 @@ TEST_F(CmsTest, ReadsPrivateFileSignatureAttributes)
     EXPECT_EQ(cms.signedFileIndexes(), (std::vector<long> {0, 1, 2}));
     EXPECT_TRUE(Cms(Bytes {0x30, 0x00}).signedFileIndexes().empty());
 
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
-        cms_from_der(cms.data().data(), long(cms.size())), CMS_ContentInfo_free);
+    const Common::OpenSsl::CmsHandle parsed(cms_from_der(cms.data().data(), long(cms.size())));
     ASSERT_TRUE(parsed);
-    FileSignatures* signatures = cms_get_file_signatures(parsed.get(), 0);
+    const Common::Torvel::FileSignaturesHandle signatures(cms_get_file_signatures(parsed.get(), 0));
     ASSERT_NE(signatures, nullptr);
-    ASSERT_EQ(FileSignatures_count(signatures), 3);
+    ASSERT_EQ(FileSignatures_count(signatures.get()), 3);
     int length = -1;
-    const unsigned char* value = FileSignature_value(FileSignatures_get0_at(signatures, 1), &length);
-    EXPECT_EQ(FileSignature_index(FileSignatures_get0_at(signatures, 1)), 2);
+    const unsigned char* value = FileSignature_value(FileSignatures_get0_at(signatures.get(), 1), &length);
+    EXPECT_EQ(FileSignature_index(FileSignatures_get0_at(signatures.get(), 1)), 2);
     ASSERT_EQ(length, 1);
     EXPECT_EQ(value[0], 0xAA);
-    EXPECT_NE(FileSignature_value(FileSignatures_get0_at(signatures, 0), nullptr), nullptr);
-    FileSignatures_free(signatures);
+    EXPECT_NE(FileSignature_value(FileSignatures_get0_at(signatures.get(), 0), nullptr), nullptr);
 }
 
 TEST_F(CmsTest, ReportsAttributesThatDoNotDecode)
@@ -203,32 +203,31 @@ TEST_F(CmsTest, ChainsSurvivePemRoundTrips)
     const Bytes seclab = certificateDer(m_pki.seclab.certificate);
     const Bytes chainDer = derSequence({proofOfRotationDer(developer, seclab), proofOfRotationDer(seclab, developer)});
     const unsigned char* cursor = chainDer.data();
-    ProofOfRotationChain* chain = d2i_ProofOfRotationChain(nullptr, &cursor, long(chainDer.size()));
+    const Common::Torvel::ProofOfRotationChainHandle chain(
+        d2i_ProofOfRotationChain(nullptr, &cursor, long(chainDer.size())));
     ASSERT_NE(chain, nullptr);
-    ASSERT_EQ(ProofOfRotationChain_count(chain), 2);
+    ASSERT_EQ(ProofOfRotationChain_count(chain.get()), 2);
 
     const std::string path = m_dir / "chain.pem";
-    FILE* out = std::fopen(path.c_str(), "w");
-    ASSERT_EQ(PEM_write_ProofOfRotationChain(out, chain), 1);
-    std::fclose(out);
+    Common::Libc::FileHandle out(std::fopen(path.c_str(), "w"));
+    ASSERT_EQ(PEM_write_ProofOfRotationChain(out.get(), chain.get()), 1);
+    out.reset();
     const std::string pem = TestKit::readFile(path);
     EXPECT_EQ(pem.rfind("-----BEGIN PROOF OF ROTATION CHAIN-----\n", 0), 0u);
     EXPECT_NE(pem.find("-----END PROOF OF ROTATION CHAIN-----"), std::string::npos);
 
-    ProofOfRotationChain* back = ProofOfRotationChain_read(path.c_str());
+    const Common::Torvel::ProofOfRotationChainHandle back(ProofOfRotationChain_read(path.c_str()));
     ASSERT_NE(back, nullptr);
-    ASSERT_EQ(ProofOfRotationChain_count(back), 2);
+    ASSERT_EQ(ProofOfRotationChain_count(back.get()), 2);
     unsigned char* encoded = nullptr;
-    const int length = i2d_ProofOfRotationChain(back, &encoded);
+    const int length = i2d_ProofOfRotationChain(back.get(), &encoded);
+    const Common::OpenSsl::BytesHandle ownedEncoded(encoded);
     EXPECT_EQ(Bytes(encoded, encoded + length), chainDer);
-    OPENSSL_free(encoded);
-    EXPECT_EQ(Certificate(ProofOfRotation_get0_old_cert(ProofOfRotationChain_get0_at(back, 1))).keyId(),
+    EXPECT_EQ(Certificate(ProofOfRotation_get0_old_cert(ProofOfRotationChain_get0_at(back.get(), 1))).keyId(),
               m_pki.seclab.keyId);
     const RotationChain fromFile = RotationChain::fromFile(path.c_str());
     ASSERT_EQ(fromFile.rotations().size(), 2u);
     EXPECT_EQ(fromFile.rotations()[0]->newCertificate()->keyId(), m_pki.seclab.keyId);
-    ProofOfRotationChain_free(back);
-    ProofOfRotationChain_free(chain);
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(ProofOfRotationChain_read((m_dir / "none.pem").c_str()), nullptr);
@@ -269,8 +268,7 @@ TEST_F(CmsTest, RefusesBlocksWithSeveralSignersOrCertificates)
     openssl({"cms", "-resign", "-binary", "-inform", "DER", "-outform", "DER", "-in", firstPath, "-signer",
              m_pki.seclab.certificate, "-inkey", m_pki.seclab.key, "-out", twoPath});
     const Bytes two = readBytes(twoPath);
-    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> parsed(
-        cms_from_der(two.data(), long(two.size())), CMS_ContentInfo_free);
+    const Common::OpenSsl::CmsHandle parsed(cms_from_der(two.data(), long(two.size())));
     ASSERT_TRUE(parsed);
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_get_signature(parsed.get()), nullptr);

@@ -22,8 +22,8 @@
 
 #include <torvel/torvel.h>
 
-#include "ReplacementName.h"
 #include "SignatureFixtures.h"
+#include "container/ReplacementName.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::FileWithCmses;

@@ -8,6 +8,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
+#include "common/TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::FileWithCmses;
@@ -17,13 +18,13 @@ using PackageSignatures::VerificationFailure;
 
 namespace {
 
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)>;
-using StorePtr = std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)>;
-using ChainPtr = std::unique_ptr<ProofOfRotationChain, decltype(&ProofOfRotationChain_free)>;
+using Common::OpenSsl::CmsHandle;
+using Common::OpenSsl::X509StoreHandle;
+using Common::Torvel::ProofOfRotationChainHandle;
 
-CmsPtr parse(const Bytes& der)
+CmsHandle parse(const Bytes& der)
 {
-    return CmsPtr(cms_from_der(der.data(), long(der.size())), CMS_ContentInfo_free);
+    return CmsHandle(cms_from_der(der.data(), long(der.size())));
 }
 
 } // namespace
@@ -56,9 +57,9 @@ protected:
         return FileWithCmses::fromPath(path)->verify(m_pki.ca.certificate.c_str());
     }
 
-    StorePtr store() const
+    X509StoreHandle store() const
     {
-        return StorePtr(certificate_store_read(m_pki.ca.certificate.c_str()), X509_STORE_free);
+        return X509StoreHandle(certificate_store_read(m_pki.ca.certificate.c_str()));
     }
 
     const Pki& m_pki = Pki::instance();
@@ -154,7 +155,7 @@ TEST_F(VerificationTest, AChangedByteInvalidatesTheBlocksCoveringIt)
     const auto blockValid = [&](const Bytes& file, size_t i) {
         const int64_t start = i == 0 ? 0 : blocks[i - 1].offset;
         const int64_t end = blocks[i].version == 3 ? blocks[i].offset - 8 : blocks[i].offset;
-        const CmsPtr cms = parse(Bytes(file.begin() + blocks[i].offset, file.begin() + blocks[i].end));
+        const CmsHandle cms = parse(Bytes(file.begin() + blocks[i].offset, file.begin() + blocks[i].end));
         return cms && cms_verify(file.data() + start, long(end - start), cms.get(), store().get()) == 1;
     };
     EXPECT_TRUE(blockValid(original, 0));
@@ -202,7 +203,7 @@ TEST_F(VerificationTest, ChecksTheEmbeddedDigestOfLegacyBlocks)
     Bytes digest = readBytes(m_dir / "digest");
     digest[0] ^= 1;
     writeBytes(wrong, digest);
-    const CmsPtr differing = parse(opensslCmsSign(wrong, m_pki.developer, {"-nodetach"}));
+    const CmsHandle differing = parse(opensslCmsSign(wrong, m_pki.developer, {"-nodetach"}));
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_verify(content.data(), long(content.size()), differing.get(), store().get()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -210,7 +211,7 @@ TEST_F(VerificationTest, ChecksTheEmbeddedDigestOfLegacyBlocks)
 
     digest.pop_back();
     writeBytes(wrong, digest);
-    const CmsPtr shorter = parse(opensslCmsSign(wrong, m_pki.developer, {"-nodetach"}));
+    const CmsHandle shorter = parse(opensslCmsSign(wrong, m_pki.developer, {"-nodetach"}));
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_verify(content.data(), long(content.size()), shorter.get(), store().get()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -227,18 +228,17 @@ protected:
         return out;
     }
 
-    ChainPtr readChain(const std::string& path)
+    ProofOfRotationChainHandle readChain(const std::string& path)
     {
-        return ChainPtr(ProofOfRotationChain_read(path.c_str()), ProofOfRotationChain_free);
+        return ProofOfRotationChainHandle(ProofOfRotationChain_read(path.c_str()));
     }
 
     Bytes chainDer(ProofOfRotationChain* chain)
     {
         unsigned char* der = nullptr;
         const int length = i2d_ProofOfRotationChain(chain, &der);
-        Bytes bytes(der, der + length);
-        OPENSSL_free(der);
-        return bytes;
+        const Common::OpenSsl::BytesHandle owned(der);
+        return Bytes(der, der + length);
     }
 
     const Signer& m_second = m_pki.secondDeveloper;
@@ -248,7 +248,7 @@ TEST_F(RotationTest, ChainsGrowOneRotationAtATime)
 {
     const std::string first = rotate(m_pki.developer, m_pki.developerMdm, nullptr, m_dir / "one.pem");
     const std::string both = rotate(m_pki.developerMdm, m_second, first.c_str(), m_dir / "two.pem");
-    const ChainPtr chain = readChain(both);
+    const ProofOfRotationChainHandle chain = readChain(both);
     ASSERT_EQ(ProofOfRotationChain_count(chain.get()), 2);
     EXPECT_EQ(ProofOfRotationChain_verify(chain.get()), 1);
 
@@ -305,20 +305,19 @@ TEST_F(RotationTest, ProofsNeedBothSignatures)
     EXPECT_EQ(ProofOfRotation_verify(forged), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not verify new signature in proof-of-rotation\n");
 
-    ProofOfRotationChain* chain = sk_ProofOfRotation_new_null();
-    sk_ProofOfRotation_push(chain, proof);
-    sk_ProofOfRotation_push(chain, forged);
+    const ProofOfRotationChainHandle chain(sk_ProofOfRotation_new_null());
+    sk_ProofOfRotation_push(chain.get(), proof);
+    sk_ProofOfRotation_push(chain.get(), forged);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(ProofOfRotationChain_verify(chain), 0);
+    EXPECT_EQ(ProofOfRotationChain_verify(chain.get()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Could not verify new signature in proof-of-rotation\nCould not verify proof[1]\n");
-    const RotationChain value(chain);
+    const RotationChain value(chain.get());
     testing::internal::CaptureStderr();
     const RotationChainVerification check = value.verify();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(check.failure, RotationChainVerification::Failure::InvalidProof);
     EXPECT_EQ(check.proofIndex, 1);
-    ProofOfRotationChain_free(chain);
 
     EXPECT_EQ(ProofOfRotationChain_verify(nullptr), 1);
 }
@@ -326,7 +325,7 @@ TEST_F(RotationTest, ProofsNeedBothSignatures)
 TEST_F(RotationTest, BlocksCarryTheirChainAndMustEndWithTheirSigner)
 {
     const std::string chainPath = rotate(m_pki.developer, m_pki.developerMdm, nullptr, m_dir / "chain.pem");
-    const ChainPtr chain = readChain(chainPath);
+    const ProofOfRotationChainHandle chain = readChain(chainPath);
     const std::string path = buildPackage(m_dir.path());
     const LoadedSigner mdm = load(m_pki.developerMdm);
     auto file = FileWithCmses::fromPath(path);
@@ -342,8 +341,8 @@ TEST_F(RotationTest, BlocksCarryTheirChainAndMustEndWithTheirSigner)
     testing::internal::CaptureStderr();
     EXPECT_FALSE(
         file->sign(developer.certificate.get(), developer.key.get(), nullptr, 0, chain.get(), true, false, true));
-    ProofOfRotationChain* empty = sk_ProofOfRotation_new_null();
-    EXPECT_FALSE(file->sign(mdm.certificate.get(), mdm.key.get(), nullptr, 0, empty, true, false, true));
+    const ProofOfRotationChainHandle empty(sk_ProofOfRotation_new_null());
+    EXPECT_FALSE(file->sign(mdm.certificate.get(), mdm.key.get(), nullptr, 0, empty.get(), true, false, true));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Last keyid in rotation chain does not match with certificate's keyid\n"
               "Proof-of-rotation chain is malformed, no rotations found\n");
@@ -351,10 +350,11 @@ TEST_F(RotationTest, BlocksCarryTheirChainAndMustEndWithTheirSigner)
     // Blocks made elsewhere: an empty chain passes, a chain that ends with
     // another key does not.
     const Bytes content = readBytes(m_dir / "chain.pem");
-    const CmsPtr withEmpty = parse(cmsWithAttributes(content, m_pki.developer, {{"rotationChain", derSequence({})}}));
-    const StorePtr trusted = store();
+    const CmsHandle withEmpty =
+        parse(cmsWithAttributes(content, m_pki.developer, {{"rotationChain", derSequence({})}}));
+    const X509StoreHandle trusted = store();
     EXPECT_EQ(cms_verify(content.data(), long(content.size()), withEmpty.get(), trusted.get()), 1);
-    const CmsPtr foreign =
+    const CmsHandle foreign =
         parse(cmsWithAttributes(content, m_pki.developer, {{"rotationChain", chainDer(chain.get())}}));
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_verify(content.data(), long(content.size()), foreign.get(), trusted.get()), 0);
@@ -362,16 +362,15 @@ TEST_F(RotationTest, BlocksCarryTheirChainAndMustEndWithTheirSigner)
 
     // Two proofs that do not link.
     const std::string other = rotate(m_pki.seclab, m_pki.client, nullptr, m_dir / "other.pem");
-    const ChainPtr unlinked = readChain(other);
+    const ProofOfRotationChainHandle unlinked = readChain(other);
     ProofOfRotationChain* broken = sk_ProofOfRotation_new_null();
     sk_ProofOfRotation_push(broken, sk_ProofOfRotation_value(chain.get(), 0));
     sk_ProofOfRotation_push(broken, sk_ProofOfRotation_value(unlinked.get(), 0));
-    const CmsPtr brokenCms = parse(cmsWithAttributes(content, m_pki.client, {{"rotationChain", chainDer(broken)}}));
+    const CmsHandle brokenCms = parse(cmsWithAttributes(content, m_pki.client, {{"rotationChain", chainDer(broken)}}));
     sk_ProofOfRotation_free(broken); // the proofs belong to the other chains
     testing::internal::CaptureStderr();
     EXPECT_EQ(cms_verify(content.data(), long(content.size()), brokenCms.get(), trusted.get()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "New SKID from proof[0] does not match old SKID from proof[1]\n"
               "Proof-of-rotation chain verification failed\n");
-    sk_ProofOfRotation_free(empty);
 }

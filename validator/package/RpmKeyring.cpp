@@ -1,10 +1,9 @@
 #include "package/RpmKeyring.h"
 
+#include "common/LibcHandles.h"
 #include "common/SqliteHandles.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 
@@ -16,14 +15,10 @@ namespace Common::Rpm {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* memory) const noexcept { std::free(memory); }
-};
-
 // The file of librpm's SQLite database back end; empty when it is not there.
 std::string databaseFile()
 {
-    std::unique_ptr<char, FreeDeleter> path(rpmGetPath("%{_dbpath}/rpmdb.sqlite", nullptr));
+    Libc::CStringHandle path(rpmGetPath("%{_dbpath}/rpmdb.sqlite", nullptr));
     struct stat st {};
     if (!path || ::stat(path.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
@@ -61,13 +56,13 @@ void addKeys(rpmKeyring keyring, Header header)
         std::size_t length = 0;
         if (rpmBase64Decode(encoded, &packet, &length) != 0)
             continue;
-        std::unique_ptr<void, FreeDeleter> ownedPacket(packet);
+        Libc::MallocHandle<void> ownedPacket(packet);
         PubkeyHandle key(rpmPubkeyNew(static_cast<const std::uint8_t*>(packet), length));
         if (!key)
             continue;
         rpmKeyringAddKey(keyring, key.get());
         int count = 0;
-        std::unique_ptr<rpmPubkey[], FreeDeleter> subkeys(rpmGetSubkeys(key.get(), &count));
+        Libc::MallocHandle<rpmPubkey[]> subkeys(rpmGetSubkeys(key.get(), &count));
         for (int i = 0; subkeys && i < count; ++i) {
             PubkeyHandle subkey(subkeys[i]);
             rpmKeyringAddKey(keyring, subkey.get());

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "common/SqliteHandles.h"
 #include "database/DatabaseRecord.h"
 #include "torvel/Configuration.h"
 
@@ -135,7 +136,7 @@ size_t StatementUse::blobSize(int column) const
 
 StatementUse Database::Record::use(Query query)
 {
-    Handles::StatementPtr& cached = statements[size_t(query)];
+    Common::Sqlite::StatementHandle& cached = statements[size_t(query)];
     if (!cached && connection) {
         const std::string_view sql = Sql::text(query);
         sqlite3_stmt* statement = nullptr;
@@ -256,7 +257,7 @@ Database::Database(std::string_view dbPath, std::string_view confPath)
         ? sqlite3_open_v2(path.c_str(), &connection, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         : SQLITE_CANTOPEN;
     // SQLite hands out a connection even when opening fails; it is closed here.
-    Handles::SqlitePtr owned(connection);
+    Common::Sqlite::DatabaseHandle owned(connection);
     if (opened != SQLITE_OK) {
         std::fprintf(stderr, "Could not open database at %s\n", path.c_str());
         return;

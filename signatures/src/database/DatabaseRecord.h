@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "database/SqliteHandles.h"
+#include "common/SqliteHandles.h"
 #include "database/Statements.h"
 #include "torvel/Database.h"
 
@@ -67,8 +67,8 @@ struct BytesHash {
 struct __attribute__((visibility("hidden"))) Database::Record {
     std::string confPath;
     // Declared before the statements so that they are finalized first.
-    Handles::SqlitePtr connection;
-    std::array<Handles::StatementPtr, size_t(Sql::Query::Count)> statements;
+    Common::Sqlite::DatabaseHandle connection;
+    std::array<Common::Sqlite::StatementHandle, size_t(Sql::Query::Count)> statements;
     // Decoded certificates by row id, and by DER for the queries that
     // select a certificate without its row id; both point at one object.
     std::unordered_map<int64_t, std::shared_ptr<const Certificate>> certificatesByRow;

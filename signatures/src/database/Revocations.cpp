@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/GlibHandles.h"
 #include "common/VisibleText.h"
 #include "database/DatabaseRecord.h"
 #include "torvel/Configuration.h"
@@ -16,9 +17,9 @@ namespace {
 constexpr const char* revokeOnBindGroup = "revoke-on-bind";
 constexpr const char* revokeGroup = "revoke";
 
-Handles::GKeyFilePtr loadKeyFile(const std::string& path)
+Common::Glib::KeyFileHandle loadKeyFile(const std::string& path)
 {
-    Handles::GKeyFilePtr keyFile(g_key_file_new());
+    Common::Glib::KeyFileHandle keyFile(g_key_file_new());
     if (!g_key_file_load_from_file(keyFile.get(), path.c_str(), G_KEY_FILE_NONE, nullptr))
         return nullptr;
     return keyFile;
@@ -38,10 +39,10 @@ bool Database::readDeveloperModeConfig(DeveloperModeConfigType type, bool& enabl
                          int(type));
         path = configuration.developerModeRuntimeConfPath();
     }
-    const Handles::GKeyFilePtr keyFile = loadKeyFile(path);
+    const Common::Glib::KeyFileHandle keyFile = loadKeyFile(path);
     if (!keyFile)
         return false;
-    const Handles::GCharPtr value(g_key_file_get_string(keyFile.get(), "developermode", "enabled", nullptr));
+    const Common::Glib::StringHandle value(g_key_file_get_string(keyFile.get(), "developermode", "enabled", nullptr));
     if (!value)
         return false;
     enabled = std::strcmp(value.get(), "true") == 0;
@@ -60,15 +61,15 @@ bool Database::isDeveloperModeEnabled()
 bool Database::processKeyidsFromFile(const std::string& path, const std::string& groupName,
                                      RevokedKeyidsOperation operation)
 {
-    const Handles::GKeyFilePtr keyFile = loadKeyFile(path);
+    const Common::Glib::KeyFileHandle keyFile = loadKeyFile(path);
     if (!keyFile)
         return false;
     if (!g_key_file_has_group(keyFile.get(), groupName.c_str()))
         return true;
     // In file order: an unknown type stops here, the entries before it stay applied.
-    const Handles::GStrvPtr keys(g_key_file_get_keys(keyFile.get(), groupName.c_str(), nullptr, nullptr));
+    const Common::Glib::StrvHandle keys(g_key_file_get_keys(keyFile.get(), groupName.c_str(), nullptr, nullptr));
     for (gchar** key = keys.get(); key != nullptr && *key != nullptr; ++key) {
-        const Handles::GCharPtr value(g_key_file_get_string(keyFile.get(), groupName.c_str(), *key, nullptr));
+        const Common::Glib::StringHandle value(g_key_file_get_string(keyFile.get(), groupName.c_str(), *key, nullptr));
         const std::string word = value ? value.get() : "";
         RevocationType type;
         if (word == "superseded") {

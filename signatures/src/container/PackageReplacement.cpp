@@ -1,0 +1,258 @@
+#include "container/PackageReplacement.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/VisibleText.h"
+#include "container/ReplacementName.h"
+
+namespace PackageSignatures {
+
+namespace {
+
+constexpr size_t copyPiece = 1 << 16;
+
+struct SplitPath {
+    std::string directory;
+    std::string name;
+};
+
+SplitPath split(const std::string& realPath)
+{
+    const size_t slash = realPath.rfind('/');
+    if (slash == std::string::npos)
+        return {".", realPath};
+    return {slash == 0 ? "/" : realPath.substr(0, slash), realPath.substr(slash + 1)};
+}
+
+std::string randomSuffix()
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[replacementSuffixLength] = {};
+    // Uniqueness, not secrecy, is what matters here: without random bytes
+    // the process id still tells concurrent writers apart, and a taken name
+    // is retried.
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        const unsigned id = unsigned(getpid());
+        for (size_t i = 0; i < replacementSuffixLength; ++i)
+            bytes[i] = (unsigned char)(id >> (i * 5)) ^ bytes[i];
+    }
+    std::string suffix;
+    for (unsigned char byte : bytes)
+        suffix += alphabet[byte % (sizeof alphabet - 1)];
+    return suffix;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t len)
+{
+    for (size_t done = 0; done < len;) {
+        const ssize_t written = write(fd, data + done, len - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += size_t(written);
+    }
+    return true;
+}
+
+// The kept bytes, shared with the package where the file system can
+// (reflinks), else copied inside the kernel, else through a buffer.
+bool copyPrefix(int from, int to, int64_t length)
+{
+    loff_t in = 0;
+    loff_t out = 0;
+    while (in < length) {
+        const ssize_t copied = copy_file_range(from, &in, to, &out, size_t(length - in), 0);
+        if (copied > 0)
+            continue;
+        if (copied < 0 && errno == EINTR)
+            continue;
+        if (copied == 0 || !(errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+            return false;
+        break;
+    }
+    std::vector<uint8_t> piece(copyPiece);
+    while (in < length) {
+        const ssize_t got = pread(from, piece.data(), size_t(std::min<int64_t>(copyPiece, length - in)), in);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || pwrite(to, piece.data(), size_t(got), out) != got)
+            return false;
+        in += got;
+        out += got;
+    }
+    return lseek(to, out, SEEK_SET) == out;
+}
+
+// The new file until it has replaced the package; removed on every other
+// way out.
+class NewFile {
+public:
+    explicit NewFile(const SplitPath& package)
+        : m_package(package)
+    {
+        // Unnamed while written: a kill then leaves nothing behind. It is
+        // named through /proc just before the rename.
+        if (access("/proc/self/fd", X_OK) == 0) {
+            m_fd = open(package.directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            // Other failures (a directory that may not be written) would
+            // be the same for a named file.
+            if (m_fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+                return;
+        }
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string candidate = candidateName();
+            m_fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (m_fd >= 0) {
+                m_name = candidate;
+                return;
+            }
+            if (errno != EEXIST)
+                return;
+        }
+    }
+
+    ~NewFile()
+    {
+        if (!m_name.empty())
+            unlink(m_name.c_str());
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    int fd() const { return m_fd; }
+
+    bool name()
+    {
+        if (!m_name.empty())
+            return true;
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string candidate = candidateName();
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                m_name = candidate;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    bool renameOverPackage()
+    {
+        const std::string target = m_package.directory + "/" + m_package.name;
+        if (rename(m_name.c_str(), target.c_str()) != 0)
+            return false;
+        m_name.clear();
+        return true;
+    }
+
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    std::string candidateName() const
+    {
+        return m_package.directory + "/" + replacementPrefix(m_package.name) + randomSuffix();
+    }
+
+    SplitPath m_package;
+    int m_fd = -1;
+    std::string m_name;
+};
+
+void copyOwnerAndMode(int fd, const struct stat& package)
+{
+    // Changing the owner may clear set-id bits, so the mode comes after it.
+    // Only root may give the file away; a group the signer is in may do.
+    // Failing both, the file stays the signer's.
+    [[maybe_unused]] const bool owned =
+        fchown(fd, package.st_uid, package.st_gid) == 0 || fchown(fd, uid_t(-1), package.st_gid) == 0;
+    fchmod(fd, package.st_mode & 07777);
+}
+
+void syncDirectory(const std::string& directory)
+{
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+} // namespace
+
+void removeStaleReplacements(const std::string& realPath)
+{
+    const SplitPath package = split(realPath);
+    const std::string prefix = replacementPrefix(package.name);
+    DIR* directory = opendir(package.directory.c_str());
+    if (directory == nullptr)
+        return;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name.size() == prefix.size() + replacementSuffixLength && name.compare(0, prefix.size(), prefix) == 0)
+            unlinkat(dirfd(directory), name.c_str(), 0);
+    }
+    closedir(directory);
+}
+
+int replacePackage(int packageFd, const std::string& realPath, int64_t keep, const std::vector<uint8_t>& tail)
+{
+    const SplitPath package = split(realPath);
+    const std::string shown = Common::visibleText(realPath);
+    struct stat status;
+    if (fstat(packageFd, &status) != 0) {
+        std::fprintf(stderr, "Could not read the status of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
+        return -1;
+    }
+    NewFile replacement(package);
+    if (replacement.fd() < 0) {
+        std::fprintf(stderr,
+                     "Could not create a file in \"%s\" to replace \"%s\" with: %s (signing replaces the "
+                     "package and needs a writable directory)\n",
+                     Common::visibleText(package.directory).c_str(), shown.c_str(), std::strerror(errno));
+        return -1;
+    }
+    const int fd = replacement.fd();
+    if (!copyPrefix(packageFd, fd, keep) || !writeAll(fd, tail.data(), tail.size())) {
+        std::fprintf(stderr, "Could not write the signed copy of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
+        return -1;
+    }
+    copyOwnerAndMode(fd, status);
+    if (fsync(fd) != 0) {
+        std::fprintf(stderr, "Could not write the signed copy of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
+        return -1;
+    }
+    // Whoever waits for the package's lock finds the new file locked too.
+    int locked = 0;
+    do
+        locked = flock(fd, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+    if (!replacement.name() || !replacement.renameOverPackage()) {
+        std::fprintf(stderr, "Could not replace \"%s\": %s\n", shown.c_str(), std::strerror(errno));
+        return -1;
+    }
+    syncDirectory(package.directory);
+    return replacement.release();
+}
+
+} // namespace PackageSignatures

@@ -1,0 +1,369 @@
+// Signatures of the files inside an RPM package: the payload is decompressed
+// once, through librpm's archive reader, and each regular file is digested
+// while it streams past.
+
+#include "filesignatures/PackageFileSigning.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <openssl/x509v3.h>
+// rpmarchive.h uses librpm's types without declaring them itself.
+#include <rpm/rpmtypes.h>
+#include <rpm/rpmarchive.h>
+#include <rpm/rpmlib.h>
+#include <rpm/rpmtag.h>
+#include <sys/stat.h>
+
+#include "cms/Asn1Internal.h"
+#include "common/GlibHandles.h"
+#include "common/OpenSslHandles.h"
+#include "common/RpmHandles.h"
+#include "common/TorvelHandles.h"
+#include "core/Digests.h"
+#include "filesignatures/ImaSignature.h"
+#include "filesignatures/TaSignedHeader.h"
+#include "torvel/PackageFileFunctions.h"
+
+namespace PackageSignatures {
+
+namespace {
+
+constexpr size_t archivePiece = 4096;
+constexpr const char* trustedApplicationDirectory = "/usr/lib/optee_armtz/";
+
+using Bytes = std::vector<uint8_t>;
+using ContentSink = std::function<bool(const uint8_t* data, size_t len)>;
+
+// Feeds the current file's content to sink in pieces of at most 4096 bytes.
+bool readArchiveContent(rpmfi fi, const ContentSink& sink)
+{
+    uint8_t piece[archivePiece];
+    for (rpm_loff_t left = rpmfiFSize(fi); left > 0;) {
+        const size_t want = left < archivePiece ? size_t(left) : archivePiece;
+        const ssize_t got = rpmfiArchiveRead(fi, piece, want);
+        if (got != ssize_t(want)) {
+            std::fprintf(stderr, "Could not read file from rpm payload\n");
+            return false;
+        }
+        if (!sink(piece, want))
+            return false;
+        left -= want;
+    }
+    return true;
+}
+
+struct OpenedPackage {
+    Common::Rpm::FdHandle fd;
+    Common::Rpm::HeaderHandle header;
+};
+
+std::optional<OpenedPackage> readPackage(int fd)
+{
+    // No configuration is read: the library must not reset the macros of
+    // a package manager it is loaded into, and reading needs none.
+    OpenedPackage package;
+    package.fd.reset(fdDup(fd));
+    if (!package.fd || Ferror(package.fd.get())) {
+        std::fprintf(stderr, "Could not duplicate fd: %s\n",
+                     package.fd ? Fstrerror(package.fd.get()) : std::strerror(errno));
+        return std::nullopt;
+    }
+    Header header = nullptr;
+    // The package's own RPM signatures do not decide anything here.
+    const rpmRC result = rpmReadPackageFile(nullptr, package.fd.get(), nullptr, &header);
+    package.header.reset(header);
+    if (result == RPMRC_NOTFOUND) {
+        std::fprintf(stderr, "Argument is not an RPM package\n");
+        return std::nullopt;
+    }
+    if (result == RPMRC_FAIL || !package.header) {
+        std::fprintf(stderr, "Could not read header from package\n");
+        return std::nullopt;
+    }
+    return package;
+}
+
+// Pushes the payload's decompressor onto the package's handle.
+bool openPayload(OpenedPackage& package)
+{
+    const char* compressor = headerGetString(package.header.get(), RPMTAG_PAYLOADCOMPRESSOR);
+    const std::string mode = std::string("r.") + (compressor ? compressor : "gzip");
+    FD_t payload = Fdopen(package.fd.get(), mode.c_str());
+    if (payload == nullptr || Ferror(payload)) {
+        std::fprintf(stderr, "Could not reopen payload: %s\n", Fstrerror(payload ? payload : package.fd.get()));
+        return false;
+    }
+    // Fdopen hands back the same handle with the decompressor on top.
+    if (payload != package.fd.get()) {
+        package.fd.release();
+        package.fd.reset(payload);
+    }
+    return true;
+}
+
+Common::Torvel::FileSignaturesHandle emptyList()
+{
+    Common::Torvel::FileSignaturesHandle list(FileSignatures_new());
+    if (list && ASN1_INTEGER_set(list->version, 1) != 1)
+        list.reset();
+    return list;
+}
+
+bool addEntry(FileSignatures* list, long index, const Bytes& value)
+{
+    Common::Torvel::FileSignatureHandle entry(FileSignature_new());
+    if (!entry || ASN1_INTEGER_set(entry->index, index) != 1
+        || ASN1_OCTET_STRING_set(entry->value, value.data(), int(value.size())) != 1
+        || sk_FileSignature_push(list->signatures, entry.get()) <= 0)
+        return false;
+    entry.release();
+    return true;
+}
+
+// The file's own index, then every further hard link in librpm's order, all
+// with the same value.
+bool addEntries(FileSignatures* list, rpmfi fi, const Bytes& value)
+{
+    const int index = rpmfiFX(fi);
+    if (!addEntry(list, index, value))
+        return false;
+    const int* links = nullptr;
+    const uint32_t count = rpmfiFLinks(fi, &links);
+    for (uint32_t i = 0; count >= 2 && i < count; ++i) {
+        if (links[i] != index && !addEntry(list, links[i], value))
+            return false;
+    }
+    return true;
+}
+
+class OrdinaryFileSigner {
+public:
+    explicit OrdinaryFileSigner(const FileSigningKeys& keys)
+        : m_keys(keys)
+    {
+    }
+
+    std::optional<Bytes> sign(rpmfi fi)
+    {
+        const int digestNid = EVP_MD_type(m_keys.digest);
+        const std::optional<uint8_t> hashAlgorithm = imaHashAlgorithm(digestNid);
+        if (!hashAlgorithm) {
+            std::fprintf(stderr, "Hash algo is unknown for imaevm: %s\n", OBJ_nid2sn(digestNid));
+            return std::nullopt;
+        }
+        const std::optional<Bytes> digest = digestContent(fi);
+        if (!digest)
+            return std::nullopt;
+        ImaSignature value;
+        value.hashAlgorithm = *hashAlgorithm;
+        value.keyIdTail = m_keys.keyIdTail;
+        if (!signDigest(*digest, value.signature))
+            return std::nullopt;
+        return value.serialize();
+    }
+
+private:
+    std::optional<Bytes> digestContent(rpmfi fi)
+    {
+        if (!m_digestContext)
+            m_digestContext.reset(EVP_MD_CTX_new());
+        if (!m_digestContext || EVP_DigestInit_ex(m_digestContext.get(), m_keys.digest, nullptr) != 1)
+            return std::nullopt;
+        EVP_MD_CTX* context = m_digestContext.get();
+        if (!readArchiveContent(fi, [context](const uint8_t* data, size_t len) {
+                return EVP_DigestUpdate(context, data, len) == 1;
+            }))
+            return std::nullopt;
+        Bytes digest(EVP_MAX_MD_SIZE);
+        unsigned length = 0;
+        if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1)
+            return std::nullopt;
+        digest.resize(length);
+        return digest;
+    }
+
+    // A raw signature over the digest, the way the kernel checks it.
+    bool signDigest(const Bytes& digest, Bytes& signature)
+    {
+        if (!m_signingContext) {
+            m_signingContext.reset(EVP_PKEY_CTX_new(m_keys.key, nullptr));
+            if (!m_signingContext || EVP_PKEY_sign_init(m_signingContext.get()) <= 0
+                || EVP_PKEY_CTX_set_signature_md(m_signingContext.get(), m_keys.digest) <= 0) {
+                m_signingContext.reset();
+                return false;
+            }
+        }
+        size_t length = 0;
+        if (EVP_PKEY_sign(m_signingContext.get(), nullptr, &length, digest.data(), digest.size()) <= 0
+            || length == 0 || length > ImaSignature::maximumSignatureSize)
+            return false;
+        signature.resize(length);
+        if (EVP_PKEY_sign(m_signingContext.get(), signature.data(), &length, digest.data(), digest.size()) <= 0)
+            return false;
+        signature.resize(length);
+        return true;
+    }
+
+    const FileSigningKeys& m_keys;
+    Common::OpenSsl::EvpMdCtxHandle m_digestContext;
+    Common::OpenSsl::EvpPkeyCtxHandle m_signingContext;
+};
+
+std::optional<Bytes> signTrustedApplication(rpmfi fi, const FileSigningKeys& keys)
+{
+    const Common::Glib::ByteArrayHandle text(rpmfi_ta_shdr(fi, keys.taKey, keys.taAlgorithm));
+    if (!text)
+        return std::nullopt;
+    return Bytes(text->data, text->data + text->len);
+}
+
+bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, PackageFileSignatures& lists)
+{
+    const Common::Rpm::FilesHandle files(
+        rpmfilesNew(nullptr, package.header.get(), RPMTAG_BASENAMES, RPMFI_KEEPHEADER));
+    if (!files || rpmfilesFC(files.get()) == 0) {
+        std::fprintf(stderr, "Notice: package contains no files\n");
+        return true;
+    }
+    // Content comes with the first of a file's hard links; the others are
+    // visited without content and take its value.
+    const Common::Rpm::FiHandle archive(
+        rpmfiNewArchiveReader(package.fd.get(), files.get(), RPMFI_ITER_READ_ARCHIVE_CONTENT_FIRST));
+    if (!archive)
+        return false;
+    OrdinaryFileSigner ordinarySigner(keys);
+    int next = 0;
+    while ((next = rpmfiNext(archive.get())) >= 0) {
+        rpmfi fi = archive.get();
+        if (!S_ISREG(rpmfiFMode(fi)) || !rpmfiArchiveHasContent(fi))
+            continue;
+        const bool trustedApplication = is_fi_ta(fi);
+        if (trustedApplication && keys.taKey == nullptr) {
+            std::fprintf(stderr, "TA key is absent yet there are TAs in RPM!\n");
+            return false;
+        }
+        const std::optional<Bytes> value =
+            trustedApplication ? signTrustedApplication(fi, keys) : ordinarySigner.sign(fi);
+        FileSignatures* list = trustedApplication ? lists.trustlets.get() : lists.ordinary.get();
+        if (!value || !addEntries(list, fi, *value)) {
+            std::fprintf(stderr, "Could not sign file from rpm: %s\n", rpmfiFN(fi));
+            return false;
+        }
+    }
+    // Anything but the end of the archive is a damaged payload.
+    return next == RPMERR_ITER_END;
+}
+
+} // namespace
+
+std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys)
+{
+    PackageFileSignatures lists {emptyList(), emptyList()};
+    std::optional<OpenedPackage> package = readPackage(fd);
+    const bool signedAll = lists.ordinary && lists.trustlets && package && openPayload(*package)
+                           && walkArchive(*package, keys, lists);
+    if (!signedAll) {
+        std::fprintf(stderr, "Could not sign files in package\n");
+        return std::nullopt;
+    }
+    return lists;
+}
+
+} // namespace PackageSignatures
+
+using namespace PackageSignatures;
+
+extern "C" {
+
+bool is_fi_ta(rpmfi fi)
+{
+    const char* directory = fi == nullptr ? nullptr : rpmfiDN(fi);
+    const char* baseName = fi == nullptr ? nullptr : rpmfiBN(fi);
+    if (directory == nullptr || baseName == nullptr || std::strcmp(directory, trustedApplicationDirectory) != 0)
+        return false;
+    const size_t length = std::strlen(baseName);
+    return length >= 3 && std::strcmp(baseName + length - 3, ".ta") == 0;
+}
+
+GByteArray* rpmfi_ta_shdr(rpmfi fi, EVP_PKEY* taKey, unsigned taAlgorithm)
+{
+    const EVP_MD* digest = EVP_sha256();
+    Common::OpenSsl::EvpPkeyCtxHandle context(taKey == nullptr ? nullptr : EVP_PKEY_CTX_new(taKey, nullptr));
+    if (!context || EVP_PKEY_sign_init(context.get()) <= 0
+        || EVP_PKEY_CTX_set_signature_md(context.get(), digest) <= 0) {
+        std::fprintf(stderr, "Failed to initialize ctx\n");
+        return nullptr;
+    }
+    bool parametersSet = false;
+    if (taAlgorithm == taAlgorithmRsaPssSha256) {
+        parametersSet = EVP_PKEY_CTX_ctrl_str(context.get(), "rsa_padding_mode", "pss") > 0
+                        && EVP_PKEY_CTX_ctrl_str(context.get(), "rsa_pss_saltlen", "digest") > 0
+                        && EVP_PKEY_CTX_ctrl_str(context.get(), "rsa_mgf1_md", "sha256") > 0;
+    } else if (taAlgorithm == taAlgorithmRsaPkcs1Sha256) {
+        parametersSet = EVP_PKEY_CTX_ctrl_str(context.get(), "rsa_padding_mode", "pkcs1") > 0;
+    } else {
+        std::fprintf(stderr, "Unknown signing algorithm.\n");
+        return nullptr;
+    }
+    if (!parametersSet) {
+        std::fprintf(stderr, "Failed to set ctx parameters.\n");
+        return nullptr;
+    }
+
+    TaSignedHeader header;
+    header.hash.assign(size_t(EVP_MD_size(digest)), 0);
+    size_t signatureLength = 0;
+    if (EVP_PKEY_sign(context.get(), nullptr, &signatureLength, header.hash.data(), header.hash.size()) <= 0
+        || signatureLength == 0) {
+        std::fprintf(stderr, "Failed to get sig len\n");
+        return nullptr;
+    }
+    header.signature.assign(signatureLength, 0);
+    header.imageSize = uint32_t(rpmfiFSize(fi));
+    header.algorithm = taAlgorithm;
+    const auto uuid = taUuidFromFileName(rpmfiBN(fi));
+    if (!uuid) {
+        std::fprintf(stderr, "Bad UUID!\n");
+        std::fprintf(stderr, "Failed to get the UUID of TA.\n");
+        return nullptr;
+    }
+    header.uuid = *uuid;
+
+    const Common::OpenSsl::EvpMdCtxHandle hashing(EVP_MD_CTX_new());
+    const Bytes leading = header.leadingFields();
+    const Bytes trailing = header.trailingFields();
+    EVP_MD_CTX* hash = hashing.get();
+    unsigned hashLength = 0;
+    if (!hash || EVP_DigestInit_ex(hash, digest, nullptr) != 1
+        || EVP_DigestUpdate(hash, leading.data(), leading.size()) != 1
+        || EVP_DigestUpdate(hash, trailing.data(), trailing.size()) != 1
+        || !readArchiveContent(fi, [hash](const uint8_t* data, size_t len) {
+               return EVP_DigestUpdate(hash, data, len) == 1;
+           })
+        || EVP_DigestFinal_ex(hash, header.hash.data(), &hashLength) != 1) {
+        std::fprintf(stderr, "Failed to get the digest of TA.\n");
+        return nullptr;
+    }
+    // The signature size is part of what was hashed, so the signature must
+    // have exactly the length announced for it.
+    size_t signedLength = signatureLength;
+    if (EVP_PKEY_sign(context.get(), header.signature.data(), &signedLength, header.hash.data(), header.hash.size())
+            <= 0
+        || signedLength != signatureLength) {
+        std::fprintf(stderr, "Failed to sign\n");
+        return nullptr;
+    }
+
+    const Bytes bytes = header.serialize();
+    const std::string text = lowerHex(bytes.data(), bytes.size());
+    GByteArray* result = g_byte_array_sized_new(guint(text.size()));
+    g_byte_array_append(result, reinterpret_cast<const guint8*>(text.data()), guint(text.size()));
+    return result;
+}
+
+} // extern "C"

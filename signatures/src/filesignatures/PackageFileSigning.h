@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include <openssl/evp.h>
+
+#include "common/TorvelHandles.h"
+
+namespace PackageSignatures {
+
+struct FileSigningKeys {
+    EVP_PKEY* key = nullptr;        // signs ordinary files
+    const EVP_MD* digest = nullptr; // the digest of the package's block
+    std::array<uint8_t, 4> keyIdTail {};
+    EVP_PKEY* taKey = nullptr;      // signs trusted applications; may be null
+    unsigned taAlgorithm = 0;
+};
+
+// One list per signed attribute: integrity-subsystem values of ordinary
+// files and signed headers of trusted applications, in archive order.
+struct PackageFileSignatures {
+    Common::Torvel::FileSignaturesHandle ordinary;
+    Common::Torvel::FileSignaturesHandle trustlets;
+};
+
+// Signs every regular file of the RPM package that starts at fd's current
+// position, reading the payload once. Empty on failure, with diagnostics.
+std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys);
+
+} // namespace PackageSignatures
