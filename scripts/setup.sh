@@ -16,6 +16,7 @@ packages=(
   file
   gnupg gpg-agent
   groff-base man-db
+  softhsm2 opensc libengine-pkcs11-openssl
 )
 
 missing=()
