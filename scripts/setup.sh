@@ -17,6 +17,7 @@ packages=(
   gnupg gpg-agent
   groff-base man-db
   softhsm2 opensc libengine-pkcs11-openssl
+  libxml2-utils
 )
 
 missing=()

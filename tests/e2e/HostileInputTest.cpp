@@ -6,11 +6,13 @@
 #include "DriverFixture.h"
 #include "Findings.h"
 
+#include <boost/json.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -183,7 +185,8 @@ TEST_F(HostileInputTest, CrashedValidationIsReportedCleanedUpAndTheRunGoesOn)
             + "  n=$((n+1)); sleep 0.005\n"
             + "done\n"
             + "kill -" + signal + " $child; wait $pid; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null\n";
-        auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", crashing, good});
+        const std::string report = work / "crash.jsonl";
+        auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", "--report", report, crashing, good});
         ASSERT_NE(result.exitCode, 99) << result.err;
         EXPECT_EQ(result.out, "Processing " + crashing + "...\nProcessing " + good + "...\nstatus=1\n")
             << signal << ": " << result.err;
@@ -195,6 +198,16 @@ TEST_F(HostileInputTest, CrashedValidationIsReportedCleanedUpAndTheRunGoesOn)
                 lines.push_back(line);
         }
         EXPECT_THAT(lines, ElementsAre(crashing + ": validation crashed: " + description)) << result.err;
+        // The report is whole all the same and says what became of each.
+        std::vector<std::string> outcomes;
+        std::ifstream in(report);
+        for (std::string line; std::getline(in, line);) {
+            const boost::json::object object = boost::json::parse(line).as_object();
+            if (object.at("type") == "package")
+                outcomes.push_back(std::string(object.at("outcome").as_string()) + " "
+                                   + (object.contains("reason") ? std::string(object.at("reason").as_string()) : ""));
+        }
+        EXPECT_THAT(outcomes, ElementsAre("not-validated validation crashed: " + description, "passed "));
     }
 }
 

@@ -44,6 +44,7 @@ expect "vetrik --profile" "$(sorted "$("$vetrik" --suites)")" "$(completions_of 
 expect "vetrik -p m" "$(sorted mdm market)" "$(completions_of vetrik -p m)"
 expect "vetrik --color" "$(sorted always auto never)" "$(completions_of vetrik --color '')"
 expect "vetrik --color=a" "$(sorted always auto)" "$(completions_of vetrik --color = a)"
+expect "vetrik --report-format" "$(sorted jsonl junit)" "$(completions_of vetrik --report-format "")"
 
 commands=$("$torvel" --help | sed -n '/Supported commands are:/,$p' | sed 's/.*Supported commands are://' |
     awk 'NF { print $1 }' | sort)

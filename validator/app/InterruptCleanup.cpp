@@ -19,6 +19,7 @@ namespace {
 // main thread while it forks, reaps the child or changes the root.
 std::mutex g_mutex;
 std::string g_currentRoot;
+std::string g_reportTemporary;
 pid_t g_child = 0;  // forked and not yet reaped
 
 sigset_t interruptSignals()
@@ -57,6 +58,8 @@ void cleanUpAndRaise(int signal)
         std::filesystem::remove_all(g_currentRoot, ec);
         g_currentRoot.clear();
     }
+    if (!g_reportTemporary.empty())
+        ::unlink(g_reportTemporary.c_str());
     // Holding the lock keeps the main thread from making a new root or child.
     std::signal(signal, SIG_DFL);
     sigset_t only;
@@ -98,6 +101,12 @@ void InterruptCleanup::setCurrentRoot(const std::string& root)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_currentRoot = root;
+}
+
+void InterruptCleanup::setReportTemporary(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_reportTemporary = path;
 }
 
 pid_t InterruptCleanup::forkChild()

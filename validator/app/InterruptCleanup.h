@@ -29,6 +29,8 @@ public:
 
     // The directory to remove on an interrupt; empty for none.
     static void setCurrentRoot(const std::string& root);
+    // The report's temporary file, removed on an interrupt; empty for none.
+    static void setReportTemporary(const std::string& path);
 
     // fork() for the process that validates one package, with standard
     // output and error flushed first so that lines keep their order. No

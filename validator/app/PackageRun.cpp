@@ -2,6 +2,7 @@
 
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
+#include "app/report/ReportChannel.h"
 #include "common/VisibleText.h"
 #include "checks/PackageChecks.h"
 #include "core/Config.h"
@@ -12,6 +13,7 @@
 #include "package/RpmMeta.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -130,11 +132,24 @@ std::optional<std::string> nonRegularKind(const std::string& package)
 // Everything from the profile choice to the final checks, in the child
 // process. `root` is the extraction root the parent made; empty when it
 // could not be made, and `rootError` says why.
-bool validateHere(const std::string& package, const RunOptions& options, const std::string& root,
-                  const std::string& rootError)
+// A package that could not be validated at all: its line on standard error,
+// and the reason in the report.
+bool notValidated(ReportChannel* channel, const std::string& package, const std::string& reason)
 {
-    Config config(chooseProfile(package, options.profileName));
+    printError(package + ": " + reason);
+    if (channel)
+        channel->notValidated(reason);
+    return true;
+}
+
+bool validateHere(const std::string& package, const RunOptions& options, const std::string& root,
+                  const std::string& rootError, ReportChannel* channel)
+{
+    const Profile profile = chooseProfile(package, options.profileName);
+    Config config(profile);
     config.setFullChecks(!options.criticalOnly);
+    if (channel)
+        channel->profileChosen(profileName(profile));
 
     std::optional<RpmMeta> meta;
     try {
@@ -142,26 +157,26 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     } catch (const Common::Error& e) {
         printError(e.what());
         printError("Invalid filename: " + package);
+        if (channel)
+            channel->notValidated(e.what());
         return true;
     }
 
     PackageChecks checks(config, *meta);
+    checks.setFindingSink(channel);
 
-    if (root.empty()) {
-        printError(package + ": cannot create a temporary directory: " + rootError);
-        return true;
-    }
+    if (root.empty())
+        return notValidated(channel, package, "cannot create a temporary directory: " + rootError);
 
     Extractor extractor;
-    if (extractor.extract(root, package) != 0) {
-        printError(package + ": cannot extract the payload: " + extractor.failure());
-        return true;
-    }
+    if (extractor.extract(root, package) != 0)
+        return notValidated(channel, package, "cannot extract the payload: " + extractor.failure());
 
     bool failed = false;
     try {
         Dispatcher dispatcher(config, *meta);
         dispatcher.setUnpackDir(root);
+        dispatcher.setFindingSink(channel);
         Dispatcher::setColor(colorFor(options.colorMode));
 
         failed = checks.run() || failed;
@@ -169,20 +184,19 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
             failed = dispatcher.validateFile(file.path, root + file.path) || failed;
         failed = dispatcher.finish() || failed;
     } catch (const std::exception& e) {
-        printError(package + ": validation stopped: " + e.what());
-        failed = true;
+        failed = notValidated(channel, package, std::string("validation stopped: ") + e.what());
     }
     return failed;
 }
 
 [[noreturn]] void runChild(const std::string& package, const RunOptions& options, const std::string& root,
-                           const std::string& rootError)
+                           const std::string& rootError, ReportChannel* channel)
 {
     bool failed = true;
     try {
-        failed = validateHere(package, options, root, rootError);
+        failed = validateHere(package, options, root, rootError, channel);
     } catch (...) {
-        printError(package + ": validation stopped: an unknown exception");
+        notValidated(channel, package, "validation stopped: an unknown exception");
     }
     std::cout.flush();
     std::cerr.flush();
@@ -192,33 +206,83 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     ::_exit(failed ? 1 : 0);
 }
 
-// True when the child's end means a failed package; an end other than its
-// own verdict gets one line saying what happened.
-bool childFailed(const std::string& package, int status)
+// The reason a child's end gives when it is not the child's own verdict;
+// nothing for exit status 0 or 1.
+std::optional<std::string> abnormalEnd(int status)
 {
     if (WIFEXITED(status)) {
         const int code = WEXITSTATUS(status);
-        if (code != 0 && code != 1)
-            printError(package + ": validation ended with exit status " + std::to_string(code));
-        return code != 0;
+        if (code == 0 || code == 1)
+            return std::nullopt;
+        return "validation ended with exit status " + std::to_string(code);
     }
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
-        printError(package + ": validation crashed: signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")");
+        return "validation crashed: signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
+    }
+    return std::string("validation ended abnormally");
+}
+
+// The package's verdict from its child's end; an end other than the child's
+// own verdict gets one line saying what happened.
+bool childFailed(const std::string& package, int status, PackageReport* report)
+{
+    const std::optional<std::string> abnormal = abnormalEnd(status);
+    if (abnormal) {
+        printError(package + ": " + *abnormal);
+        if (report) {
+            report->outcome = PackageOutcome::NotValidated;
+            report->reason = *abnormal;
+        }
         return true;
     }
-    printError(package + ": validation ended abnormally");
-    return true;
+    const bool failed = WEXITSTATUS(status) != 0;
+    if (report && report->outcome != PackageOutcome::NotValidated)
+        report->outcome = failed ? PackageOutcome::Failed : PackageOutcome::Passed;
+    return failed;
+}
+
+void markNotValidated(PackageReport* report, const std::string& reason)
+{
+    if (report) {
+        report->outcome = PackageOutcome::NotValidated;
+        report->reason = reason;
+    }
 }
 
 } // namespace
 
-bool validatePackage(const std::string& package, const RunOptions& options)
+bool validatePackage(const std::string& package, const RunOptions& options, PackageReport* report)
 {
+    const auto start = std::chrono::steady_clock::now();
+    const struct TimeTaken {
+        std::chrono::steady_clock::time_point start;
+        PackageReport* report;
+        ~TimeTaken()
+        {
+            if (report)
+                report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+    } timeTaken {start, report};
+    if (report)
+        report->package = Common::visibleText(package);
+
     std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
     if (const std::optional<std::string> kind = nonRegularKind(package)) {
         printError(package + ": not a package file: " + *kind);
+        markNotValidated(report, "not a package file: " + *kind);
         return true;
+    }
+
+    std::optional<ReportChannel> channel;
+    if (report) {
+        try {
+            channel.emplace();
+        } catch (const std::system_error& e) {
+            printError(package + ": cannot start the validation: " + e.what());
+            markNotValidated(report, std::string("cannot start the validation: ") + e.what());
+            return true;
+        }
     }
 
     // Made here, so that this process removes it whatever becomes of the
@@ -228,12 +292,17 @@ bool validatePackage(const std::string& package, const RunOptions& options)
 
     const pid_t child = InterruptCleanup::forkChild();
     if (child == 0)
-        runChild(package, options, root ? root->path() : std::string(), rootError);
+        runChild(package, options, root ? root->path() : std::string(), rootError, channel ? &*channel : nullptr);
     if (child < 0) {
-        printError(package + ": cannot start the validation: " + std::strerror(errno));
+        const std::string reason = std::string("cannot start the validation: ") + std::strerror(errno);
+        printError(package + ": " + reason);
+        markNotValidated(report, reason);
         return true;
     }
-    return childFailed(package, InterruptCleanup::waitForChild(child));
+    const int status = InterruptCleanup::waitForChild(child);
+    if (channel)
+        channel->collect(*report);
+    return childFailed(package, status, report);
 }
 
 } // namespace Validator

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/report/PackageReport.h"
+
 namespace Validator {
 
 enum class ColorMode : int { Always = 0, Never = 1, Auto = 2 };
@@ -18,6 +20,8 @@ struct RunOptions {
 // Returns true when the package failed: a step reported failure, the package
 // could not be validated at all (not a regular file, unreadable header, no
 // temporary directory, failed extraction), or its validation crashed.
-bool validatePackage(const std::string& package, const RunOptions& options);
+// With `report`, also fills it with the package's findings, profile and
+// outcome for the machine-readable report.
+bool validatePackage(const std::string& package, const RunOptions& options, PackageReport* report = nullptr);
 
 } // namespace Validator

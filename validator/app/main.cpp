@@ -1,5 +1,8 @@
 #include "app/InterruptCleanup.h"
 #include "app/PackageRun.h"
+#include "app/report/ReportFile.h"
+#include "app/report/ReportFormat.h"
+#include "common/VisibleText.h"
 #include "core/Profile.h"
 
 #include <QCommandLineParser>
@@ -7,6 +10,7 @@
 #include <QFile>
 
 #include <iostream>
+#include <string_view>
 #include <map>
 #include <memory>
 
@@ -31,6 +35,42 @@ QString profileHelp()
     return help;
 }
 
+// Qt decodes the arguments by the locale, and a byte that is no text there
+// comes back changed, so a file name from the command line is taken from
+// argv itself: the first raw argument, from `next` on, that Qt decodes to
+// `decoded`.
+std::string rawArgument(int argc, char* argv[], const QString& decoded, int& next)
+{
+    for (int i = next; i < argc; ++i) {
+        const std::string_view raw = argv[i];
+        if (QString::fromLocal8Bit(raw.data(), static_cast<int>(raw.size())) == decoded) {
+            next = i + 1;
+            return std::string(raw);
+        }
+    }
+    return QFile::encodeName(decoded).toStdString();
+}
+
+// The raw value of a long option given as "--name value" or "--name=value".
+std::string rawOptionValue(int argc, char* argv[], const std::string& name, const QString& decoded)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view raw = argv[i];
+        if (raw == "--")
+            break;
+        std::string_view value;
+        if (raw == name && i + 1 < argc)
+            value = argv[i + 1];
+        else if (raw.starts_with(name + "="))
+            value = raw.substr(name.size() + 1);
+        else
+            continue;
+        if (QString::fromLocal8Bit(value.data(), static_cast<int>(value.size())) == decoded)
+            return std::string(value);
+    }
+    return QFile::encodeName(decoded).toStdString();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -51,7 +91,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption criticalOnlyOption("critical-only",
                                                 "Enable only critical checks.\nThis option is used for pipeline integration.");
     const QCommandLineOption colorOption("color", "Choose color output level.\n- always\n- never\n- auto", "color", "");
-    parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption});
+    const QCommandLineOption reportOption("report", "Also write a machine-readable report of the run to <file>.", "file");
+    const QCommandLineOption reportFormatOption("report-format", "Format of the report (default jsonl).\n- jsonl\n- junit",
+                                                "format", "jsonl");
+    parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, reportOption, reportFormatOption});
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -62,6 +105,31 @@ int main(int argc, char* argv[])
     const QStringList packages = parser->positionalArguments();
     if (packages.isEmpty())
         parser->showHelp(1);
+
+    // Both checked before any package is looked at, so that a pipeline
+    // learns of a report it will not get at once.
+    std::unique_ptr<Validator::ReportFormat> reportFormat;
+    std::unique_ptr<Validator::ReportFile> reportFile;
+    const std::string reportPath = rawOptionValue(argc, argv, "--report", parser->value(reportOption));
+    if (parser->isSet(reportOption)) {
+        const std::string formatName = parser->value(reportFormatOption).toStdString();
+        reportFormat = Validator::makeReportFormat(formatName, !parser->isSet(criticalOnlyOption));
+        if (!reportFormat) {
+            std::cerr << "Unknown report format \"" << Common::visibleText(formatName) << "\": choose jsonl or junit"
+                      << std::endl;
+            return 1;
+        }
+        std::string error;
+        reportFile = Validator::ReportFile::create(reportPath, error);
+        if (!reportFile) {
+            std::cerr << "Cannot write the report " << Common::visibleText(reportPath) << ": " << error << std::endl;
+            return 1;
+        }
+        reportFile->write(reportFormat->begin());
+    } else if (parser->isSet(reportFormatOption)) {
+        std::cerr << "--report-format needs --report <file>" << std::endl;
+        return 1;
+    }
 
     Validator::RunOptions options;
     const std::string colorName = parser->value(colorOption).toStdString();
@@ -76,10 +144,23 @@ int main(int argc, char* argv[])
     options.criticalOnly = parser->isSet(criticalOnlyOption);
 
     int status = 0;
+    int nextArgument = 1;
     for (const QString& package : packages) {
+        Validator::PackageReport report;
         // The argument's own bytes, so that any file name the shell passed works.
-        if (Validator::validatePackage(QFile::encodeName(package).toStdString(), options))
+        if (Validator::validatePackage(rawArgument(argc, argv, package, nextArgument), options,
+                                       reportFile ? &report : nullptr))
             status = 1;
+        if (reportFile)
+            reportFile->write(reportFormat->package(report));
+    }
+    if (reportFile) {
+        reportFile->write(reportFormat->end());
+        std::string error;
+        if (!reportFile->commit(error)) {
+            std::cerr << "Cannot write the report " << Common::visibleText(reportPath) << ": " << error << std::endl;
+            status = 1;
+        }
     }
     parser.reset();
     app.reset();

@@ -24,6 +24,7 @@ public:
     PackageChecks(const Config& config, const RpmMeta& meta);
 
     void setColor(bool on) { Logger::setColor(on); }
+    void setFindingSink(FindingSink* sink) { m_logger.setSink(sink); }
     // True when the checks failed.
     bool run();
 

@@ -23,6 +23,7 @@ public:
     bool finish();
 
     static void setColor(bool on) { Logger::setColor(on); }
+    void setFindingSink(FindingSink* sink) { m_context.logger->setSink(sink); }
 
     const Logger& logger() const { return *m_context.logger; }
 

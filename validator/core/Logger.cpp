@@ -59,6 +59,8 @@ void Logger::addFrom(const MessageGroup& group, std::size_t code, std::span<cons
     if (!m_recorded.insert(message).second)
         return;
     print(message);
+    if (m_sink)
+        m_sink->found(group.name(), code, message);
 }
 
 void Logger::print(const Message& message) const

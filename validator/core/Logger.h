@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FindingSink.h"
 #include "core/Message.h"
 
 #include <cstdint>
@@ -56,6 +57,10 @@ public:
     // the marks are cleared. Errors fail a step only with full checks on.
     bool takeStepVerdict(bool fullChecks);
 
+    // Where printed findings also go; none by default. The sink must outlive
+    // the store.
+    void setSink(FindingSink* sink) { m_sink = sink; }
+
     // The process-wide colour switch of the severity tags.
     static void setColor(bool on);
     static bool color();
@@ -67,6 +72,7 @@ private:
     std::map<std::uint32_t, bool> m_flags;
     bool m_errorSeen = false;
     bool m_criticalSeen = false;
+    FindingSink* m_sink = nullptr;
 };
 
 } // namespace Validator

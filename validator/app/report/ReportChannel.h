@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/report/PackageReport.h"
+#include "core/FindingSink.h"
+
+#include <string>
+#include <string_view>
+
+namespace Validator {
+
+// Carries what one package's child process found back to the parent, which
+// writes the report. An anonymous in-memory file made before the fork: the
+// child appends records to it as findings come, the parent reads it once the
+// child has ended, so neither side ever waits on the other and records
+// written before a crash still arrive.
+class ReportChannel final : public FindingSink {
+public:
+    // Throws std::system_error when no such file can be made.
+    ReportChannel();
+    ~ReportChannel() override;
+    ReportChannel(const ReportChannel&) = delete;
+    ReportChannel& operator=(const ReportChannel&) = delete;
+
+    // Child side.
+    void found(std::string_view group, std::size_t code, const Message& message) override;
+    void profileChosen(std::string_view profile);
+    void notValidated(std::string_view reason);
+
+    // Parent side, after the child has ended: adds what the child recorded
+    // to `report`. A record cut short by the child's end is dropped.
+    void collect(PackageReport& report) const;
+
+private:
+    void append(char kind, std::initializer_list<std::string_view> fields);
+
+    int m_fd = -1;
+};
+
+} // namespace Validator
