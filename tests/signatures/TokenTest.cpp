@@ -162,7 +162,7 @@ TEST_F(TokenTest, SignsEveryBlockAndFileWithKeysInTheToken)
     EXPECT_EQ(verified.exitCode, 0) << verified.err;
 }
 
-TEST_F(TokenTest, TakesThePinFromTheUriOrThePassphraseVariable)
+TEST_F(TokenTest, TakesThePinFromTheUriOrThePassphraseVariableAndFailsCleanly)
 {
     const std::string pinFile = m_dir / "pin";
     TestKit::writeFile(pinFile, tokenPin);
@@ -191,6 +191,12 @@ TEST_F(TokenTest, TakesThePinFromTheUriOrThePassphraseVariable)
          "Could not read private key \"" + uri("nothing") + "\": object not found\n"},
         {"pkcs11:token=absent;object=dev", {keyPin, taKeyPin},
          "Could not read private key \"pkcs11:token=absent;object=dev\": object not found\n"},
+        {uri("d\x1b[2Jev", pinValue), {taKeyPin},
+         "Could not read private key \"" + uri("d\\x1b[2Jev", ";pin-value=***") + "\": object not found\n"},
+        // No engine at all (OpenSSL looks for engines in OPENSSL_ENGINES).
+        {uri("dev"), {keyPin, taKeyPin, {"OPENSSL_ENGINES", m_dir / "none"}},
+         "The 'gost' engine isn't available\n"
+         "Could not read private key \"" + shownDev + "\": the \"pkcs11\" engine is not available\n"},
         // The TA key fails as surely as the signing key. (Its PIN is not
         // checked again once the signing key has logged in to the token.)
         {uri("dev"), {keyPin, taKeyPin}, "Could not read private key \"" + uri("nothing") + "\": object not found\n",
