@@ -7,13 +7,24 @@
 // Every file signature is one private-key operation, so the first ratio is
 // mostly the token's cost per signature; the second shows what serialising
 // the token key's use between jobs leaves of the parallel speed-up.
+// And in this process, through the library: the same four packages on two
+// threads sharing one token key object (whose lock they take turns at)
+// against two threads with a key object each (the same token key loaded
+// twice, so no lock between them): the price of the serialisation itself.
 
 #include "BenchSupport.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+
+#include <torvel/torvel.h>
+
+#include "common/OpenSslHandles.h"
 
 namespace fs = std::filesystem;
 
@@ -69,6 +80,42 @@ Keys makeKeys(const std::string& torvel, const TestKit::TempDir& dir)
     return keys;
 }
 
+// Seconds for two threads to sign two packages each, the first thread with
+// `first`, the second with `second`; the blocks are removed before.
+double signOnTwoThreads(const std::vector<std::string>& paths, X509* certificate, EVP_PKEY* first, EVP_PKEY* second)
+{
+    for (const std::string& path : paths) {
+        auto file = PackageSignatures::FileWithCmses::fromPath(path);
+        if (!file || (!file->locateCmses().empty() && !file->deleteCmses(false)))
+            std::exit(1);
+    }
+    bool failed = false;
+    const auto start = std::chrono::steady_clock::now();
+    const auto signHalf = [&](size_t from, EVP_PKEY* key) {
+        for (size_t i = from; i < from + paths.size() / 2; ++i) {
+            auto file = PackageSignatures::FileWithCmses::fromPath(paths[i]);
+            if (!file->sign(certificate, key, nullptr, TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256, nullptr, false, true,
+                            true))
+                failed = true;
+        }
+    };
+    std::thread other(signHalf, paths.size() / 2, second);
+    signHalf(0, first);
+    other.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (failed) {
+        std::fprintf(stderr, "in-process signing failed\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -107,6 +154,21 @@ int main(int argc, char** argv)
     const Bench::Measurement fileOneJob = sign(keys.file, batch, {"-j", "1"});
     const Bench::Measurement fileTwoJobs = sign(keys.file, batch, {"-j", "2"});
 
+    // The library in this process: one shared key object, or one each.
+    const Common::OpenSsl::X509Handle certificate(certificate_read(keys.certificate.c_str()));
+    const Common::OpenSsl::EvpPkeyHandle sharedKey(private_key_read(keys.token.c_str(), pin));
+    const Common::OpenSsl::EvpPkeyHandle secondKey(private_key_read(keys.token.c_str(), pin));
+    if (!certificate || !sharedKey || !secondKey)
+        return 1;
+    std::vector<double> sharedTimes;
+    std::vector<double> ownTimes;
+    for (int run = 0; run < runs; ++run) {
+        sharedTimes.push_back(signOnTwoThreads(batch, certificate.get(), sharedKey.get(), sharedKey.get()));
+        ownTimes.push_back(signOnTwoThreads(batch, certificate.get(), sharedKey.get(), secondKey.get()));
+    }
+    const double sharedSeconds = median(sharedTimes);
+    const double ownSeconds = median(ownTimes);
+
     std::printf("\nmedian of %d runs:\n", runs);
     Bench::printRow("sign 3000 files, key file", fileLarge);
     Bench::printRow("sign 3000 files, token key", tokenLarge);
@@ -119,6 +181,9 @@ int main(int argc, char** argv)
                 tokenTwoJobs.seconds / tokenOneJob.seconds, tokenOneJob.seconds / tokenTwoJobs.seconds);
     std::printf("wall time  key file, --jobs 2 / --jobs 1      : %.2f  (speed-up %.2f)\n",
                 fileTwoJobs.seconds / fileOneJob.seconds, fileOneJob.seconds / fileTwoJobs.seconds);
+    std::printf("library, 2 threads, 4 x 750 files: one shared token key %.3f s, a key object each %.3f s\n",
+                sharedSeconds, ownSeconds);
+    std::printf("wall time  shared (serialised) / a key each   : %.2f\n", sharedSeconds / ownSeconds);
     const bool ran = fileLarge.exitCode == 0 && tokenLarge.exitCode == 0 && tokenOneJob.exitCode == 0
                      && tokenTwoJobs.exitCode == 0 && fileOneJob.exitCode == 0 && fileTwoJobs.exitCode == 0;
     return ran ? 0 : 1;
