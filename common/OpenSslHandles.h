@@ -10,6 +10,7 @@
 #include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/evp.h>
+#include <openssl/ui.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -33,6 +34,10 @@ using Asn1Ia5StringHandle = Owned<ASN1_IA5STRING, ASN1_IA5STRING_free>;
 using ExtendedKeyUsageHandle = Owned<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using BignumHandle = Owned<BIGNUM, BN_free>;
 using EngineHandle = Owned<ENGINE, ENGINE_free>;
+// A functional reference (ENGINE_init): finishing it also lets go of the
+// structural reference that came with it.
+using EngineFunctionalHandle = Owned<ENGINE, ENGINE_finish>;
+using UiMethodHandle = Owned<UI_METHOD, UI_destroy_method>;
 
 // OPENSSL_free and sk_X509_pop_free are macros, so they get functions to be
 // named by.

@@ -52,7 +52,8 @@ QString taAlgorithmNames()
 }
 
 // The value of a passphrase variable; null when it is unset, so that
-// OpenSSL asks on the terminal for an encrypted key.
+// OpenSSL asks on the terminal for an encrypted key. For a key in a token
+// (a pkcs11: URI) it is the PIN, unless the URI carries one.
 std::optional<QByteArray> passphrase(const char* variable)
 {
     if (!qEnvironmentVariableIsSet(variable))
@@ -226,8 +227,13 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     setup.key = readKey(parser.value(keyOption), "KEY_PASSPHRASE");
     if (!setup.key)
         return 1;
-    if (!taKeyPath.isEmpty())
+    // A TA key that was named but cannot be read (a wrong token PIN, say)
+    // ends the command before any package is touched, like the signing key.
+    if (!taKeyPath.isEmpty()) {
         setup.taKey = readKey(taKeyPath, "TA_KEY_PASSPHRASE");
+        if (!setup.taKey)
+            return 1;
+    }
     if (parser.isSet(rotateOption))
         setup.chain.reset(ProofOfRotationChain_read(parser.value(rotateOption).toUtf8().constData()));
     setup.force = parser.isSet(forceOption);

@@ -13,6 +13,8 @@
 
 #include <torvel/torvel.h>
 
+#include "container/BlockLayout.h"
+
 namespace SignatureFixtures {
 
 std::string openssl(const std::vector<std::string>& arguments)
@@ -241,6 +243,8 @@ void makePki(const std::string& directory)
         issueInto(making, caKey, caCertificate, signer.name, signer.group, signer.gost);
     openssl({"genrsa", "-out", making + "/ta.key", "2048"});
     openssl({"pkey", "-in", making + "/ta.key", "-pubout", "-out", making + "/ta.pub.pem"});
+    if (softHsmInstalled())
+        makeToken(making + "/token", caKey, caCertificate);
     std::filesystem::remove_all(directory);
     std::filesystem::rename(making, directory);
 }
@@ -267,6 +271,8 @@ Pki::Pki(const std::string& sharedDirectory)
         this->*signer.member = storedSigner(directory, signer.name);
     taKey = directory + "/ta.key";
     taPublicKey = directory + "/ta.pub.pem";
+    if (std::filesystem::is_directory(directory + "/token"))
+        token = directory + "/token";
 }
 
 Signer Pki::issueGost(const std::string& name, const char* group) const
@@ -362,6 +368,63 @@ bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& 
         TestKit::run({"openssl", "cms", "-verify", "-engine", "gost", "-binary", "-purpose", "smimesign", "-inform",
                       "DER", "-in", derPath, "-content", contentPath, "-CAfile", caBundle, "-out", "/dev/null"});
     return result.exitCode == 0 && result.err.find("Verification successful") != std::string::npos;
+}
+
+std::pair<Bytes, Bytes> blockAndCoveredBytes(const std::string& path, size_t i)
+{
+    const Bytes file = readBytes(path);
+    const auto blocks = PackageSignatures::FileWithCmses::fromPath(path.c_str(), "r")->locateCmses();
+    const PackageSignatures::CmsLocation& block = blocks.at(i);
+    const int64_t start = i == 0 ? 0 : blocks[i - 1].offset;
+    const int64_t end = PackageSignatures::blockStart(block);
+    return {Bytes(file.begin() + block.offset, file.begin() + block.end),
+            Bytes(file.begin() + start, file.begin() + end)};
+}
+
+bool softHsmInstalled()
+{
+    return std::filesystem::exists(softHsmModule);
+}
+
+std::string softHsmConfiguration(const std::string& storeDirectory)
+{
+    return "directories.tokendir = " + storeDirectory + "\nobjectstore.backend = file\nlog.level = ERROR\n";
+}
+
+void makeToken(const std::string& directory, const std::string& caKey, const std::string& caCertificate)
+{
+    const std::string store = directory + "/store";
+    std::filesystem::create_directories(store);
+    TestKit::writeFile(directory + "/softhsm2.conf", softHsmConfiguration(store));
+    TestKit::RunOptions options;
+    options.env = {{"SOFTHSM2_CONF", directory + "/softhsm2.conf"}, {"PKCS11_MODULE_PATH", softHsmModule}};
+    const auto run = [&](const std::vector<std::string>& argv) {
+        const TestKit::RunResult result = TestKit::run(argv, options);
+        if (result.exitCode != 0)
+            throw std::runtime_error(argv.front() + " failed: " + result.out + result.err);
+    };
+    const std::string label = tokenLabel;
+    const std::string pin = tokenPin;
+    run({"pkcs11-tool", "--module", softHsmModule, "--init-token", "--slot", "0", "--label", label, "--so-pin",
+         "000000", "--init-pin", "--pin", pin});
+    const std::vector<std::pair<std::string, std::string>> keys {{"dev", "01"}, {"ta", "02"}, {"ca", "03"}};
+    for (const auto& [name, id] : keys) {
+        run({"pkcs11-tool", "--module", softHsmModule, "--token-label", label, "--login", "--pin", pin,
+             "--keypairgen", "--key-type", "rsa:2048", "--id", id, "--label", name});
+        run({"pkcs11-tool", "--module", softHsmModule, "--token-label", label, "--read-object", "--type", "pubkey",
+             "--label", name, "-o", directory + "/" + name + ".pub.der"});
+        run({"openssl", "pkey", "-pubin", "-inform", "DER", "-in", directory + "/" + name + ".pub.der", "-out",
+             directory + "/" + name + ".pub.pem"});
+    }
+    // The request is signed in the token by the openssl tool's own use of
+    // the engine, not by the library under test.
+    run({"openssl", "req", "-new", "-engine", "pkcs11", "-keyform", "engine", "-key",
+         "pkcs11:token=" + label + ";object=dev;pin-value=" + pin, "-subj", "/CN=token developer", "-out",
+         directory + "/dev.csr"});
+    if (make_certificate((directory + "/dev.pem").c_str(), (directory + "/dev.csr").c_str(), caKey.c_str(),
+                         caCertificate.c_str(), "developer")
+        != 0)
+        throw std::runtime_error("could not issue the token developer's certificate");
 }
 
 std::string buildPackage(const std::string& workDir, const std::string& name)

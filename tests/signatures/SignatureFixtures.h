@@ -70,6 +70,9 @@ public:
     Signer stranger;        // "developer", someone else altogether
     std::string taKey;    // RSA key for trusted-application headers
     std::string taPublicKey;
+    // The SoftHSM2 token of the set (see makeToken); empty when SoftHSM2 is
+    // not installed.
+    std::string token;
 
     // A further end-user certificate issued by the CA, below a directory of
     // this test program's own.
@@ -85,6 +88,19 @@ private:
 
 // Makes the shared set in `directory`, which appears whole or not at all.
 void makePki(const std::string& directory);
+
+// The SoftHSM2 token of the shared set, made with pkcs11-tool when SoftHSM2
+// is installed: token `tokenLabel` with user PIN `tokenPin` and three RSA
+// keys (objects "dev", "ta" and "ca"). Its directory holds the token's
+// store (store/), each key's public key read from the token (NAME.pub.pem),
+// and dev.pem, a developer certificate for "dev" issued by the set's CA.
+constexpr const char* softHsmModule = "/usr/lib/softhsm/libsofthsm2.so";
+constexpr const char* tokenLabel = "torvel-test";
+constexpr const char* tokenPin = "1234";
+bool softHsmInstalled();
+void makeToken(const std::string& directory, const std::string& caKey, const std::string& caCertificate);
+// The configuration SoftHSM2 reads (SOFTHSM2_CONF) for a store directory.
+std::string softHsmConfiguration(const std::string& storeDirectory);
 
 Bytes certificateDer(const std::string& pemPath);
 
@@ -116,6 +132,10 @@ std::string publicKeyPem(const Signer& signer, const std::string& directory);
 // detached DER over the content against the bundle (GOST through the engine).
 bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& caBundle,
                      const std::string& workDir);
+
+// The DER of block i of a package file and the bytes it covers: the package
+// for the first block, the previous block's DER and trailer for a later one.
+std::pair<Bytes, Bytes> blockAndCoveredBytes(const std::string& path, size_t i);
 
 // A package built by the fixture kit, returned as its path.
 std::string buildPackage(const std::string& workDir, const std::string& name = "com.example.app");

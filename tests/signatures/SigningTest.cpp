@@ -58,19 +58,6 @@ std::vector<PackageSignatures::Group> groupsOf(const std::string& path)
     return groups;
 }
 
-// The DER of block i and the bytes it covers: the package for the first
-// block, the previous block's DER and trailer for a later one.
-std::pair<Bytes, Bytes> blockAndCoveredBytes(const std::string& path, size_t i)
-{
-    const Bytes file = readBytes(path);
-    const std::vector<CmsLocation> blocks = blocksOf(path);
-    const CmsLocation& block = blocks.at(i);
-    const int64_t start = i == 0 ? 0 : blocks[i - 1].offset;
-    const int64_t end = PackageSignatures::blockStart(block);
-    return {Bytes(file.begin() + block.offset, file.begin() + block.end),
-            Bytes(file.begin() + start, file.begin() + end)};
-}
-
 } // namespace
 
 class SigningTest : public ::testing::Test {

@@ -12,7 +12,12 @@
 
 TORVEL_EXTERN_C_BEGIN
 
-// passphrase may be null: OpenSSL then asks on the terminal for an encrypted key.
+// path is a PEM file or a key in a token named by an RFC 7512 URI
+// ("pkcs11:token=...;object=...", through OpenSSL's "pkcs11" engine); every
+// key argument of this library (keyPath, caKeyPath, the rotation keys) takes
+// either. passphrase may be null: OpenSSL then asks on the terminal for an
+// encrypted key file. For a token key it is the PIN unless the URI carries
+// one (pin-value, pin-source); a PIN is never asked for.
 TORVEL_EXPORT EVP_PKEY* private_key_read(const char* path, const char* passphrase);
 TORVEL_EXPORT X509* certificate_read(const char* path);
 TORVEL_EXPORT X509_STORE* certificate_store_read(const char* path);

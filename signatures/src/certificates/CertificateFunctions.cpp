@@ -14,6 +14,7 @@
 #include "common/VisibleText.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
+#include "core/PrivateKeys.h"
 #include "core/RegularFile.h"
 
 using namespace PackageSignatures;
@@ -56,17 +57,15 @@ extern "C" {
 EVP_PKEY* private_key_read(const char* path, const char* passphrase)
 {
     std::string failure;
-    const Common::Libc::FileHandle file = openForReading(path, failure);
-    if (!file) {
+    std::optional<PrivateKeySource> source = PrivateKeySource::open(path, failure);
+    if (!source) {
         std::fprintf(stderr, "Could not open private key \"%s\": %s\n", shown(path).c_str(), failure.c_str());
         return nullptr;
     }
-    // With no callback, OpenSSL takes the user data as the passphrase, and
-    // prompts on the terminal when there is none.
-    EVP_PKEY* key = PEM_read_PrivateKey(file.get(), nullptr, nullptr, const_cast<char*>(passphrase));
-    if (key == nullptr)
+    Common::OpenSsl::EvpPkeyHandle key = source->read(passphrase);
+    if (!key && !source->inToken())
         std::fprintf(stderr, "Could not read private key \"%s\" (wrong passphrase?)\n", shown(path).c_str());
-    return key;
+    return key.release();
 }
 
 X509* certificate_read(const char* path)

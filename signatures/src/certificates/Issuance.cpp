@@ -15,6 +15,7 @@
 #include "common/OpenSslHandles.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
+#include "core/PrivateKeys.h"
 #include "core/RegularFile.h"
 #include "core/ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
@@ -101,6 +102,7 @@ bool addSubjectKeyIdentifier(X509* certificate)
 bool sign(X509* certificate, EVP_PKEY* issuerKey)
 {
     const EVP_MD* digest = defaultDigest(issuerKey);
+    const std::unique_lock<std::mutex> turn = exclusiveUse(issuerKey);
     if (digest == nullptr || X509_sign(certificate, issuerKey, digest) <= 0) {
         std::fprintf(stderr, "Certificate signing failed\n");
         return false;
@@ -185,8 +187,8 @@ extern "C" {
 int make_ca_certificate(const char* outPath, const char* keyPath, const char* commonName)
 {
     std::string failure;
-    const Common::Libc::FileHandle keyFile = openRegularStream(keyPath, failure);
-    if (!keyFile) {
+    std::optional<PrivateKeySource> keySource = PrivateKeySource::open(keyPath, failure);
+    if (!keySource) {
         std::fprintf(stderr, "%s\n", failure.c_str());
         return -1;
     }
@@ -197,9 +199,10 @@ int make_ca_certificate(const char* outPath, const char* keyPath, const char* co
         std::fprintf(stderr, "%s\n", std::strerror(errno));
         return -1;
     }
-    const Common::OpenSsl::EvpPkeyHandle key(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle key = keySource->read(nullptr);
     if (!key) {
-        std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
+        if (!keySource->inToken())
+            std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
         return -1;
     }
     const Common::OpenSsl::X509Handle certificate =
@@ -224,8 +227,8 @@ int make_certificate(const char* outPath, const char* csrPath, const char* caKey
         std::fprintf(stderr, "Could not open CSR file: %s\n", failure.c_str());
         return -1;
     }
-    const Common::Libc::FileHandle keyFile = openRegularStream(caKeyPath, failure);
-    if (!keyFile) {
+    std::optional<PrivateKeySource> keySource = PrivateKeySource::open(caKeyPath, failure);
+    if (!keySource) {
         std::fprintf(stderr, "Could not open key file: %s\n", failure.c_str());
         return -1;
     }
@@ -235,9 +238,10 @@ int make_certificate(const char* outPath, const char* csrPath, const char* caKey
         return -1;
     }
 
-    const Common::OpenSsl::EvpPkeyHandle caKey(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    const Common::OpenSsl::EvpPkeyHandle caKey = keySource->read(nullptr);
     if (!caKey) {
-        std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
+        if (!keySource->inToken())
+            std::fprintf(stderr, "Could not read private key (wrong passphrase?)\n");
         return -1;
     }
     const Common::OpenSsl::X509ReqHandle request(PEM_read_X509_REQ(requestFile.get(), nullptr, nullptr, nullptr));

@@ -18,6 +18,7 @@
 #include "common/OpenSslHandles.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
+#include "core/PrivateKeys.h"
 #include "filesignatures/ImaSignature.h"
 #include "filesignatures/PackageFileSigning.h"
 #include "torvel/CertificateFunctions.h"
@@ -93,8 +94,9 @@ bool addRotationChain(CMS_SignerInfo* signer, X509* certificate, const ProofOfRo
         "Could not add CMS proof-of-rotation chain attribute\n");
 }
 
-// Streams the signed bytes through the CMS digest in bounded pieces.
-bool finalise(CMS_ContentInfo* cms, BIO* source)
+// Streams the signed bytes through the CMS digest in bounded pieces; only
+// the signature at the end needs the key.
+bool finalise(CMS_ContentInfo* cms, BIO* source, const EVP_PKEY* key)
 {
     Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms, nullptr));
     if (!digesting)
@@ -105,7 +107,10 @@ bool finalise(CMS_ContentInfo* cms, BIO* source)
         if (BIO_write(digesting.get(), piece.data(), got) != got)
             return false;
     }
-    return got == 0 && BIO_flush(digesting.get()) == 1 && CMS_dataFinal(cms, digesting.get()) == 1;
+    if (got != 0 || BIO_flush(digesting.get()) != 1)
+        return false;
+    const std::unique_lock<std::mutex> turn = exclusiveUse(key);
+    return CMS_dataFinal(cms, digesting.get()) == 1;
 }
 
 unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
@@ -175,7 +180,7 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
     }
     if (chain != nullptr && !addRotationChain(signer, cert, chain))
         return nullptr;
-    if (!finalise(cms.get(), source.get())) {
+    if (!finalise(cms.get(), source.get(), key)) {
         std::fprintf(stderr, "CMS signing failed\n");
         return nullptr;
     }

@@ -12,6 +12,7 @@
 
 #include "common/OpenSslHandles.h"
 #include "core/Oids.h"
+#include "core/PrivateKeys.h"
 
 namespace PackageSignatures::Oids {
 
@@ -32,7 +33,8 @@ constexpr Registration registrations[] = {
     {"1.2.643.2.81.1.3.3", "packageTrustletSignatures", "Package Trustlet Signatures"},
 };
 
-// The only mutable library state: written once by the load-time setup.
+// Mutable library state, written once by the load-time setup (as is the
+// token-key slot of core/PrivateKeys.cpp).
 int registeredNids[std::size(registrations)] = {};
 
 void seedRandomGenerator()
@@ -74,6 +76,7 @@ __attribute__((constructor)) void setUpLibrary()
     seedRandomGenerator();
     registerObjectIdentifiers();
     loadGostEngine();
+    PackageSignatures::registerTokenKeySlot();
 }
 
 } // namespace

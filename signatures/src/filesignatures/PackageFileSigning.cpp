@@ -25,6 +25,7 @@
 #include "common/RpmHandles.h"
 #include "common/TorvelHandles.h"
 #include "core/Digests.h"
+#include "core/PrivateKeys.h"
 #include "filesignatures/ImaSignature.h"
 #include "filesignatures/TaSignedHeader.h"
 #include "torvel/PackageFileFunctions.h"
@@ -199,6 +200,7 @@ private:
             }
         }
         size_t length = 0;
+        const std::unique_lock<std::mutex> turn = exclusiveUse(m_keys.key);
         if (EVP_PKEY_sign(m_signingContext.get(), nullptr, &length, digest.data(), digest.size()) <= 0
             || length == 0 || length > ImaSignature::maximumSignatureSize)
             return false;
@@ -352,6 +354,7 @@ GByteArray* rpmfi_ta_shdr(rpmfi fi, EVP_PKEY* taKey, unsigned taAlgorithm)
     // The signature size is part of what was hashed, so the signature must
     // have exactly the length announced for it.
     size_t signedLength = signatureLength;
+    const std::unique_lock<std::mutex> turn = exclusiveUse(taKey);
     if (EVP_PKEY_sign(context.get(), header.signature.data(), &signedLength, header.hash.data(), header.hash.size())
             <= 0
         || signedLength != signatureLength) {

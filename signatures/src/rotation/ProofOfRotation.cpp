@@ -14,6 +14,7 @@
 #include "common/OpenSslHandles.h"
 #include "common/TorvelHandles.h"
 #include "core/Digests.h"
+#include "core/PrivateKeys.h"
 #include "core/RegularFile.h"
 #include "core/ReplacingFile.h"
 #include "rotation/RotationChainCheck.h"
@@ -38,6 +39,7 @@ bool setCertificate(X509*& field, X509* certificate)
 bool signPair(ProofOfRotationSignedAttrs* pair, EVP_PKEY* key, X509_ALGOR* algorithm, ASN1_OCTET_STRING* signature)
 {
     const EVP_MD* digest = key == nullptr ? nullptr : defaultDigest(key);
+    const std::unique_lock<std::mutex> turn = exclusiveUse(key);
     return digest != nullptr
            && ASN1_item_sign(ASN1_ITEM_rptr(ProofOfRotationSignedAttrs), algorithm, nullptr, signature, pair, key,
                              digest)
