@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <openssl/sha.h>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -292,6 +294,83 @@ std::string octal(unsigned mode)
     return buffer;
 }
 
+// Packages built before in this build tree, by the SHA-256 of everything
+// that goes into one: the spec file, each staged entry and rpmbuild's own
+// command line, with the paths of the temporary build tree taken out. Test
+// programs run once per test, and many tests build the same package; a copy
+// of the earlier build stands in for rpmbuild's second run. Each caller gets
+// a copy of its own to change as it likes. TALIRO_TEST_RPM_CACHE names
+// another directory, or "off" for none.
+class PackageCache {
+public:
+    static std::optional<PackageCache> forBuild(const Package& package, const std::string& spec,
+                                                const std::vector<std::string>& command, const std::string& top)
+    {
+        std::string directory = TESTKIT_RPM_CACHE;
+        if (const char* chosen = std::getenv("TALIRO_TEST_RPM_CACHE"))
+            directory = chosen;
+        if (directory.empty() || directory == "off")
+            return std::nullopt;
+
+        // An rpm upgrade builds packages anew.
+        struct stat tool {};
+        ::stat("/usr/bin/rpmbuild", &tool);
+        std::string key = "1\n" + std::to_string(tool.st_mtime) + "\n" + withoutTop(spec, top);
+        for (const std::string& word : command)
+            key += withoutTop(word, top) + '\0';
+        for (const Entry& e : package.entries) {
+            key += std::to_string(static_cast<int>(e.kind)) + '\0' + e.path + '\0' + e.target + '\0'
+                + std::to_string(e.content.size()) + '\0' + e.content;
+        }
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        ::SHA256(reinterpret_cast<const unsigned char*>(key.data()), key.size(), digest);
+        std::string hex;
+        for (unsigned char byte : digest) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            hex += kHex[byte >> 4];
+            hex += kHex[byte & 15];
+        }
+        return PackageCache(fs::path(directory) / hex);
+    }
+
+    // The cached package copied into `workDir`, if there is one.
+    std::optional<std::string> copyTo(const std::string& workDir) const
+    {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(m_entry, ec)) {
+            const std::string result = workDir + "/" + entry.path().filename().string();
+            if (fs::copy_file(entry.path(), result, fs::copy_options::overwrite_existing, ec))
+                return result;
+        }
+        return std::nullopt;
+    }
+
+    // Keeps a copy of a fresh build. Several test processes may build the
+    // same package at once: each fills a directory of its own and the first
+    // rename wins.
+    void store(const std::string& package) const
+    {
+        std::error_code ec;
+        const fs::path staging = m_entry.string() + ".tmp" + std::to_string(::getpid());
+        fs::create_directories(staging, ec);
+        if (!ec && fs::copy_file(package, staging / fs::path(package).filename(), ec))
+            fs::rename(staging, m_entry, ec);
+        fs::remove_all(staging, ec);
+    }
+
+private:
+    explicit PackageCache(fs::path entry) : m_entry(std::move(entry)) {}
+
+    static std::string withoutTop(std::string text, const std::string& top)
+    {
+        for (std::size_t at = text.find(top); at != std::string::npos; at = text.find(top, at))
+            text.replace(at, top.size(), "@TOP@");
+        return text;
+    }
+
+    fs::path m_entry;
+};
+
 } // namespace
 
 std::string buildRpm(const Package& package, const std::string& workDir)
@@ -371,7 +450,7 @@ std::string buildRpm(const Package& package, const std::string& workDir)
     // rpmbuild's own clean-up is skipped; and the file list names exactly
     // what was staged, so its search for unpackaged files is too. Both
     // halve the time a package takes to build.
-    RunResult r = run({"rpmbuild", "-bb", "--quiet", "--noclean",
+    const std::vector<std::string> command = {"rpmbuild", "-bb", "--quiet", "--noclean",
                        "--define", "_topdir " + top,
                        "--define", "__check_files %{nil}",
                        "--define", "_binary_payload " + payloadMacro(package.compressor),
@@ -382,8 +461,17 @@ std::string buildRpm(const Package& package, const std::string& workDir)
                        "--define", "_unpackaged_files_terminate_build 0",
                        "--define", "_source_payload w9.gzdio",
                        "--define", "source_date_epoch_from_changelog 0",
-                       specPath},
-                      {{{"LC_ALL", "C"}}, {}, "", "", 600});
+                       specPath};
+
+    const std::optional<PackageCache> cache = PackageCache::forBuild(package, spec.str(), command, top);
+    if (cache) {
+        if (std::optional<std::string> cached = cache->copyTo(workDir)) {
+            fs::remove_all(top);
+            return *cached;
+        }
+    }
+
+    RunResult r = run(command, {{{"LC_ALL", "C"}}, {}, "", "", 600});
     if (r.exitCode != 0)
         throw std::runtime_error("rpmbuild failed:\n" + r.out + r.err + "\nspec file:\n" + spec.str());
 
@@ -392,6 +480,8 @@ std::string buildRpm(const Package& package, const std::string& workDir)
             const std::string result = workDir + "/" + entry.path().filename().string();
             fs::rename(entry.path(), result);
             fs::remove_all(top);
+            if (cache)
+                cache->store(result);
             return result;
         }
     }
