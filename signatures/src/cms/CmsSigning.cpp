@@ -56,9 +56,9 @@ bool addSequenceAttribute(CMS_SignerInfo* signer, int nid, const T* value, const
     return true;
 }
 
-bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys)
+bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys, unsigned threads)
 {
-    const std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys);
+    const std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
     if (!lists)
         return false;
     return addSequenceAttribute<FileSignatures, i2d_FileSignatures>(
@@ -137,7 +137,8 @@ unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 namespace PackageSignatures {
 
 unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey,
-                             unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen)
+                             unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen,
+                             unsigned fileSigningThreads)
 {
     const Common::OpenSsl::BioHandle source(start < 0 || end < start ? nullptr : fileRangeSource(fd, start, end));
     if (!source) {
@@ -170,7 +171,7 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
         keys.taAlgorithm = taAlgorithm;
         // The package is read from its start through a duplicate that
         // shares the descriptor's position.
-        if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys))
+        if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys, fileSigningThreads))
             return nullptr;
     }
     if (chain != nullptr && !addRotationChain(signer, cert, chain))

@@ -54,6 +54,13 @@ std::vector<Group> blockGroups(FILE* stream, const std::vector<LocatedBlock>& bl
 bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
                          ProofOfRotationChain* proofs, bool replace, bool zstdFrame, bool signFiles)
 {
+    return sign(cert, key, taKey, taAlgorithm, proofs, replace, zstdFrame, signFiles, 1);
+}
+
+bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
+                         ProofOfRotationChain* proofs, bool replace, bool zstdFrame, bool signFiles,
+                         unsigned fileSigningThreads)
+{
     if (cert == nullptr || key == nullptr || !m_stream)
         return false;
     if (isReadOnly()) {
@@ -96,7 +103,8 @@ bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned ta
     size_t length = 0;
     const off_t remembered = lseek(fd(), 0, SEEK_CUR);
     const Common::Libc::CStringHandle der(reinterpret_cast<char*>(
-        signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length)));
+        signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length,
+                      fileSigningThreads)));
     lseek(fd(), remembered, SEEK_SET);
     if (!der)
         return false;

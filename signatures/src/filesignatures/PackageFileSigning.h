@@ -26,7 +26,10 @@ struct PackageFileSignatures {
 };
 
 // Signs every regular file of the RPM package that starts at fd's current
-// position, reading the payload once. Empty on failure, with diagnostics.
-std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys);
+// position, reading the payload once. The signatures of ordinary files are
+// made by `threads` threads at once (1: on the calling thread alone); the
+// lists are the same, entry for entry and in the same order, for every
+// number of threads. Empty on failure, with diagnostics.
+std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys, unsigned threads);
 
 } // namespace PackageSignatures
