@@ -56,17 +56,57 @@ bool addSequenceAttribute(CMS_SignerInfo* signer, int nid, const T* value, const
     return true;
 }
 
+// Adds the DER of a SEQUENCE as a signed attribute whose value the signer
+// info takes over. CMS_signed_add1_attr_* copy a value twice (into the
+// attribute they make, then into its duplicate in the signer info), and for
+// a package of many files each copy is megabytes; so an empty SEQUENCE goes
+// in and its value is then swapped for the real one, in place.
+bool attachSequenceAttribute(CMS_SignerInfo* signer, int nid, uint8_t* der, size_t length)
+{
+    Common::OpenSsl::Asn1StringHandle value(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+    if (!value) {
+        OPENSSL_free(der);
+        return false;
+    }
+    ASN1_STRING_set0(value.get(), der, int(length));
+    static constexpr unsigned char emptySequence[] = {0x30, 0x00};
+    if (CMS_signed_add1_attr_by_NID(signer, nid, V_ASN1_SEQUENCE, emptySequence, sizeof emptySequence) != 1)
+        return false;
+    // The attribute just added is the last one of its kind.
+    int location = -1;
+    for (int found = -1; (found = CMS_signed_get_attr_by_NID(signer, nid, found)) >= 0;)
+        location = found;
+    X509_ATTRIBUTE* attribute = location < 0 ? nullptr : CMS_signed_get_attr(signer, location);
+    ASN1_TYPE* placeholder = attribute == nullptr ? nullptr : X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (placeholder == nullptr)
+        return false;
+    ASN1_TYPE_set(placeholder, V_ASN1_SEQUENCE, value.release());
+    return true;
+}
+
+bool addFileSignatureList(CMS_SignerInfo* signer, int nid, FileSignaturesEncoder& list, const char* encodingFailure)
+{
+    size_t length = 0;
+    uint8_t* der = list.release(length);
+    if (der == nullptr) {
+        std::fprintf(stderr, "%s", encodingFailure);
+        return false;
+    }
+    if (!attachSequenceAttribute(signer, nid, der, length)) {
+        std::fprintf(stderr, "Could not add CMS attribute\n");
+        return false;
+    }
+    return true;
+}
+
 bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys, unsigned threads)
 {
-    const std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
-    if (!lists)
-        return false;
-    return addSequenceAttribute<FileSignatures, i2d_FileSignatures>(
-               signer, Oids::packageFileSignatures(), lists->ordinary.get(),
-               "Could not serialize ima file signatures\n", "Could not add CMS attribute\n")
-           && addSequenceAttribute<FileSignatures, i2d_FileSignatures>(
-               signer, Oids::packageTrustletSignatures(), lists->trustlets.get(),
-               "Could not serialize ta file signatures\n", "Could not add CMS attribute\n");
+    std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
+    return lists
+           && addFileSignatureList(signer, Oids::packageFileSignatures(), lists->ordinary,
+                                   "Could not serialize ima file signatures\n")
+           && addFileSignatureList(signer, Oids::packageTrustletSignatures(), lists->trustlets,
+                                   "Could not serialize ta file signatures\n");
 }
 
 std::string keyIdOf(X509* certificate)
@@ -108,28 +148,29 @@ bool finalise(CMS_ContentInfo* cms, BIO* source)
     return got == 0 && BIO_flush(digesting.get()) == 1 && CMS_dataFinal(cms, digesting.get()) == 1;
 }
 
+// Straight into a buffer of the exact size: through a memory BIO the
+// encoding of a block with many file signatures would be held three times.
 unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 {
-    const Common::OpenSsl::BioHandle memory(BIO_new(BIO_s_mem()));
-    if (!memory) {
-        std::fprintf(stderr, "Could not encode CMS\n");
-        return nullptr;
-    }
-    if (i2d_CMS_bio(memory.get(), cms) != 1) {
+    const int length = i2d_CMS_ContentInfo(cms, nullptr);
+    if (length <= 0) {
         std::fprintf(stderr, "CMS i2d serializaion failed\n");
         return nullptr;
     }
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(memory.get(), &data);
-    auto* copy = static_cast<unsigned char*>(length > 0 ? std::malloc(size_t(length)) : nullptr);
-    if (copy == nullptr) {
+    auto* der = static_cast<unsigned char*>(std::malloc(size_t(length)));
+    if (der == nullptr) {
         std::fprintf(stderr, "Could not encode CMS\n");
         return nullptr;
     }
-    std::memcpy(copy, data, size_t(length));
+    unsigned char* end = der;
+    if (i2d_CMS_ContentInfo(cms, &end) != length) {
+        std::free(der);
+        std::fprintf(stderr, "CMS i2d serializaion failed\n");
+        return nullptr;
+    }
     if (outLen != nullptr)
         *outLen = size_t(length);
-    return copy;
+    return der;
 }
 
 } // namespace

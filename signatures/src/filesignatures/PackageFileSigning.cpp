@@ -22,11 +22,9 @@
 #include <rpm/rpmtag.h>
 #include <sys/stat.h>
 
-#include "cms/Asn1Internal.h"
 #include "common/GlibHandles.h"
 #include "common/OpenSslHandles.h"
 #include "common/RpmHandles.h"
-#include "common/TorvelHandles.h"
 #include "core/Digests.h"
 #include "filesignatures/DigestSigner.h"
 #include "filesignatures/ImaSignature.h"
@@ -111,25 +109,6 @@ bool openPayload(OpenedPackage& package)
     return true;
 }
 
-Common::Torvel::FileSignaturesHandle emptyList()
-{
-    Common::Torvel::FileSignaturesHandle list(FileSignatures_new());
-    if (list && ASN1_INTEGER_set(list->version, 1) != 1)
-        list.reset();
-    return list;
-}
-
-bool addEntry(FileSignatures* list, long index, const Bytes& value)
-{
-    Common::Torvel::FileSignatureHandle entry(FileSignature_new());
-    if (!entry || ASN1_INTEGER_set(entry->index, index) != 1
-        || ASN1_OCTET_STRING_set(entry->value, value.data(), int(value.size())) != 1
-        || sk_FileSignature_push(list->signatures, entry.get()) <= 0)
-        return false;
-    entry.release();
-    return true;
-}
-
 // The file's own index, then every further hard link in librpm's order: all
 // of them get the same value.
 std::vector<int> linkIndexes(rpmfi fi)
@@ -145,10 +124,10 @@ std::vector<int> linkIndexes(rpmfi fi)
     return indexes;
 }
 
-bool addEntries(FileSignatures* list, const std::vector<int>& indexes, const Bytes& value)
+bool addEntries(FileSignaturesEncoder& list, const std::vector<int>& indexes, const Bytes& value)
 {
     for (const int index : indexes) {
-        if (!addEntry(list, index, value))
+        if (!list.add(index, value.data(), value.size()))
             return false;
     }
     return true;
@@ -224,13 +203,18 @@ bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, unsigned t
     const int digestNid = EVP_MD_type(keys.digest);
     const std::optional<uint8_t> hashAlgorithm = imaHashAlgorithm(digestNid);
     const DigestSigner signer(keys.key, keys.digest);
-    FileSignatures* ordinary = lists.ordinary.get();
+    FileSignaturesEncoder& ordinary = lists.ordinary;
     // A few digests per thread in flight keep every thread busy while the
     // file sizes vary, and bound what waits in memory.
     OrderedWork<DigestedFile, Bytes> signing(
         threads, size_t(threads) * 16,
         [&] { return integrityValueWork(signer, hashAlgorithm.value_or(0), keys.keyIdTail); },
-        [ordinary](const DigestedFile& file, std::optional<Bytes>& value) {
+        [&ordinary, fileCount = size_t(rpmfilesFC(files.get()))](const DigestedFile& file,
+                                                                  std::optional<Bytes>& value) {
+            // Every file of the package may get an entry, all of about
+            // the length of the first.
+            if (value && ordinary.count() == 0)
+                ordinary.expect(fileCount, value->size());
             if (!value || !addEntries(ordinary, file.indexes, *value)) {
                 std::fprintf(stderr, "Could not sign file from rpm: %s\n", file.path.c_str());
                 return false;
@@ -250,7 +234,7 @@ bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, unsigned t
                 return false;
             }
             const std::optional<Bytes> value = signTrustedApplication(fi, keys);
-            if (!value || !addEntries(lists.trustlets.get(), linkIndexes(fi), *value)) {
+            if (!value || !addEntries(lists.trustlets, linkIndexes(fi), *value)) {
                 std::fprintf(stderr, "Could not sign file from rpm: %s\n", rpmfiFN(fi));
                 return false;
             }
@@ -279,10 +263,9 @@ std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningK
     // nothing and cost a stack and a context each.
     constexpr unsigned mostThreads = 64;
     threads = std::clamp(threads, 1u, mostThreads);
-    PackageFileSignatures lists {emptyList(), emptyList()};
+    PackageFileSignatures lists;
     std::optional<OpenedPackage> package = readPackage(fd);
-    const bool signedAll = lists.ordinary && lists.trustlets && package && openPayload(*package)
-                           && walkArchive(*package, keys, threads, lists);
+    const bool signedAll = package && openPayload(*package) && walkArchive(*package, keys, threads, lists);
     if (!signedAll) {
         std::fprintf(stderr, "Could not sign files in package\n");
         return std::nullopt;
