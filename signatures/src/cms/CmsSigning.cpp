@@ -6,9 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <stop_token>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <openssl/cms.h>
+#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +107,13 @@ bool addFileSignatureList(CMS_SignerInfo* signer, int nid, FileSignaturesEncoder
 bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys, unsigned threads)
 {
     std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
+#ifdef __GLIBC__
+    // The payload's decompressor, the header and the file list have just
+    // been freed, in the middle of the allocator's heaps where they would
+    // stay resident; their pages go back before the signed attributes are
+    // encoded, which holds the lists three times over.
+    malloc_trim(0);
+#endif
     return lists
            && addFileSignatureList(signer, Oids::packageFileSignatures(), lists->ordinary,
                                    "Could not serialize ima file signatures\n")
@@ -133,19 +145,17 @@ bool addRotationChain(CMS_SignerInfo* signer, X509* certificate, const ProofOfRo
         "Could not add CMS proof-of-rotation chain attribute\n");
 }
 
-// Streams the signed bytes through the CMS digest in bounded pieces.
-bool finalise(CMS_ContentInfo* cms, BIO* source)
+// Streams the signed bytes through the CMS digest in bounded pieces, until
+// the end or until asked to stop.
+bool streamContent(BIO* digesting, BIO* source, const std::stop_token& stop = {})
 {
-    Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms, nullptr));
-    if (!digesting)
-        return false;
     std::vector<unsigned char> piece(contentPiece);
     int got = 0;
-    while ((got = BIO_read(source, piece.data(), int(piece.size()))) > 0) {
-        if (BIO_write(digesting.get(), piece.data(), got) != got)
+    while (!stop.stop_requested() && (got = BIO_read(source, piece.data(), int(piece.size()))) > 0) {
+        if (BIO_write(digesting, piece.data(), got) != got)
             return false;
     }
-    return got == 0 && BIO_flush(digesting.get()) == 1 && CMS_dataFinal(cms, digesting.get()) == 1;
+    return !stop.stop_requested() && got == 0 && BIO_flush(digesting) == 1;
 }
 
 // Straight into a buffer of the exact size: through a memory BIO the
@@ -200,8 +210,30 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
         std::fprintf(stderr, "Could not add CMS signer\n");
         return nullptr;
     }
+    const Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms.get(), nullptr));
+    if (!digesting) {
+        std::fprintf(stderr, "CMS signing failed\n");
+        return nullptr;
+    }
     // File signatures belong to a package, not to a previous block.
-    if (signFiles && startsWithRpmLead(fd, off_t(start))) {
+    const bool packageFiles = signFiles && startsWithRpmLead(fd, off_t(start));
+    // When the files are signed on threads of their own, the digest of the
+    // whole package is made alongside them: neither waits for the other.
+    // The thread reads with positioned reads and writes only into the
+    // digest, which nothing else touches until it has been joined; on an
+    // early return it is stopped and joined before anything it uses goes.
+    bool streamed = false;
+    std::jthread alongside;
+    if (packageFiles && fileSigningThreads >= 2) {
+        try {
+            alongside = std::jthread([&streamed, &digesting, &source](std::stop_token stop) {
+                streamed = streamContent(digesting.get(), source.get(), stop);
+                OPENSSL_thread_stop();
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    if (packageFiles) {
         const ASN1_OCTET_STRING* identifier = X509_get0_subject_key_id(cert);
         FileSigningKeys keys;
         keys.key = key;
@@ -215,9 +247,13 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
         if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys, fileSigningThreads))
             return nullptr;
     }
+    if (alongside.joinable())
+        alongside.join();
+    else
+        streamed = streamContent(digesting.get(), source.get());
     if (chain != nullptr && !addRotationChain(signer, cert, chain))
         return nullptr;
-    if (!finalise(cms.get(), source.get())) {
+    if (!streamed || CMS_dataFinal(cms.get(), digesting.get()) != 1) {
         std::fprintf(stderr, "CMS signing failed\n");
         return nullptr;
     }
