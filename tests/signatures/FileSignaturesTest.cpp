@@ -393,6 +393,8 @@ TEST_F(FileSignaturesTest, SigningThreadsChangeNothingButTheTimeItTakes)
             auto file = FileWithCmses::fromPath(copy);
             ASSERT_TRUE(file->sign(signer.certificate.get(), signer.key.get(), taKey.get(),
                                    TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256, nullptr, false, false, true, threads));
+            // The package's digest, made alongside the files' signatures.
+            EXPECT_TRUE(file->verifyCmses(m_pki.ca.certificate.c_str()));
             const Cms cms = file->cmses().at(0);
             lists.emplace_back(listDer(cms, CMS_FILE_SIGNATURES_IMA), listDer(cms, CMS_FILE_SIGNATURES_TA));
             EXPECT_FALSE(cms.trustletSignature(index.at(taDirectory + dashedTa)).empty());
