@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <set>
@@ -26,16 +25,9 @@
 using PackageSignatures::FileSignaturesEncoder;
 using PackageSignatures::OrderedWork;
 using SignatureFixtures::Bytes;
+using SignatureFixtures::threadsOfThisProcess;
 
 namespace {
-
-size_t threadsOfThisProcess()
-{
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 // What i2d_FileSignatures writes for the same entries.
 Bytes opensslDer(long version, const std::vector<std::pair<long, Bytes>>& entries)

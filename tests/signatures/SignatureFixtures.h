@@ -117,6 +117,10 @@ std::string publicKeyPem(const Signer& signer, const std::string& directory);
 bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& caBundle,
                      const std::string& workDir);
 
+// The threads this process has now, from /proc: what a test counts to see
+// that every thread it started has ended.
+size_t threadsOfThisProcess();
+
 // A package built by the fixture kit, returned as its path.
 std::string buildPackage(const std::string& workDir, const std::string& name = "com.example.app");
 

@@ -162,12 +162,13 @@ std::optional<Bytes> digestContent(rpmfi fi, EVP_MD_CTX* context, const EVP_MD* 
 OrderedWork<DigestedFile, Bytes>::Work integrityValueWork(const DigestSigner& signer, uint8_t hashAlgorithm,
                                                           const std::array<uint8_t, 4>& keyIdTail)
 {
-    std::shared_ptr<EVP_PKEY_CTX> context(signer.newContext().release(), EVP_PKEY_CTX_free);
+    // Shared only so that the work can be a std::function; one thread uses it.
+    auto context = std::make_shared<Common::OpenSsl::EvpPkeyCtxHandle>(signer.newContext());
     return [&signer, context, hashAlgorithm, keyIdTail](const DigestedFile& file) -> std::optional<Bytes> {
         ImaSignature value;
         value.hashAlgorithm = hashAlgorithm;
         value.keyIdTail = keyIdTail;
-        if (!signer.sign(context.get(), file.digest, value.signature))
+        if (!signer.sign(context->get(), file.digest, value.signature))
             return std::nullopt;
         return value.serialize();
     };
