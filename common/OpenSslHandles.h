@@ -31,6 +31,7 @@ using CmsHandle = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
 using Asn1IntegerHandle = Owned<ASN1_INTEGER, ASN1_INTEGER_free>;
 using Asn1OctetStringHandle = Owned<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 using Asn1Ia5StringHandle = Owned<ASN1_IA5STRING, ASN1_IA5STRING_free>;
+using Asn1StringHandle = Owned<ASN1_STRING, ASN1_STRING_free>;
 using ExtendedKeyUsageHandle = Owned<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using BignumHandle = Owned<BIGNUM, BN_free>;
 using EngineHandle = Owned<ENGINE, ENGINE_free>;

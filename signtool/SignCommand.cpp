@@ -3,6 +3,7 @@
 // certificates, a failure flag and a progress counter; each opens its own
 // file.
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -78,6 +79,8 @@ struct SigningSetup {
     bool force = false;
     QByteArray noContentSignGlob;
     int total = 0;
+    // Threads that sign the files of one package at once.
+    unsigned fileSigningThreads = 1;
 };
 
 struct SigningProgress {
@@ -111,15 +114,19 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
         progress.failed.store(1);
         return;
     }
-    const Common::Rpm::HeaderHandle header = readPackageHeader(*file);
+    Common::Rpm::HeaderHandle header = readPackageHeader(*file);
     if (!header) {
         progress.failed.store(1);
         return;
     }
     const char* compressor = headerGetString(header.get(), RPMTAG_PAYLOADCOMPRESSOR);
     const bool zstd = compressor != nullptr && std::strcmp(compressor, "zstd") == 0;
+    const bool signFiles = signsContent(setup, header.get());
+    // Signing reads the header again; a package of many files would
+    // otherwise hold two copies of it.
+    header.reset();
     if (!file->sign(setup.certificate.get(), setup.key.get(), setup.taKey.get(), setup.taAlgorithm,
-                    setup.chain.get(), setup.force, zstd, signsContent(setup, header.get()))) {
+                    setup.chain.get(), setup.force, zstd, signFiles, setup.fileSigningThreads)) {
         qWarning() << "Could not sign" << path;
         progress.failed.store(1);
         return;
@@ -245,13 +252,19 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     if (!packages)
         return 1;
     setup.total = int(packages->size());
+    // The jobs are shared out: one thread per package while there are more
+    // packages than jobs, and the rest of the budget signs the files inside
+    // each package. Decompressing and digesting a payload is one more
+    // thread of a package, mostly waiting for its signers.
+    const size_t packageThreads = std::max<size_t>(1, std::min(size_t(maximumJobs), size_t(packages->size())));
+    setup.fileSigningThreads = unsigned(std::max<size_t>(1, size_t(maximumJobs) / packageThreads));
 
     // Never more threads than packages. Each thread lets go of OpenSSL's
     // state for it before it ends, and all are joined here, so no thread
     // is still tearing down while the process exits.
     SigningProgress progress;
     runInParallel(
-        size_t(packages->size()), size_t(maximumJobs),
+        size_t(packages->size()), packageThreads,
         [&](size_t index) { signPackage(setup, progress, packages->at(int(index))); },
         [] { OPENSSL_thread_stop(); });
     return progress.failed.load() ? 1 : 0;

@@ -2,7 +2,9 @@
 // value and every trusted-application header is checked with the openssl
 // tool against the signer's public key, and laid out byte by byte.
 
+#include <filesystem>
 #include <map>
+#include <random>
 
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include "SignatureFixtures.h"
 #include "Vetrik.h"
 #include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "common/TorvelHandles.h"
 
 using namespace SignatureFixtures;
@@ -44,6 +47,47 @@ Bytes le(uint32_t value, int width)
     for (int i = 0; i < width; ++i)
         out.push_back(uint8_t(value >> (8 * i)));
     return out;
+}
+
+// The DER of one of a block's file-signature lists.
+Bytes listDer(const Cms& cms, int kind)
+{
+    const Bytes der = cms.data();
+    const Common::OpenSsl::CmsHandle parsed(cms_from_der(der.data(), long(der.size())));
+    const Common::Torvel::FileSignaturesHandle list(parsed ? cms_get_file_signatures(parsed.get(), kind) : nullptr);
+    unsigned char* encoded = nullptr;
+    const int length = list ? i2d_FileSignatures(list.get(), &encoded) : 0;
+    const Common::OpenSsl::BytesHandle owned(encoded);
+    return length > 0 ? Bytes(encoded, encoded + length) : Bytes();
+}
+
+// The digest a key signs with by default, from the engine for GOST.
+const EVP_MD* defaultDigestOf(EVP_PKEY* key)
+{
+    int nid = NID_undef;
+    if (EVP_PKEY_get_default_digest_nid(key, &nid) <= 0)
+        return nullptr;
+    if (const EVP_MD* digest = EVP_get_digestbynid(nid))
+        return digest;
+    const Common::OpenSsl::EngineHandle engine(ENGINE_get_digest_engine(nid));
+    return engine ? ENGINE_get_digest(engine.get(), nid) : nullptr;
+}
+
+// Whether an integrity value holds a signature, by the certificate's key,
+// of the content's digest.
+bool integrityValueVerifies(const Bytes& value, const std::string& content, X509* certificate)
+{
+    EVP_PKEY* publicKey = X509_get0_pubkey(certificate);
+    const EVP_MD* digestType = publicKey ? defaultDigestOf(publicKey) : nullptr;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned digestLength = 0;
+    if (digestType == nullptr || value.size() < 9
+        || EVP_Digest(content.data(), content.size(), digest, &digestLength, digestType, nullptr) != 1)
+        return false;
+    const Common::OpenSsl::EvpPkeyCtxHandle context(EVP_PKEY_CTX_new(publicKey, nullptr));
+    return context && EVP_PKEY_verify_init(context.get()) == 1
+           && EVP_PKEY_CTX_set_signature_md(context.get(), digestType) > 0
+           && EVP_PKEY_verify(context.get(), value.data() + 9, value.size() - 9, digest, digestLength) == 1;
 }
 
 Bytes concat(std::initializer_list<Bytes> parts)
@@ -308,4 +352,86 @@ TEST_F(FileSignaturesTest, CmsSignLeavesTheDescriptorAtTheEnd)
     // From the position it was given: bytes 4 to 9.
     EXPECT_TRUE(opensslVerifies(Bytes(der.get(), der.get() + length), bytesOf("456789"), m_pki.ca.certificate,
                                 m_dir.path()));
+}
+
+TEST_F(FileSignaturesTest, SigningThreadsChangeNothingButTheTimeItTakes)
+{
+    // Enough files to keep every thread busy, of sizes that make them finish
+    // out of order, with hard links, a directory, a link and a TA among them.
+    TestKit::Package description;
+    description.name = "com.example.threads";
+    const std::string base = "/usr/share/com.example.threads/";
+    description.entries.push_back(TestKit::directory(base));
+    std::map<std::string, std::string> contents;
+    std::mt19937 random(7);
+    for (int i = 0; i < 160; ++i) {
+        const std::string path = base + "f" + std::to_string(i);
+        description.entries.push_back(TestKit::file(path, contents[path] = std::string(random() % 9000, char('a' + i % 26))));
+    }
+    for (const int i : {3, 77}) {
+        const std::string link = base + "link" + std::to_string(i);
+        description.entries.push_back(TestKit::hardLink(link, base + "f" + std::to_string(i)));
+        contents[link] = contents[base + "f" + std::to_string(i)];
+    }
+    description.entries.push_back(TestKit::symlink(base + "sym", "f1"));
+    description.entries.push_back(TestKit::file(taDirectory + dashedTa, std::string(3000, 'T')));
+    const std::string package = TestKit::buildRpm(description, m_dir.path());
+    const auto index = indexes(package);
+    std::map<long, std::string> contentOfIndex;
+    for (const auto& [path, content] : contents)
+        contentOfIndex[index.at(path)] = content;
+
+    const Common::OpenSsl::EvpPkeyHandle taKey = loadKey(m_pki.taKey);
+    for (const bool gost : {false, true}) {
+        SCOPED_TRACE(gost ? "GOST R 34.10-2012" : "RSA");
+        const LoadedSigner signer = load(gost ? m_pki.gostDeveloper : m_pki.developer);
+        std::vector<std::pair<Bytes, Bytes>> lists; // ordinary, trustlets
+        for (const unsigned threads : {1u, 2u, 5u}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads");
+            const std::string copy = m_dir / ("threads" + std::to_string(threads) + ".rpm");
+            std::filesystem::copy_file(package, copy, std::filesystem::copy_options::overwrite_existing);
+            auto file = FileWithCmses::fromPath(copy);
+            ASSERT_TRUE(file->sign(signer.certificate.get(), signer.key.get(), taKey.get(),
+                                   TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256, nullptr, false, false, true, threads));
+            // The package's digest, made alongside the files' signatures.
+            EXPECT_TRUE(file->verifyCmses(m_pki.ca.certificate.c_str()));
+            const Cms cms = file->cmses().at(0);
+            lists.emplace_back(listDer(cms, CMS_FILE_SIGNATURES_IMA), listDer(cms, CMS_FILE_SIGNATURES_TA));
+            EXPECT_FALSE(cms.trustletSignature(index.at(taDirectory + dashedTa)).empty());
+            for (const auto& [fileIndex, content] : contentOfIndex)
+                EXPECT_TRUE(integrityValueVerifies(cms.fileSignature(int(fileIndex)), content,
+                                                   signer.certificate.get()))
+                    << fileIndex;
+        }
+        // The trusted application's header is signed with PKCS#1 v1.5 in
+        // both cases: the same bytes whatever the threads.
+        ASSERT_FALSE(lists.front().first.empty());
+        ASSERT_FALSE(lists.front().second.empty());
+        for (const auto& [ordinary, trustlets] : lists)
+            EXPECT_EQ(trustlets, lists.front().second);
+        if (!gost) {
+            // Deterministic signatures: the very same list.
+            for (const auto& [ordinary, trustlets] : lists)
+                EXPECT_EQ(ordinary, lists.front().first);
+            continue;
+        }
+        // Randomised signatures: the same entries in the same order, each
+        // value laid out alike (and each verified above).
+        std::vector<std::vector<std::pair<long, Bytes>>> entries;
+        for (const auto& [ordinary, trustlets] : lists) {
+            const unsigned char* cursor = ordinary.data();
+            const Common::Torvel::FileSignaturesHandle parsed(d2i_FileSignatures(nullptr, &cursor, long(ordinary.size())));
+            ASSERT_NE(parsed, nullptr);
+            entries.emplace_back();
+            for (int i = 0; i < FileSignatures_count(parsed.get()); ++i) {
+                const FileSignature* entry = FileSignatures_get0_at(parsed.get(), i);
+                int length = 0;
+                const unsigned char* value = FileSignature_value(entry, &length);
+                entries.back().emplace_back(FileSignature_index(entry), Bytes(value, value + std::min(length, 9)));
+            }
+        }
+        EXPECT_EQ(entries.front().size(), contentOfIndex.size());
+        for (const auto& each : entries)
+            EXPECT_EQ(each, entries.front());
+    }
 }

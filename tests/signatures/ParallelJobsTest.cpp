@@ -2,7 +2,6 @@
 // ended, its thread-local state gone, when the jobs return.
 
 #include <atomic>
-#include <filesystem>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -10,18 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "ParallelJobs.h"
+#include "SignatureFixtures.h"
 
-namespace {
-
-size_t threadsOfThisProcess()
-{
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
-
-} // namespace
+using SignatureFixtures::threadsOfThisProcess;
 
 TEST(ParallelJobs, EveryThreadHasEndedWhenTheJobsReturn)
 {

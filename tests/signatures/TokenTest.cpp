@@ -316,6 +316,16 @@ TEST_F(TokenTest, SignsSeveralPackagesInParallelWithOneTokenKey)
         expectVerifiedWithTheToken(path);
     }
 
+    // One package with the whole budget: its files are signed on several
+    // threads with the token key while the TA key of the same token signs
+    // on the thread that digests the payload.
+    const std::string single = package("com.example.threads");
+    const auto threaded = torvel({"sign", "--jobs", "3", "-k", uri("dev"), "-c", m_developer.certificate, "--ta-key",
+                                  uri("ta"), single},
+                                 {keyPin, taKeyPin});
+    ASSERT_EQ(threaded.exitCode, 0) << threaded.err;
+    expectVerifiedWithTheToken(single);
+
     // The same through the library, two threads on one token key at once.
     Common::OpenSsl::EvpPkeyHandle key(private_key_read(uri("dev").c_str(), tokenPin));
     Common::OpenSsl::EvpPkeyHandle taKey(private_key_read(uri("ta", pinValue).c_str(), nullptr));

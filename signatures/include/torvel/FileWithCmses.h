@@ -68,6 +68,13 @@ public:
     // Refuses when a block it would sign over or replace is not well-formed.
     bool sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, ProofOfRotationChain* proofs,
               bool replace, bool zstdFrame, bool signFiles);
+    // The same, with the signatures of the package's files made by
+    // fileSigningThreads threads at once (the form above uses the calling
+    // thread alone). The block holds the same file signatures, in the same
+    // order, for every number of threads; key, and taKey, must allow use
+    // from several threads at once.
+    bool sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, ProofOfRotationChain* proofs,
+              bool replace, bool zstdFrame, bool signFiles, unsigned fileSigningThreads);
 
     // Checks every block against the CA bundle at caPath, the bytes it
     // covers and its position; verifyCmses is verify(...).verified().

@@ -6,9 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <stop_token>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <openssl/cms.h>
+#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,17 +62,64 @@ bool addSequenceAttribute(CMS_SignerInfo* signer, int nid, const T* value, const
     return true;
 }
 
-bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys)
+// Adds the DER of a SEQUENCE as a signed attribute whose value the signer
+// info takes over. CMS_signed_add1_attr_* copy a value twice (into the
+// attribute they make, then into its duplicate in the signer info), and for
+// a package of many files each copy is megabytes; so an empty SEQUENCE goes
+// in and its value is then swapped for the real one, in place.
+bool attachSequenceAttribute(CMS_SignerInfo* signer, int nid, uint8_t* der, size_t length)
 {
-    const std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys);
-    if (!lists)
+    Common::OpenSsl::Asn1StringHandle value(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+    if (!value) {
+        OPENSSL_free(der);
         return false;
-    return addSequenceAttribute<FileSignatures, i2d_FileSignatures>(
-               signer, Oids::packageFileSignatures(), lists->ordinary.get(),
-               "Could not serialize ima file signatures\n", "Could not add CMS attribute\n")
-           && addSequenceAttribute<FileSignatures, i2d_FileSignatures>(
-               signer, Oids::packageTrustletSignatures(), lists->trustlets.get(),
-               "Could not serialize ta file signatures\n", "Could not add CMS attribute\n");
+    }
+    ASN1_STRING_set0(value.get(), der, int(length));
+    static constexpr unsigned char emptySequence[] = {0x30, 0x00};
+    if (CMS_signed_add1_attr_by_NID(signer, nid, V_ASN1_SEQUENCE, emptySequence, sizeof emptySequence) != 1)
+        return false;
+    // The attribute just added is the last one of its kind.
+    int location = -1;
+    for (int found = -1; (found = CMS_signed_get_attr_by_NID(signer, nid, found)) >= 0;)
+        location = found;
+    X509_ATTRIBUTE* attribute = location < 0 ? nullptr : CMS_signed_get_attr(signer, location);
+    ASN1_TYPE* placeholder = attribute == nullptr ? nullptr : X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (placeholder == nullptr)
+        return false;
+    ASN1_TYPE_set(placeholder, V_ASN1_SEQUENCE, value.release());
+    return true;
+}
+
+bool addFileSignatureList(CMS_SignerInfo* signer, int nid, FileSignaturesEncoder& list, const char* encodingFailure)
+{
+    size_t length = 0;
+    uint8_t* der = list.release(length);
+    if (der == nullptr) {
+        std::fprintf(stderr, "%s", encodingFailure);
+        return false;
+    }
+    if (!attachSequenceAttribute(signer, nid, der, length)) {
+        std::fprintf(stderr, "Could not add CMS attribute\n");
+        return false;
+    }
+    return true;
+}
+
+bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys, unsigned threads)
+{
+    std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
+#ifdef __GLIBC__
+    // The payload's decompressor, the header and the file list have just
+    // been freed, in the middle of the allocator's heaps where they would
+    // stay resident; their pages go back before the signed attributes are
+    // encoded, which holds the lists three times over.
+    malloc_trim(0);
+#endif
+    return lists
+           && addFileSignatureList(signer, Oids::packageFileSignatures(), lists->ordinary,
+                                   "Could not serialize ima file signatures\n")
+           && addFileSignatureList(signer, Oids::packageTrustletSignatures(), lists->trustlets,
+                                   "Could not serialize ta file signatures\n");
 }
 
 std::string keyIdOf(X509* certificate)
@@ -94,47 +146,42 @@ bool addRotationChain(CMS_SignerInfo* signer, X509* certificate, const ProofOfRo
         "Could not add CMS proof-of-rotation chain attribute\n");
 }
 
-// Streams the signed bytes through the CMS digest in bounded pieces; only
-// the signature at the end needs the key.
-bool finalise(CMS_ContentInfo* cms, BIO* source, const EVP_PKEY* key)
+// Streams the signed bytes through the CMS digest in bounded pieces, until
+// the end or until asked to stop. Only the signature at the end needs the key.
+bool streamContent(BIO* digesting, BIO* source, const std::stop_token& stop = {})
 {
-    Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms, nullptr));
-    if (!digesting)
-        return false;
     std::vector<unsigned char> piece(contentPiece);
     int got = 0;
-    while ((got = BIO_read(source, piece.data(), int(piece.size()))) > 0) {
-        if (BIO_write(digesting.get(), piece.data(), got) != got)
+    while (!stop.stop_requested() && (got = BIO_read(source, piece.data(), int(piece.size()))) > 0) {
+        if (BIO_write(digesting, piece.data(), got) != got)
             return false;
     }
-    if (got != 0 || BIO_flush(digesting.get()) != 1)
-        return false;
-    const std::unique_lock<std::mutex> turn = exclusiveUse(key);
-    return CMS_dataFinal(cms, digesting.get()) == 1;
+    return !stop.stop_requested() && got == 0 && BIO_flush(digesting) == 1;
 }
 
+// Straight into a buffer of the exact size: through a memory BIO the
+// encoding of a block with many file signatures would be held three times.
 unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 {
-    const Common::OpenSsl::BioHandle memory(BIO_new(BIO_s_mem()));
-    if (!memory) {
-        std::fprintf(stderr, "Could not encode CMS\n");
-        return nullptr;
-    }
-    if (i2d_CMS_bio(memory.get(), cms) != 1) {
+    const int length = i2d_CMS_ContentInfo(cms, nullptr);
+    if (length <= 0) {
         std::fprintf(stderr, "CMS i2d serializaion failed\n");
         return nullptr;
     }
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(memory.get(), &data);
-    auto* copy = static_cast<unsigned char*>(length > 0 ? std::malloc(size_t(length)) : nullptr);
-    if (copy == nullptr) {
+    auto* der = static_cast<unsigned char*>(std::malloc(size_t(length)));
+    if (der == nullptr) {
         std::fprintf(stderr, "Could not encode CMS\n");
         return nullptr;
     }
-    std::memcpy(copy, data, size_t(length));
+    unsigned char* end = der;
+    if (i2d_CMS_ContentInfo(cms, &end) != length) {
+        std::free(der);
+        std::fprintf(stderr, "CMS i2d serializaion failed\n");
+        return nullptr;
+    }
     if (outLen != nullptr)
         *outLen = size_t(length);
-    return copy;
+    return der;
 }
 
 } // namespace
@@ -142,7 +189,8 @@ unsigned char* encode(CMS_ContentInfo* cms, size_t* outLen)
 namespace PackageSignatures {
 
 unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles, EVP_PKEY* key, EVP_PKEY* taKey,
-                             unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen)
+                             unsigned taAlgorithm, X509* cert, ProofOfRotationChain* chain, size_t* outLen,
+                             unsigned fileSigningThreads)
 {
     const Common::OpenSsl::BioHandle source(start < 0 || end < start ? nullptr : fileRangeSource(fd, start, end));
     if (!source) {
@@ -163,8 +211,30 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
         std::fprintf(stderr, "Could not add CMS signer\n");
         return nullptr;
     }
+    const Common::OpenSsl::BioHandle digesting(CMS_dataInit(cms.get(), nullptr));
+    if (!digesting) {
+        std::fprintf(stderr, "CMS signing failed\n");
+        return nullptr;
+    }
     // File signatures belong to a package, not to a previous block.
-    if (signFiles && startsWithRpmLead(fd, off_t(start))) {
+    const bool packageFiles = signFiles && startsWithRpmLead(fd, off_t(start));
+    // When the files are signed on threads of their own, the digest of the
+    // whole package is made alongside them: neither waits for the other.
+    // The thread reads with positioned reads and writes only into the
+    // digest, which nothing else touches until it has been joined; on an
+    // early return it is stopped and joined before anything it uses goes.
+    bool streamed = false;
+    std::jthread alongside;
+    if (packageFiles && fileSigningThreads >= 2) {
+        try {
+            alongside = std::jthread([&streamed, &digesting, &source](std::stop_token stop) {
+                streamed = streamContent(digesting.get(), source.get(), stop);
+                OPENSSL_thread_stop();
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    if (packageFiles) {
         const ASN1_OCTET_STRING* identifier = X509_get0_subject_key_id(cert);
         FileSigningKeys keys;
         keys.key = key;
@@ -175,12 +245,21 @@ unsigned char* signFileRange(int fd, int64_t start, int64_t end, bool signFiles,
         keys.taAlgorithm = taAlgorithm;
         // The package is read from its start through a duplicate that
         // shares the descriptor's position.
-        if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys))
+        if (lseek(fd, off_t(start), SEEK_SET) != off_t(start) || !addFileSignatures(signer, fd, keys, fileSigningThreads))
             return nullptr;
     }
+    if (alongside.joinable())
+        alongside.join();
+    else
+        streamed = streamContent(digesting.get(), source.get());
     if (chain != nullptr && !addRotationChain(signer, cert, chain))
         return nullptr;
-    if (!finalise(cms.get(), source.get(), key)) {
+    bool signedAll = false;
+    if (streamed) {
+        const std::unique_lock<std::mutex> turn = exclusiveUse(key);
+        signedAll = CMS_dataFinal(cms.get(), digesting.get()) == 1;
+    }
+    if (!signedAll) {
         std::fprintf(stderr, "CMS signing failed\n");
         return nullptr;
     }

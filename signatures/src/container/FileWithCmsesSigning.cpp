@@ -12,6 +12,7 @@
 
 #include "cms/CmsSigning.h"
 #include "common/LibcHandles.h"
+#include "common/OpenSslHandles.h"
 #include "container/BlockLayout.h"
 #include "container/BlockLocation.h"
 #include "container/ChangeLock.h"
@@ -35,17 +36,24 @@ Group signerGroup(X509* certificate)
     return groupFromString(text.get());
 }
 
+// Only the signer's group is wanted from a block. A developer's block with
+// the signatures of many files is megabytes, so its DER goes as soon as it
+// is parsed rather than being held beside the parsed CMS.
+Group blockGroup(FILE* stream, const LocatedBlock& block)
+{
+    Common::OpenSsl::CmsHandle parsed;
+    {
+        const Bytes der = readFileRange(stream, block.location.offset, block.location.end);
+        parsed.reset(cms_from_der(der.data(), long(der.size())));
+    }
+    return Certificate(parsed ? cms_get_certificate(parsed.get()) : nullptr).group();
+}
+
 std::vector<Group> blockGroups(FILE* stream, const std::vector<LocatedBlock>& blocks)
 {
     std::vector<Group> groups;
-    for (const LocatedBlock& block : blocks) {
-        if (!block.wellFormed()) {
-            groups.push_back(GroupNone);
-            continue;
-        }
-        const Cms cms(readFileRange(stream, block.location.offset, block.location.end));
-        groups.push_back(cms.certificate()->group());
-    }
+    for (const LocatedBlock& block : blocks)
+        groups.push_back(block.wellFormed() ? blockGroup(stream, block) : GroupNone);
     return groups;
 }
 
@@ -53,6 +61,13 @@ std::vector<Group> blockGroups(FILE* stream, const std::vector<LocatedBlock>& bl
 
 bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
                          ProofOfRotationChain* proofs, bool replace, bool zstdFrame, bool signFiles)
+{
+    return sign(cert, key, taKey, taAlgorithm, proofs, replace, zstdFrame, signFiles, 1);
+}
+
+bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
+                         ProofOfRotationChain* proofs, bool replace, bool zstdFrame, bool signFiles,
+                         unsigned fileSigningThreads)
 {
     if (cert == nullptr || key == nullptr || !m_stream)
         return false;
@@ -96,7 +111,8 @@ bool FileWithCmses::sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned ta
     size_t length = 0;
     const off_t remembered = lseek(fd(), 0, SEEK_CUR);
     const Common::Libc::CStringHandle der(reinterpret_cast<char*>(
-        signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length)));
+        signFileRange(fd(), start, end, signFiles, key, taKey, taAlgorithm, cert, proofs, &length,
+                      fileSigningThreads)));
     lseek(fd(), remembered, SEEK_SET);
     if (!der)
         return false;

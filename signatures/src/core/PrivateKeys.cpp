@@ -26,13 +26,22 @@ int tokenKeySlot = -1;
 
 // What a token key needs besides its EVP_PKEY: the engine stays initialised
 // while the key lives (libp11's key methods use the engine's PKCS#11
-// context, which finishing the engine unloads), and the mutex serialises
-// the key's use. Freed by OpenSSL after the key's own data, so the engine is
-// finished only once nothing refers to the token any more.
+// context, which finishing the engine unloads). Freed by OpenSSL after the
+// key's own data, so the engine is finished only once nothing refers to the
+// token any more.
 struct TokenKeyOwner {
     Common::OpenSsl::EngineFunctionalHandle engine;
-    std::mutex use;
 };
+
+// Every token key of the process goes through the engine's one PKCS#11
+// context, and two keys may share a token and its session (a package key
+// and a TA key, used at once by the file-signing threads and the thread
+// that digests the payload): their operations take turns on one lock.
+std::mutex& tokenUse()
+{
+    static std::mutex use;
+    return use;
+}
 
 void freeOwner(void*, void* owner, CRYPTO_EX_DATA*, int, long, void*)
 {
@@ -188,7 +197,7 @@ std::unique_lock<std::mutex> exclusiveUse(const EVP_PKEY* key)
     auto* owner = key == nullptr || tokenKeySlot < 0
                       ? nullptr
                       : static_cast<TokenKeyOwner*>(EVP_PKEY_get_ex_data(key, tokenKeySlot));
-    return owner == nullptr ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(owner->use);
+    return owner == nullptr ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(tokenUse());
 }
 
 void registerTokenKeySlot()

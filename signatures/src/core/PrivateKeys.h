@@ -48,9 +48,9 @@ private:
 };
 
 // Held around every private-key operation: for a key in a token it holds
-// the key's own mutex, so threads signing with one token key take turns at
-// the token (not every engine version tolerates concurrent use of one key's
-// session); for any other key it holds nothing and costs nothing.
+// the lock shared by all token keys, so threads signing with token keys take
+// turns at the token (not every engine version tolerates concurrent use of
+// one session); for any other key it holds nothing and costs nothing.
 std::unique_lock<std::mutex> exclusiveUse(const EVP_PKEY* key);
 
 // Part of the load-time OpenSSL set-up: the slot of an EVP_PKEY where a

@@ -1,16 +1,19 @@
 // Signatures of the files inside an RPM package: the payload is decompressed
 // once, through librpm's archive reader, and each regular file is digested
-// while it streams past.
+// while it streams past; its digest is signed by a few threads at once.
 
 #include "filesignatures/PackageFileSigning.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <openssl/crypto.h>
 #include <openssl/x509v3.h>
 // rpmarchive.h uses librpm's types without declaring them itself.
 #include <rpm/rpmtypes.h>
@@ -19,14 +22,14 @@
 #include <rpm/rpmtag.h>
 #include <sys/stat.h>
 
-#include "cms/Asn1Internal.h"
 #include "common/GlibHandles.h"
 #include "common/OpenSslHandles.h"
 #include "common/RpmHandles.h"
-#include "common/TorvelHandles.h"
 #include "core/Digests.h"
 #include "core/PrivateKeys.h"
+#include "filesignatures/DigestSigner.h"
 #include "filesignatures/ImaSignature.h"
+#include "filesignatures/OrderedWork.h"
 #include "filesignatures/TaSignedHeader.h"
 #include "torvel/PackageFileFunctions.h"
 
@@ -107,114 +110,70 @@ bool openPayload(OpenedPackage& package)
     return true;
 }
 
-Common::Torvel::FileSignaturesHandle emptyList()
-{
-    Common::Torvel::FileSignaturesHandle list(FileSignatures_new());
-    if (list && ASN1_INTEGER_set(list->version, 1) != 1)
-        list.reset();
-    return list;
-}
-
-bool addEntry(FileSignatures* list, long index, const Bytes& value)
-{
-    Common::Torvel::FileSignatureHandle entry(FileSignature_new());
-    if (!entry || ASN1_INTEGER_set(entry->index, index) != 1
-        || ASN1_OCTET_STRING_set(entry->value, value.data(), int(value.size())) != 1
-        || sk_FileSignature_push(list->signatures, entry.get()) <= 0)
-        return false;
-    entry.release();
-    return true;
-}
-
-// The file's own index, then every further hard link in librpm's order, all
-// with the same value.
-bool addEntries(FileSignatures* list, rpmfi fi, const Bytes& value)
+// The file's own index, then every further hard link in librpm's order: all
+// of them get the same value.
+std::vector<int> linkIndexes(rpmfi fi)
 {
     const int index = rpmfiFX(fi);
-    if (!addEntry(list, index, value))
-        return false;
+    std::vector<int> indexes {index};
     const int* links = nullptr;
     const uint32_t count = rpmfiFLinks(fi, &links);
     for (uint32_t i = 0; count >= 2 && i < count; ++i) {
-        if (links[i] != index && !addEntry(list, links[i], value))
+        if (links[i] != index)
+            indexes.push_back(links[i]);
+    }
+    return indexes;
+}
+
+bool addEntries(FileSignaturesEncoder& list, const std::vector<int>& indexes, const Bytes& value)
+{
+    for (const int index : indexes) {
+        if (!list.add(index, value.data(), value.size()))
             return false;
     }
     return true;
 }
 
-class OrdinaryFileSigner {
-public:
-    explicit OrdinaryFileSigner(const FileSigningKeys& keys)
-        : m_keys(keys)
-    {
-    }
+// An ordinary file whose content has been digested, waiting for its
+// signature.
+struct DigestedFile {
+    Bytes digest;
+    std::vector<int> indexes;
+    std::string path; // for the diagnostic when signing fails
+};
 
-    std::optional<Bytes> sign(rpmfi fi)
-    {
-        const int digestNid = EVP_MD_type(m_keys.digest);
-        const std::optional<uint8_t> hashAlgorithm = imaHashAlgorithm(digestNid);
-        if (!hashAlgorithm) {
-            std::fprintf(stderr, "Hash algo is unknown for imaevm: %s\n", OBJ_nid2sn(digestNid));
-            return std::nullopt;
-        }
-        const std::optional<Bytes> digest = digestContent(fi);
-        if (!digest)
-            return std::nullopt;
+std::optional<Bytes> digestContent(rpmfi fi, EVP_MD_CTX* context, const EVP_MD* digestType)
+{
+    if (EVP_DigestInit_ex(context, digestType, nullptr) != 1)
+        return std::nullopt;
+    if (!readArchiveContent(fi, [context](const uint8_t* data, size_t len) {
+            return EVP_DigestUpdate(context, data, len) == 1;
+        }))
+        return std::nullopt;
+    Bytes digest(EVP_MAX_MD_SIZE);
+    unsigned length = 0;
+    if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1)
+        return std::nullopt;
+    digest.resize(length);
+    return digest;
+}
+
+// What one signing thread does with a digested file: the integrity value
+// around the signature of its digest. The context is the thread's own.
+OrderedWork<DigestedFile, Bytes>::Work integrityValueWork(const DigestSigner& signer, uint8_t hashAlgorithm,
+                                                          const std::array<uint8_t, 4>& keyIdTail)
+{
+    // Shared only so that the work can be a std::function; one thread uses it.
+    auto context = std::make_shared<Common::OpenSsl::EvpPkeyCtxHandle>(signer.newContext());
+    return [&signer, context, hashAlgorithm, keyIdTail](const DigestedFile& file) -> std::optional<Bytes> {
         ImaSignature value;
-        value.hashAlgorithm = *hashAlgorithm;
-        value.keyIdTail = m_keys.keyIdTail;
-        if (!signDigest(*digest, value.signature))
+        value.hashAlgorithm = hashAlgorithm;
+        value.keyIdTail = keyIdTail;
+        if (!signer.sign(context->get(), file.digest, value.signature))
             return std::nullopt;
         return value.serialize();
-    }
-
-private:
-    std::optional<Bytes> digestContent(rpmfi fi)
-    {
-        if (!m_digestContext)
-            m_digestContext.reset(EVP_MD_CTX_new());
-        if (!m_digestContext || EVP_DigestInit_ex(m_digestContext.get(), m_keys.digest, nullptr) != 1)
-            return std::nullopt;
-        EVP_MD_CTX* context = m_digestContext.get();
-        if (!readArchiveContent(fi, [context](const uint8_t* data, size_t len) {
-                return EVP_DigestUpdate(context, data, len) == 1;
-            }))
-            return std::nullopt;
-        Bytes digest(EVP_MAX_MD_SIZE);
-        unsigned length = 0;
-        if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1)
-            return std::nullopt;
-        digest.resize(length);
-        return digest;
-    }
-
-    // A raw signature over the digest, the way the kernel checks it.
-    bool signDigest(const Bytes& digest, Bytes& signature)
-    {
-        if (!m_signingContext) {
-            m_signingContext.reset(EVP_PKEY_CTX_new(m_keys.key, nullptr));
-            if (!m_signingContext || EVP_PKEY_sign_init(m_signingContext.get()) <= 0
-                || EVP_PKEY_CTX_set_signature_md(m_signingContext.get(), m_keys.digest) <= 0) {
-                m_signingContext.reset();
-                return false;
-            }
-        }
-        size_t length = 0;
-        const std::unique_lock<std::mutex> turn = exclusiveUse(m_keys.key);
-        if (EVP_PKEY_sign(m_signingContext.get(), nullptr, &length, digest.data(), digest.size()) <= 0
-            || length == 0 || length > ImaSignature::maximumSignatureSize)
-            return false;
-        signature.resize(length);
-        if (EVP_PKEY_sign(m_signingContext.get(), signature.data(), &length, digest.data(), digest.size()) <= 0)
-            return false;
-        signature.resize(length);
-        return true;
-    }
-
-    const FileSigningKeys& m_keys;
-    Common::OpenSsl::EvpMdCtxHandle m_digestContext;
-    Common::OpenSsl::EvpPkeyCtxHandle m_signingContext;
-};
+    };
+}
 
 std::optional<Bytes> signTrustedApplication(rpmfi fi, const FileSigningKeys& keys)
 {
@@ -224,7 +183,11 @@ std::optional<Bytes> signTrustedApplication(rpmfi fi, const FileSigningKeys& key
     return Bytes(text->data, text->data + text->len);
 }
 
-bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, PackageFileSignatures& lists)
+// Decompressing and digesting the payload is one pass on this thread, in
+// archive order; the signatures of the digests are made by `threads`
+// threads at once and come back in that order. Trusted applications, rare
+// and signed with their own key, are signed here as they pass.
+bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, unsigned threads, PackageFileSignatures& lists)
 {
     const Common::Rpm::FilesHandle files(
         rpmfilesNew(nullptr, package.header.get(), RPMTAG_BASENAMES, RPMFI_KEEPHEADER));
@@ -236,39 +199,75 @@ bool walkArchive(OpenedPackage& package, const FileSigningKeys& keys, PackageFil
     // visited without content and take its value.
     const Common::Rpm::FiHandle archive(
         rpmfiNewArchiveReader(package.fd.get(), files.get(), RPMFI_ITER_READ_ARCHIVE_CONTENT_FIRST));
-    if (!archive)
+    const Common::OpenSsl::EvpMdCtxHandle digesting(EVP_MD_CTX_new());
+    if (!archive || !digesting)
         return false;
-    OrdinaryFileSigner ordinarySigner(keys);
+    const int digestNid = EVP_MD_type(keys.digest);
+    const std::optional<uint8_t> hashAlgorithm = imaHashAlgorithm(digestNid);
+    const DigestSigner signer(keys.key, keys.digest);
+    FileSignaturesEncoder& ordinary = lists.ordinary;
+    // A few digests per thread in flight keep every thread busy while the
+    // file sizes vary, and bound what waits in memory.
+    OrderedWork<DigestedFile, Bytes> signing(
+        threads, size_t(threads) * 16,
+        [&] { return integrityValueWork(signer, hashAlgorithm.value_or(0), keys.keyIdTail); },
+        [&ordinary, fileCount = size_t(rpmfilesFC(files.get()))](const DigestedFile& file,
+                                                                  std::optional<Bytes>& value) {
+            // Every file of the package may get an entry, all of about
+            // the length of the first.
+            if (value && ordinary.count() == 0)
+                ordinary.expect(fileCount, value->size());
+            if (!value || !addEntries(ordinary, file.indexes, *value)) {
+                std::fprintf(stderr, "Could not sign file from rpm: %s\n", file.path.c_str());
+                return false;
+            }
+            return true;
+        },
+        [] { OPENSSL_thread_stop(); });
+
     int next = 0;
     while ((next = rpmfiNext(archive.get())) >= 0) {
         rpmfi fi = archive.get();
         if (!S_ISREG(rpmfiFMode(fi)) || !rpmfiArchiveHasContent(fi))
             continue;
-        const bool trustedApplication = is_fi_ta(fi);
-        if (trustedApplication && keys.taKey == nullptr) {
-            std::fprintf(stderr, "TA key is absent yet there are TAs in RPM!\n");
-            return false;
+        if (is_fi_ta(fi)) {
+            if (keys.taKey == nullptr) {
+                std::fprintf(stderr, "TA key is absent yet there are TAs in RPM!\n");
+                return false;
+            }
+            const std::optional<Bytes> value = signTrustedApplication(fi, keys);
+            if (!value || !addEntries(lists.trustlets, linkIndexes(fi), *value)) {
+                std::fprintf(stderr, "Could not sign file from rpm: %s\n", rpmfiFN(fi));
+                return false;
+            }
+            continue;
         }
-        const std::optional<Bytes> value =
-            trustedApplication ? signTrustedApplication(fi, keys) : ordinarySigner.sign(fi);
-        FileSignatures* list = trustedApplication ? lists.trustlets.get() : lists.ordinary.get();
-        if (!value || !addEntries(list, fi, *value)) {
+        if (!hashAlgorithm)
+            std::fprintf(stderr, "Hash algo is unknown for imaevm: %s\n", OBJ_nid2sn(digestNid));
+        std::optional<Bytes> digest =
+            hashAlgorithm ? digestContent(fi, digesting.get(), keys.digest) : std::nullopt;
+        if (!digest) {
             std::fprintf(stderr, "Could not sign file from rpm: %s\n", rpmfiFN(fi));
             return false;
         }
+        if (!signing.submit(DigestedFile {std::move(*digest), linkIndexes(fi), rpmfiFN(fi)}))
+            return false;
     }
     // Anything but the end of the archive is a damaged payload.
-    return next == RPMERR_ITER_END;
+    return signing.finish() && next == RPMERR_ITER_END;
 }
 
 } // namespace
 
-std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys)
+std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys, unsigned threads)
 {
-    PackageFileSignatures lists {emptyList(), emptyList()};
+    // More threads than any machine this runs on has cores would gain
+    // nothing and cost a stack and a context each.
+    constexpr unsigned mostThreads = 64;
+    threads = std::clamp(threads, 1u, mostThreads);
+    PackageFileSignatures lists;
     std::optional<OpenedPackage> package = readPackage(fd);
-    const bool signedAll = lists.ordinary && lists.trustlets && package && openPayload(*package)
-                           && walkArchive(*package, keys, lists);
+    const bool signedAll = package && openPayload(*package) && walkArchive(*package, keys, threads, lists);
     if (!signedAll) {
         std::fprintf(stderr, "Could not sign files in package\n");
         return std::nullopt;

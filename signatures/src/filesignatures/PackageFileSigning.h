@@ -6,7 +6,7 @@
 
 #include <openssl/evp.h>
 
-#include "common/TorvelHandles.h"
+#include "filesignatures/FileSignaturesEncoder.h"
 
 namespace PackageSignatures {
 
@@ -18,15 +18,19 @@ struct FileSigningKeys {
     unsigned taAlgorithm = 0;
 };
 
-// One list per signed attribute: integrity-subsystem values of ordinary
-// files and signed headers of trusted applications, in archive order.
+// One list per signed attribute, both of version 1: integrity-subsystem
+// values of ordinary files and signed headers of trusted applications, in
+// archive order.
 struct PackageFileSignatures {
-    Common::Torvel::FileSignaturesHandle ordinary;
-    Common::Torvel::FileSignaturesHandle trustlets;
+    FileSignaturesEncoder ordinary {1};
+    FileSignaturesEncoder trustlets {1};
 };
 
 // Signs every regular file of the RPM package that starts at fd's current
-// position, reading the payload once. Empty on failure, with diagnostics.
-std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys);
+// position, reading the payload once. The signatures of ordinary files are
+// made by `threads` threads at once (1: on the calling thread alone); the
+// lists are the same, entry for entry and in the same order, for every
+// number of threads. Empty on failure, with diagnostics.
+std::optional<PackageFileSignatures> signPackageFiles(int fd, const FileSigningKeys& keys, unsigned threads);
 
 } // namespace PackageSignatures
