@@ -17,7 +17,8 @@ const EVP_MD* digestByNid(int nid)
 {
     if (const EVP_MD* digest = EVP_get_digestbynid(nid))
         return digest;
-    Common::OpenSsl::EngineHandle engine(ENGINE_get_digest_engine(nid));
+    // A functional reference: released with ENGINE_finish.
+    Common::OpenSsl::EngineFunctionalHandle engine(ENGINE_get_digest_engine(nid));
     return engine ? ENGINE_get_digest(engine.get(), nid) : nullptr;
 }
 
