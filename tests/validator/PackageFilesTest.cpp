@@ -159,6 +159,48 @@ TEST(CpioEntryGuardTest, RefusesEntriesLeavingTheRoot)
     }
 }
 
+// What is passed on to cpio is what judged() allows: never a byte of a
+// header or name before the whole of it was judged, whatever the pieces.
+TEST(CpioEntryGuardTest, JudgedOffsetStopsBeforeUnjudgedNamesAndEntriesAreReported)
+{
+    const std::string refusedName = "./usr/../../etc/passwd";
+    const std::string archive = Archive()
+                                    .entry(".", S_IFDIR | 0755)
+                                    .entry("./usr/share//app", S_IFDIR | 0755)
+                                    .entry("./usr/share/app/data", S_IFREG | 0640, std::string(5001, 'd'))
+                                    .entry(refusedName, S_IFREG | 0644, "x")
+                                    .finish();
+    const std::size_t refusedAt = archive.find(refusedName) - 110;
+    const std::size_t dataAt = archive.find("./usr/share/app/data") - 110;
+    for (std::size_t piece : {std::size_t(1), std::size_t(5), std::size_t(111), std::size_t(4096), archive.size()}) {
+        CpioEntryGuard guard;
+        std::vector<CpioEntryGuard::Entry> seen;
+        guard.setEntryObserver([&](const CpioEntryGuard::Entry& entry) { seen.push_back(entry); });
+        std::size_t fed = 0;
+        while (fed < archive.size() && guard.state() == CpioEntryGuard::State::Reading) {
+            const std::size_t length = std::min(piece, archive.size() - fed);
+            guard.feed(archive.data() + fed, length);
+            fed += length;
+            // Inside the refused entry's header or name, nothing of it is judged.
+            if (fed > refusedAt)
+                EXPECT_LE(guard.judged(), refusedAt) << piece;
+            else if (fed > dataAt && fed < dataAt + 110 + 21)
+                EXPECT_EQ(guard.judged(), dataAt) << piece;
+            else
+                EXPECT_LE(guard.judged(), fed);
+        }
+        EXPECT_EQ(guard.state(), CpioEntryGuard::State::Refused);
+        EXPECT_EQ(guard.judged(), refusedAt);
+        ASSERT_EQ(seen.size(), 3u) << piece;
+        EXPECT_EQ(seen[0].name, "");
+        EXPECT_EQ(seen[1].name, "usr/share/app");
+        EXPECT_EQ(seen[2].name, "usr/share/app/data");
+        EXPECT_EQ(seen[2].mode, unsigned(S_IFREG | 0640));
+        EXPECT_EQ(seen[2].fileSize, 5001u);
+        EXPECT_EQ(seen[2].end, refusedAt);
+    }
+}
+
 TEST(CpioEntryGuardTest, RefusesMalformedStreams)
 {
     for (const std::string& bytes : {std::string("070707") + std::string(200, '0'), std::string("0707010000000Z") + std::string(200, '0'),

@@ -1,5 +1,6 @@
 #include "app/PackageRun.h"
 
+#include "app/HeldOutput.h"
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
 #include "common/VisibleText.h"
@@ -10,15 +11,21 @@
 #include "package/Error.h"
 #include "package/Extractor.h"
 #include "package/RpmMeta.h"
+#include "package/UnpackProgress.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <vector>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -55,13 +62,13 @@ public:
         fs::remove_all(m_path, ec);
         // A second removal is a no-op after a complete recursive one.
         fs::remove(m_path, ec);
-        InterruptCleanup::setCurrentRoot({});
+        InterruptCleanup::removeRoot(m_path);
     }
 
     const std::string& path() const { return m_path; }
 
 private:
-    explicit ExtractionRoot(std::string path) : m_path(std::move(path)) { InterruptCleanup::setCurrentRoot(m_path); }
+    explicit ExtractionRoot(std::string path) : m_path(std::move(path)) { InterruptCleanup::addRoot(m_path); }
 
     std::string m_path;
 };
@@ -127,6 +134,82 @@ std::optional<std::string> nonRegularKind(const std::string& package)
     return "of an unknown type";
 }
 
+// The checks of one unpacked package: the package-level checks, every file
+// of the header in header order, then the final step. `ready` is asked
+// before each file (with its header and full path) and before the final step
+// (with empty paths); when it says no, the run stops and gives no verdict.
+std::optional<bool> runChecks(const std::string& package, const Config& config, const RpmMeta& meta,
+                              const std::string& root,
+                              const std::function<bool(const std::string&, const std::string&)>& ready)
+{
+    bool failed = false;
+    try {
+        PackageChecks checks(config, meta);
+        Dispatcher dispatcher(config, meta);
+        dispatcher.setUnpackDir(root);
+
+        failed = checks.run() || failed;
+        for (const FileInfo& file : meta.fileInfos()) {
+            const std::string fullPath = root + file.path;
+            if (!ready(file.path, fullPath))
+                return std::nullopt;
+            failed = dispatcher.validateFile(file.path, fullPath) || failed;
+        }
+        if (!ready({}, {}))
+            return std::nullopt;
+        failed = dispatcher.finish() || failed;
+    } catch (const std::exception& e) {
+        printError(package + ": validation stopped: " + e.what());
+        failed = true;
+    }
+    return failed;
+}
+
+// Set to anything, validates only after the whole payload is unpacked, the
+// way an unsure overlapped run falls back to; the end-to-end tests compare
+// both ways.
+constexpr const char* kSequentialChecksVariable = "VETRIK_SEQUENTIAL_CHECKS";
+
+// Unpacks the payload and validates each file as soon as it is final on
+// disk, on a thread of its own, so that the checks take the processor time
+// the extraction leaves idle. The findings are held back until the
+// extraction has ended, so that the output is what validating the finished
+// tree prints: in its order, after the tools' own lines, and nothing when
+// the extraction fails. When the archive was such that files validated early
+// may have changed afterwards, all of it is validated again from the
+// finished tree. Returns the extraction's status; `verdict` is empty when
+// the checks must run again.
+int extractWhileChecking(const std::string& package, const Config& config, const RpmMeta& meta,
+                         const std::string& root, Extractor& extractor, std::optional<bool>& verdict)
+{
+    UnpackProgress progress;
+    HeldOutput held;
+    std::thread checker([&] {
+        const auto ready = [&](const std::string& path, const std::string& fullPath) {
+            const UnpackProgress::Outcome outcome = path.empty() ? progress.waitForEnd() : progress.waitFor(path, fullPath);
+            if (outcome == UnpackProgress::Outcome::Unpacked) {
+                // The tools have ended: from here on nothing else writes.
+                held.release();
+            }
+            return outcome == UnpackProgress::Outcome::Final || outcome == UnpackProgress::Outcome::Unpacked;
+        };
+        try {
+            verdict = runChecks(package, config, meta, root, ready);
+        } catch (...) {
+            // Validated again from the finished tree, where it may be caught.
+            verdict.reset();
+        }
+    });
+    const int status = extractor.extract(root, package, &progress);
+    progress.finished(status == 0);
+    checker.join();
+    if (status == 0 && verdict)
+        held.release();
+    else
+        held.discard();
+    return status;
+}
+
 // Everything from the profile choice to the final checks, in the child
 // process. `root` is the extraction root the parent made; empty when it
 // could not be made, and `rootError` says why.
@@ -145,34 +228,24 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
         return true;
     }
 
-    PackageChecks checks(config, *meta);
-
     if (root.empty()) {
         printError(package + ": cannot create a temporary directory: " + rootError);
         return true;
     }
 
+    Dispatcher::setColor(colorFor(options.colorMode));
     Extractor extractor;
-    if (extractor.extract(root, package) != 0) {
+    std::optional<bool> verdict;
+    const bool sequential = std::getenv(kSequentialChecksVariable) != nullptr;
+    const int status = sequential ? extractor.extract(root, package)
+                                  : extractWhileChecking(package, config, *meta, root, extractor, verdict);
+    if (status != 0) {
         printError(package + ": cannot extract the payload: " + extractor.failure());
         return true;
     }
-
-    bool failed = false;
-    try {
-        Dispatcher dispatcher(config, *meta);
-        dispatcher.setUnpackDir(root);
-        Dispatcher::setColor(colorFor(options.colorMode));
-
-        failed = checks.run() || failed;
-        for (const FileInfo& file : meta->fileInfos())
-            failed = dispatcher.validateFile(file.path, root + file.path) || failed;
-        failed = dispatcher.finish() || failed;
-    } catch (const std::exception& e) {
-        printError(package + ": validation stopped: " + e.what());
-        failed = true;
-    }
-    return failed;
+    if (!verdict)
+        verdict = runChecks(package, config, *meta, root, [](const std::string&, const std::string&) { return true; });
+    return verdict.value_or(true);
 }
 
 [[noreturn]] void runChild(const std::string& package, const RunOptions& options, const std::string& root,
@@ -211,11 +284,147 @@ bool childFailed(const std::string& package, int status)
     return true;
 }
 
+// The run of one package from its progress line to the child's end, given
+// the extraction root made by the caller. `forkChild` and `waitForChild`
+// are those of the process that runs it.
+bool superviseChild(const std::string& package, const RunOptions& options, const std::optional<ExtractionRoot>& root,
+                    const std::string& rootError, pid_t (*forkChild)(), int (*waitForChild)(pid_t))
+{
+    const pid_t child = forkChild();
+    if (child == 0)
+        runChild(package, options, root ? root->path() : std::string(), rootError);
+    if (child < 0) {
+        printError(package + ": cannot start the validation: " + std::strerror(errno));
+        return true;
+    }
+    return childFailed(package, waitForChild(child));
+}
+
+void printProgress(const std::string& package)
+{
+    std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
+}
+
+// The forks of a package's own supervising process (--jobs): its child dies
+// with it, so that stopping the supervisor stops everything below it.
+pid_t forkDying()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+    }
+    return pid;
+}
+
+// Waits for the child and then for everything it left behind, which this
+// process (a child subreaper) has adopted.
+int waitForAll(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    while (::waitpid(-1, nullptr, 0) >= 0 || errno == EINTR) {
+    }
+    return status;
+}
+
+// An unlinked file in memory that takes a package's output until its turn
+// to be printed comes; -1 when none can be made.
+int makeCapture()
+{
+    return ::memfd_create("vetrik-output", MFD_CLOEXEC);
+}
+
+// Whether standard output and error lead to the same place (a terminal,
+// or one file with 2>&1); their lines then share one capture, in the order
+// they were written.
+bool outputsShareDestination()
+{
+    struct stat out {}, err {};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(STDERR_FILENO, &err) != 0)
+        return false;
+    return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
+void copyCapture(int capture, int destination)
+{
+    char buffer[1 << 16];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(capture, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        offset += n;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(destination, buffer + done, static_cast<std::size_t>(n - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return;
+            done += written;
+        }
+    }
+}
+
+// One package of a run with several at once: its root, the captures of its
+// output and, once it ended, how its supervisor ended.
+struct Job {
+    std::string package;
+    std::optional<ExtractionRoot> root;
+    int out = -1;
+    int err = -1;
+    pid_t supervisor = -1;
+    bool done = false;
+    bool notStarted = false;
+    int status = 0;
+
+    Job() = default;
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    ~Job() { closeCaptures(); }
+
+    void closeCaptures()
+    {
+        if (err >= 0 && err != out)
+            ::close(err);
+        if (out >= 0)
+            ::close(out);
+        out = err = -1;
+    }
+};
+
+// In the package's supervising process: its output goes to the captures,
+// and it validates the package as a run of one package does.
+[[noreturn]] void superviseJob(Job& job, const RunOptions& options, const std::string& rootError)
+{
+    if (::dup2(job.out, STDOUT_FILENO) < 0 || ::dup2(job.err, STDERR_FILENO) < 0)
+        ::_exit(1);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    bool failed = true;
+    printProgress(job.package);
+    if (const std::optional<std::string> kind = nonRegularKind(job.package))
+        printError(job.package + ": not a package file: " + *kind);
+    else
+        failed = superviseChild(job.package, options, job.root, rootError, forkDying, waitForAll);
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    ::_exit(failed ? 1 : 0);
+}
+
 } // namespace
 
 bool validatePackage(const std::string& package, const RunOptions& options)
 {
-    std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
+    printProgress(package);
     if (const std::optional<std::string> kind = nonRegularKind(package)) {
         printError(package + ": not a package file: " + *kind);
         return true;
@@ -225,15 +434,79 @@ bool validatePackage(const std::string& package, const RunOptions& options)
     // child that fills it.
     std::string rootError;
     std::optional<ExtractionRoot> root = ExtractionRoot::create(rootError);
+    return superviseChild(package, options, root, rootError, InterruptCleanup::forkChild, InterruptCleanup::waitForChild);
+}
 
-    const pid_t child = InterruptCleanup::forkChild();
-    if (child == 0)
-        runChild(package, options, root ? root->path() : std::string(), rootError);
-    if (child < 0) {
-        printError(package + ": cannot start the validation: " + std::strerror(errno));
-        return true;
+bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs)
+{
+    if (jobs <= 1 || packages.size() <= 1) {
+        bool failed = false;
+        for (const std::string& package : packages)
+            failed = validatePackage(package, options) || failed;
+        return failed;
     }
-    return childFailed(package, InterruptCleanup::waitForChild(child));
+    const bool shared = outputsShareDestination();
+    std::vector<Job> all(packages.size());
+    std::size_t started = 0;
+    std::size_t printed = 0;
+    int running = 0;
+    bool failed = false;
+    const auto start = [&](Job& job) {
+        job.out = makeCapture();
+        job.err = shared ? job.out : makeCapture();
+        if (job.out < 0 || job.err < 0) {
+            printError(job.package + ": cannot keep the output apart: " + std::strerror(errno));
+            job.done = job.notStarted = true;
+            return;
+        }
+        std::string rootError;
+        if (std::optional<ExtractionRoot> made = ExtractionRoot::create(rootError))
+            job.root.emplace(std::move(*made));
+        job.supervisor = InterruptCleanup::forkChild();
+        if (job.supervisor == 0)
+            superviseJob(job, options, rootError);
+        if (job.supervisor < 0) {
+            printError(job.package + ": cannot start the validation: " + std::strerror(errno));
+            job.root.reset();
+            job.done = job.notStarted = true;
+            return;
+        }
+        ++running;
+    };
+    // Packages start in argument order as places become free; each one's
+    // output is printed whole once it and all before it have ended.
+    while (printed < all.size()) {
+        while (running < jobs && started < all.size()) {
+            all[started].package = packages[started];
+            start(all[started++]);
+        }
+        Job& next = all[printed];
+        if (!next.done) {
+            const auto [pid, status] = InterruptCleanup::waitForAnyChild();
+            if (pid < 0)
+                return true;
+            for (Job& job : all) {
+                if (job.supervisor != pid || job.done)
+                    continue;
+                --running;
+                job.done = true;
+                job.status = status;
+                // The supervisor has waited for everything below it: the tree is quiet.
+                job.root.reset();
+            }
+            continue;
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        if (next.out >= 0)
+            copyCapture(next.out, STDOUT_FILENO);
+        if (next.err >= 0 && next.err != next.out)
+            copyCapture(next.err, STDERR_FILENO);
+        next.closeCaptures();
+        failed = (next.notStarted || childFailed(next.package, next.status)) || failed;
+        ++printed;
+    }
+    return failed;
 }
 
 } // namespace Validator

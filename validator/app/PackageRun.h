@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Validator {
 
@@ -19,5 +20,11 @@ struct RunOptions {
 // could not be validated at all (not a regular file, unreadable header, no
 // temporary directory, failed extraction), or its validation crashed.
 bool validatePackage(const std::string& package, const RunOptions& options);
+
+// Validates the packages, up to `jobs` of them at once, each as
+// validatePackage does. Each package's output is kept apart until it and
+// every package before it have ended, then printed whole, in argument order.
+// Returns true when any package failed.
+bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs);
 
 } // namespace Validator

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -52,6 +53,8 @@ int main(int argc, char* argv[])
                                                 "Enable only critical checks.\nThis option is used for pipeline integration.");
     const QCommandLineOption colorOption("color", "Choose color output level.\n- always\n- never\n- auto", "color", "");
     parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption});
+    const QCommandLineOption jobsOption({"j", "jobs"}, "Validate up to N packages at once (default 1).", "N", "1");
+    parser->addOption(jobsOption);
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -62,6 +65,12 @@ int main(int argc, char* argv[])
     const QStringList packages = parser->positionalArguments();
     if (packages.isEmpty())
         parser->showHelp(1);
+    bool jobsValid = false;
+    const int jobs = parser->value(jobsOption).toInt(&jobsValid);
+    if (!jobsValid || jobs < 1) {
+        std::cerr << "Incorrect number of jobs: " << parser->value(jobsOption).toStdString() << std::endl;
+        return 1;
+    }
 
     Validator::RunOptions options;
     const std::string colorName = parser->value(colorOption).toStdString();
@@ -75,12 +84,12 @@ int main(int argc, char* argv[])
     options.profileName = parser->value(profileOption).toUtf8().toStdString();
     options.criticalOnly = parser->isSet(criticalOnlyOption);
 
-    int status = 0;
+    std::vector<std::string> packageFiles;
     for (const QString& package : packages) {
         // The argument's own bytes, so that any file name the shell passed works.
-        if (Validator::validatePackage(QFile::encodeName(package).toStdString(), options))
-            status = 1;
+        packageFiles.push_back(QFile::encodeName(package).toStdString());
     }
+    const int status = Validator::validatePackages(packageFiles, options, jobs) ? 1 : 0;
     parser.reset();
     app.reset();
     return status;

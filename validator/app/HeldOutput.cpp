@@ -1,0 +1,76 @@
+#include "app/HeldOutput.h"
+
+#include <iostream>
+
+namespace Validator {
+
+HeldOutput::HeldOutput()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    m_savedOut = std::cout.rdbuf(&m_out);
+    m_savedErr = std::cerr.rdbuf(&m_err);
+    m_holding = true;
+}
+
+HeldOutput::~HeldOutput()
+{
+    discard();
+}
+
+HeldOutput::Capture::int_type HeldOutput::Capture::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    m_owner.append(m_stream, &ch, 1);
+    return c;
+}
+
+std::streamsize HeldOutput::Capture::xsputn(const char* data, std::streamsize length)
+{
+    m_owner.append(m_stream, data, static_cast<std::size_t>(length));
+    return length;
+}
+
+void HeldOutput::append(int stream, const char* data, std::size_t length)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_pieces.empty() || m_pieces.back().stream != stream)
+        m_pieces.push_back({stream, {}});
+    m_pieces.back().text.append(data, length);
+}
+
+bool HeldOutput::restore()
+{
+    if (!m_holding)
+        return false;
+    std::cout.rdbuf(m_savedOut);
+    std::cerr.rdbuf(m_savedErr);
+    m_holding = false;
+    return true;
+}
+
+void HeldOutput::release()
+{
+    if (!restore())
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Piece& piece : m_pieces) {
+        std::ostream& stream = piece.stream == 0 ? std::cout : std::cerr;
+        stream << piece.text << std::flush;
+    }
+    m_pieces.clear();
+    m_pieces.shrink_to_fit();
+}
+
+void HeldOutput::discard()
+{
+    if (!restore())
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pieces.clear();
+    m_pieces.shrink_to_fit();
+}
+
+} // namespace Validator

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <iosfwd>
+#include <mutex>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace Validator {
+
+// Holds back what is written to std::cout and std::cerr from its creation
+// until release() or discard(), keeping the order of the two streams.
+//
+// The checks of a package run while its payload is still being unpacked,
+// but their findings must appear after everything the extraction prints,
+// and not at all when the extraction fails. Only the validating thread may
+// write to the two streams meanwhile (the extraction writes its own lines
+// straight to the descriptor).
+class HeldOutput {
+public:
+    HeldOutput();
+    ~HeldOutput();  // discards what was not released
+    HeldOutput(const HeldOutput&) = delete;
+    HeldOutput& operator=(const HeldOutput&) = delete;
+
+    // Puts the streams back and writes what was held to them, in order.
+    // Only the first call of release() or discard() does anything.
+    void release();
+    // Puts the streams back and forgets what was held.
+    void discard();
+
+private:
+    class Capture : public std::streambuf {
+    public:
+        Capture(HeldOutput& owner, int stream) : m_owner(owner), m_stream(stream) {}
+
+    protected:
+        int_type overflow(int_type c) override;
+        std::streamsize xsputn(const char* data, std::streamsize length) override;
+
+    private:
+        HeldOutput& m_owner;
+        int m_stream;
+    };
+
+    struct Piece {
+        int stream;  // 0 standard output, 1 standard error
+        std::string text;
+    };
+
+    void append(int stream, const char* data, std::size_t length);
+    bool restore();
+
+    std::mutex m_mutex;
+    std::vector<Piece> m_pieces;
+    Capture m_out{*this, 0};
+    Capture m_err{*this, 1};
+    std::streambuf* m_savedOut = nullptr;
+    std::streambuf* m_savedErr = nullptr;
+    bool m_holding = false;
+};
+
+} // namespace Validator
