@@ -138,7 +138,7 @@ std::optional<std::string> nonRegularKind(const std::string& package)
 // of the header in header order, then the final step. `ready` is asked
 // before each file (with its header and full path) and before the final step
 // (with empty paths); when it says no, the run stops and gives no verdict.
-std::optional<bool> runChecks(const std::string& package, const Config& config, const RpmMeta& meta,
+std::optional<bool> runChecks(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                               const std::string& root,
                               const std::function<bool(const std::string&, const std::string&)>& ready)
 {
@@ -149,7 +149,7 @@ std::optional<bool> runChecks(const std::string& package, const Config& config, 
         dispatcher.setUnpackDir(root);
 
         failed = checks.run() || failed;
-        for (const FileInfo& file : meta.fileInfos()) {
+        for (const FileInfo& file : meta->fileInfos()) {
             const std::string fullPath = root + file.path;
             if (!ready(file.path, fullPath))
                 return std::nullopt;
@@ -179,7 +179,7 @@ constexpr const char* kSequentialChecksVariable = "VETRIK_SEQUENTIAL_CHECKS";
 // may have changed afterwards, all of it is validated again from the
 // finished tree. Returns the extraction's status; `verdict` is empty when
 // the checks must run again.
-int extractWhileChecking(const std::string& package, const Config& config, const RpmMeta& meta,
+int extractWhileChecking(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                          const std::string& root, Extractor& extractor, std::optional<bool>& verdict)
 {
     UnpackProgress progress;
@@ -200,7 +200,14 @@ int extractWhileChecking(const std::string& package, const Config& config, const
             verdict.reset();
         }
     });
-    const int status = extractor.extract(root, package, &progress);
+    int status = 1;
+    try {
+        status = extractor.extract(root, package, &progress);
+    } catch (...) {
+        progress.finished(false);
+        checker.join();
+        throw;
+    }
     progress.finished(status == 0);
     checker.join();
     if (status == 0 && verdict)
@@ -219,9 +226,9 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     Config config(chooseProfile(package, options.profileName));
     config.setFullChecks(!options.criticalOnly);
 
-    std::optional<RpmMeta> meta;
+    std::shared_ptr<const RpmMeta> meta;
     try {
-        meta.emplace(package);
+        meta = std::make_shared<const RpmMeta>(package);
     } catch (const Common::Error& e) {
         printError(e.what());
         printError("Invalid filename: " + package);
@@ -238,13 +245,13 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     std::optional<bool> verdict;
     const bool sequential = std::getenv(kSequentialChecksVariable) != nullptr;
     const int status = sequential ? extractor.extract(root, package)
-                                  : extractWhileChecking(package, config, *meta, root, extractor, verdict);
+                                  : extractWhileChecking(package, config, meta, root, extractor, verdict);
     if (status != 0) {
         printError(package + ": cannot extract the payload: " + extractor.failure());
         return true;
     }
     if (!verdict)
-        verdict = runChecks(package, config, *meta, root, [](const std::string&, const std::string&) { return true; });
+        verdict = runChecks(package, config, meta, root, [](const std::string&, const std::string&) { return true; });
     return verdict.value_or(true);
 }
 
