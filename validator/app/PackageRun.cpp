@@ -210,6 +210,10 @@ int extractWhileChecking(const std::string& package, const Config& config, const
     }
     progress.finished(status == 0);
     checker.join();
+    // Checks that stopped early (an exception) never asked whether the run
+    // became unsure after them.
+    if (status == 0 && progress.waitForEnd() == UnpackProgress::Outcome::Unsure)
+        verdict.reset();
     if (status == 0 && verdict)
         held.release();
     else
