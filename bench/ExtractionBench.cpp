@@ -1,19 +1,24 @@
 // vetrik against the floor of its work, measured in the same run: unpacking
 // the payload with rpm2cpio | cpio -idm into a fresh directory and one full
-// read of the unpacked tree. Three application packages (a small one, one of
-// many small files, a large one) carry what the file validators read: QML
-// files, a desktop entry, a manifest, launcher icons and an integrity-daemon
-// watch list. The
-// small and the large package hold the same files, so their peak memory
-// shows whether vetrik's memory grows with the payload.
+// read of the unpacked tree. Application packages of several shapes (a small
+// one, one of many small files, a large one compressed with zstd and with
+// xz) carry what the file validators read: QML files, a desktop entry, a
+// manifest, launcher icons and an integrity-daemon watch list. The small and
+// the large packages hold the same files, so their peak memory shows whether
+// vetrik's memory grows with the payload.
+//
+// Each contender runs once per round, in an order that rotates from round to
+// round, and the ratio is the median of the per-round ratios, so that a
+// change of the machine's load touches both sides of a ratio alike. Measured
+// with /tmp as it is and again, where a private mount namespace allows it,
+// with a tmpfs on /tmp. Then `vetrik --jobs 2` over twenty small packages
+// against one vetrik process per package.
 //
 //     bench_extraction [vetrik] [runs] [baseline-vetrik]
 //
 // Use a multiple of three runs: each takes every place in the order equally
-// often.
-//
-// With a baseline vetrik (an earlier build), its ratios are measured in the
-// same run, so that the cost of a change can be read off directly.
+// often. With a baseline vetrik (an earlier build), its ratios are measured
+// in the same rounds, so that the cost of a change can be read off directly.
 
 #include "BenchSupport.h"
 
@@ -25,6 +30,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sched.h>
+#include <sys/mount.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -41,10 +48,12 @@ namespace {
 // `files` files holding about `megabytes` MiB: every other one a QML file
 // (text, a header of imports, then a body), the rest incompressible data,
 // plus the manifest, the four launcher icons and the watch list.
-std::string buildApplicationPackage(const std::string& workDir, const std::string& name, int files, int megabytes)
+std::string buildApplicationPackage(const std::string& workDir, const std::string& name, int files, int megabytes,
+                                    const std::string& compressor = "zstd")
 {
     TestKit::Package package;
     package.name = name;
+    package.compressor = compressor;
     std::mt19937_64 random(42);
     const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
     const std::string base = "/usr/share/" + name;
@@ -126,115 +135,196 @@ double desktopFamilySeconds(const std::string& package, const std::string& name)
     return seconds / kRounds;
 }
 
+// The median of the per-round ratios of `field`.
+double pairedRatio(const std::vector<Bench::Measurement>& numerators, const std::vector<Bench::Measurement>& denominators,
+                   double Bench::Measurement::*field)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < std::min(numerators.size(), denominators.size()); ++i)
+        ratios.push_back(numerators[i].*field / denominators[i].*field);
+    if (ratios.empty())
+        return 0;
+    std::sort(ratios.begin(), ratios.end());
+    return ratios.size() % 2 ? ratios[ratios.size() / 2] : (ratios[ratios.size() / 2 - 1] + ratios[ratios.size() / 2]) / 2;
+}
+
+long peakOf(const std::vector<Bench::Measurement>& all, long Bench::Measurement::*field)
+{
+    long peak = 0;
+    for (const Bench::Measurement& m : all)
+        peak = std::max(peak, m.*field);
+    return peak;
+}
+
 struct Row {
-    const char* label;
+    std::string label;
     std::string package;
-    Bench::Measurement floorRead;
-    Bench::Measurement vetrik;
-    Bench::Measurement baseline;
+    std::vector<Bench::Measurement> floors, vetriks, baselines;
 };
+
+// One round after another, every contender once per round in a rotating
+// order. Each starts after the writes of the one before reached the disk:
+// what a run leaves to write back would otherwise slow down whichever runs
+// next.
+void runRounds(int runs, const std::vector<std::function<void()>>& contenders)
+{
+    for (int round = 0; round < runs; ++round) {
+        for (std::size_t i = 0; i < contenders.size(); ++i) {
+            Bench::measure({"sync"});
+            contenders[(i + static_cast<std::size_t>(round)) % contenders.size()]();
+        }
+    }
+}
+
+// A mount namespace of this process's own with a tmpfs on /tmp; false when
+// the system does not allow it. Everything the benchmark reads lives
+// outside /tmp.
+bool tmpfsOnTmp()
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", "/tmp", "tmpfs", 0, "size=4g") == 0;
+}
+
+std::string fileSystemOf(const std::string& path)
+{
+    const auto result = TestKit::run({"stat", "-f", "-c", "%T", path});
+    std::string type = result.out;
+    while (!type.empty() && type.back() == '\n')
+        type.pop_back();
+    return type;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Line by line, also into a file: a long run shows how far it got.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 6;
     const std::string baseline = argc > 3 ? argv[3] : "";
-    TestKit::TempDir work("bench-extract");
-    TestKit::TempDir root("bench-root");
+    // Outside /tmp, which gets a tmpfs of its own later.
+    TestKit::TempDir work("bench-extract", "/var/tmp");
+    TestKit::TempDir root("bench-root", "/var/tmp");
     TestKit::writeFile(root / "var/lib/developer-moded/developer-moded.conf", "[developermode]\nvalidationEnabled=true\n");
     TestKit::writeFile(root / "etc/os-release", "NAME=Taliro\nVERSION_ID=5.1.0.1\n");
 
+    constexpr int kSmallPackages = 20;
     std::printf("building packages...\n");
     const auto packages = Bench::buildAside([&] {
-        return std::vector<std::string>{buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
-                                        buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
-                                        buildApplicationPackage(work.path(), "org.example.large", 3200, 220)};
+        std::vector<std::string> built = {
+            buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
+            buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
+            buildApplicationPackage(work.path(), "org.example.large", 3200, 220),
+            buildApplicationPackage(work.path(), "org.example.largexz", 3200, 220, "xz"),
+        };
+        for (int i = 0; i < kSmallPackages; ++i)
+            built.push_back(buildApplicationPackage(work.path(), "org.example.tiny" + std::to_string(i), 40, 1));
+        return built;
     });
     std::vector<Row> rows = {
-        {"small: 3200 files, 50 MiB", packages.at(0), {}, {}, {}},
-        {"many files: 20000 files, 60 MiB", packages.at(1), {}, {}, {}},
-        {"large: 3200 files, 220 MiB", packages.at(2), {}, {}, {}},
+        {"small: 3200 files, 50 MiB, zstd", packages.at(0), {}, {}, {}},
+        {"many files: 20000 files, 60 MiB, zstd", packages.at(1), {}, {}, {}},
+        {"large: 3200 files, 220 MiB, zstd", packages.at(2), {}, {}, {}},
+        {"large: 3200 files, 220 MiB, xz", packages.at(3), {}, {}, {}},
     };
+    const std::vector<std::string> tiny(packages.begin() + 4, packages.end());
     for (const Row& row : rows)
-        std::printf("%-34s %6.1f MiB on disk, zstd\n", row.label,
-                    static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
+        std::printf("%-40s %6.1f MiB on disk\n", row.label.c_str(), static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
+    std::printf("%d small packages of 40 files, %.1f MiB on disk each\n", kSmallPackages,
+                static_cast<double>(fs::file_size(tiny.at(0))) / (1024 * 1024));
 
     const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                                    "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
-    // The floor and the programs take turns within each round, in an order
-    // that rotates from round to round, so that a change in the machine's
-    // load touches all of them alike. Each starts after the writes of the one
-    // before reached the disk: what a run leaves to write back would
-    // otherwise slow down whichever runs next.
-    for (Row& row : rows) {
-        std::vector<Bench::Measurement> floors, vetriks, baselines;
-        const std::vector<std::function<void()>> contenders = {
-            [&] { floors.push_back(Bench::measure({"sh", "-c", readScript, "sh", row.package})); },
-            [&] { vetriks.push_back(Bench::measure({vetrik, "--color", "never", "-p", "regular", row.package}, env)); },
-            [&] {
-                if (!baseline.empty())
-                    baselines.push_back(Bench::measure({baseline, "--color", "never", "-p", "regular", row.package}, env));
-            },
-        };
-        for (int round = 0; round < runs; ++round) {
-            for (std::size_t i = 0; i < contenders.size(); ++i) {
-                Bench::measure({"sync"});
-                contenders[(i + static_cast<std::size_t>(round)) % contenders.size()]();
-            }
-        }
-        row.floorRead = medianOf(floors);
-        row.vetrik = medianOf(vetriks);
-        if (!baseline.empty())
-            row.baseline = medianOf(baselines);
-    }
-
-    std::printf("\nmedian of %d runs; floor = rpm2cpio | cpio -idm, then one read of the unpacked tree\n", runs);
-    for (const Row& row : rows) {
-        std::printf("%s\n", row.label);
-        Bench::printRow("floor", row.floorRead);
-        Bench::printRow("vetrik", row.vetrik);
-        if (!baseline.empty())
-            Bench::printRow("baseline vetrik", row.baseline);
-    }
-    // Wall time is what a user waits for; processor time (of the program and
-    // the extraction it starts) is what the program spends, and moves far
-    // less with the load of a shared machine.
-    const auto table = [&](const char* title, double Bench::Measurement::*field) {
-        std::printf("\n%-34s %16s", title, "vetrik / floor");
-        if (!baseline.empty())
-            std::printf(" %18s %10s", "baseline / floor", "change");
-        std::printf("\n");
-        for (const Row& row : rows) {
-            const double ratio = row.vetrik.*field / row.floorRead.*field;
-            std::printf("%-34s %16.3f", row.label, ratio);
-            if (!baseline.empty()) {
-                const double before = row.baseline.*field / row.floorRead.*field;
-                std::printf(" %18.3f %+9.1f%%", before, 100 * (ratio - before) / before);
-            }
-            std::printf("\n");
-        }
+    const auto vetrikArguments = [&](const std::string& program, const std::vector<std::string>& extra) {
+        std::vector<std::string> argv = {program, "--color", "never", "-p", "regular"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return argv;
     };
-    table("wall time", &Bench::Measurement::seconds);
-    table("processor time", &Bench::Measurement::cpuSeconds);
-    const Bench::Measurement& small = rows.at(0).vetrik;
-    const Bench::Measurement& large = rows.at(2).vetrik;
-    std::printf("\nown peak   vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
-                static_cast<double>(large.ownPeakKiB) / static_cast<double>(small.ownPeakKiB), large.ownPeakKiB,
-                small.ownPeakKiB);
-    std::printf("tree peak  vetrik, large / small (same files)   : %.2f  (%ld KiB vs %ld KiB)\n",
-                static_cast<double>(large.treePeakKiB) / static_cast<double>(small.treePeakKiB), large.treePeakKiB,
-                small.treePeakKiB);
+
+    const auto measureRows = [&](const std::string& fileSystem) {
+        std::printf("\n/tmp on %s, median of %d paired rounds; floor = rpm2cpio | cpio -idm, then one read of the tree\n",
+                    fileSystem.c_str(), runs);
+        for (Row& row : rows) {
+            row.floors.clear();
+            row.vetriks.clear();
+            row.baselines.clear();
+            std::vector<std::function<void()>> contenders = {
+                [&] { row.floors.push_back(Bench::measure({"sh", "-c", readScript, "sh", row.package})); },
+                [&] { row.vetriks.push_back(Bench::measure(vetrikArguments(vetrik, {row.package}), env)); },
+            };
+            if (!baseline.empty())
+                contenders.push_back([&] { row.baselines.push_back(Bench::measure(vetrikArguments(baseline, {row.package}), env)); });
+            runRounds(runs, contenders);
+        }
+        std::printf("%-40s %8s %8s %14s %10s", "", "floor s", "vetrik s", "vetrik/floor", "cpu ratio");
+        if (!baseline.empty())
+            std::printf(" %16s", "baseline/floor");
+        std::printf(" %16s %16s\n", "own peak KiB", "tree peak KiB");
+        for (const Row& row : rows) {
+            std::printf("%-40s %8.3f %8.3f %14.3f %10.3f", row.label.c_str(), medianOf(row.floors).seconds,
+                        medianOf(row.vetriks).seconds, pairedRatio(row.vetriks, row.floors, &Bench::Measurement::seconds),
+                        pairedRatio(row.vetriks, row.floors, &Bench::Measurement::cpuSeconds));
+            if (!baseline.empty())
+                std::printf(" %16.3f", pairedRatio(row.baselines, row.floors, &Bench::Measurement::seconds));
+            std::printf(" %16ld %16ld\n", peakOf(row.vetriks, &Bench::Measurement::ownPeakKiB),
+                        peakOf(row.vetriks, &Bench::Measurement::treePeakKiB));
+            if (!baseline.empty())
+                std::printf("%-40s %8s %8.3f %14s %10s %16s %16ld %16ld\n", "  baseline", "", medianOf(row.baselines).seconds, "",
+                            "", "", peakOf(row.baselines, &Bench::Measurement::ownPeakKiB),
+                            peakOf(row.baselines, &Bench::Measurement::treePeakKiB));
+        }
+        const long small = peakOf(rows.at(0).vetriks, &Bench::Measurement::treePeakKiB);
+        const long large = peakOf(rows.at(2).vetriks, &Bench::Measurement::treePeakKiB);
+        std::printf("tree peak, large / small (same files): %.2f\n", static_cast<double>(large) / static_cast<double>(small));
+    };
+
+    measureRows(fileSystemOf("/tmp"));
+    const bool firstFailed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
+        return std::any_of(row.vetriks.begin(), row.vetriks.end(), [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
+    });
+    if (tmpfsOnTmp())
+        measureRows(fileSystemOf("/tmp"));
+    else
+        std::printf("\nno private mount namespace here: no run with a tmpfs on /tmp\n");
+
+    // Several small packages: one process per package against one process
+    // validating two at a time. The whole sequence of processes is one
+    // measurement, so the ratio compares what a store's pipeline waits for.
+    std::vector<Bench::Measurement> oneByOne, jobs;
+    runRounds(runs, {
+        [&] {
+            Bench::Measurement sum;
+            for (const std::string& package : tiny) {
+                const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
+                sum.seconds += m.seconds;
+                sum.cpuSeconds += m.cpuSeconds;
+                sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
+                sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
+                sum.exitCode = std::max(sum.exitCode, m.exitCode);
+            }
+            oneByOne.push_back(sum);
+        },
+        [&] {
+            std::vector<std::string> extra = {"--jobs", "2"};
+            extra.insert(extra.end(), tiny.begin(), tiny.end());
+            jobs.push_back(Bench::measure(vetrikArguments(vetrik, extra), env));
+        },
+    });
+    std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
+    std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", medianOf(oneByOne).seconds,
+                peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
+    std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", medianOf(jobs).seconds,
+                peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
+    std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
+                pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
+                pairedRatio(oneByOne, jobs, &Bench::Measurement::cpuSeconds));
+
     const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
-    std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small), %.3f %% (large)\n",
-                family * 1000, family / small.seconds * 100, family / large.seconds * 100);
+    std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
+                family / medianOf(rows.at(0).vetriks).seconds * 100);
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
-    for (const Row& row : rows) {
-        if (row.vetrik.exitCode != 0 && row.vetrik.exitCode != 1)
-            return 1;
-    }
-    return 0;
+    return firstFailed ? 1 : 0;
 }

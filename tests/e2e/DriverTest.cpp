@@ -294,13 +294,16 @@ TEST_F(DriverTest, NothingIsLeftInTmpWhateverHappens)
     const std::string truncated = build(big);
     fs::resize_file(truncated, fs::file_size(truncated) - 600);
 
-    auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null",
-                                 {"--color", "never", "-p", "regular", good, refused, truncated, work / "missing.rpm"});
-    ASSERT_NE(result.exitCode, 99) << result.err;
-    EXPECT_EQ(result.out, "Processing " + good + "...\nProcessing " + refused + "...\nProcessing " + truncated
-                              + "...\nProcessing " + work / "missing.rpm" + "...\nstatus=1\n")
-        << result.err;
-    EXPECT_NE(result.err.find(truncated + ": cannot extract the payload: "), std::string::npos) << result.err;
+    // One package at a time and several at once.
+    for (const char* jobs : {"1", "3"}) {
+        auto result = withPrivateTmp("\"$@\"; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null",
+                                     {"--color", "never", "-p", "regular", "-j", jobs, good, refused, truncated, work / "missing.rpm"});
+        ASSERT_NE(result.exitCode, 99) << result.err;
+        EXPECT_EQ(result.out, "Processing " + good + "...\nProcessing " + refused + "...\nProcessing " + truncated
+                                  + "...\nProcessing " + work / "missing.rpm" + "...\nstatus=1\n")
+            << jobs << ": " << result.err;
+        EXPECT_NE(result.err.find(truncated + ": cannot extract the payload: "), std::string::npos) << result.err;
+    }
 }
 
 TEST_F(DriverTest, TemporaryDirectoryFailureFailsThePackage)

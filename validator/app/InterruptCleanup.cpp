@@ -7,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,11 +17,11 @@ namespace Validator {
 namespace {
 
 // Held by the clean-up from start to end (it ends the process), and by the
-// main thread while it forks, reaps the child or changes the root.
+// main thread while it forks, reaps a child or changes the roots.
 std::mutex g_mutex;
-std::string g_currentRoot;
+std::multiset<std::string> g_roots;
 std::string g_reportTemporary;
-pid_t g_child = 0;  // forked and not yet reaped
+std::set<pid_t> g_children;  // forked and not yet reaped
 
 sigset_t interruptSignals()
 {
@@ -48,16 +49,16 @@ void reapEverything()
 void cleanUpAndRaise(int signal)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    // Not yet reaped, so the number still names the child.
-    if (g_child > 0)
-        ::kill(g_child, SIGKILL);
+    // Not yet reaped, so the numbers still name the children.
+    for (const pid_t child : g_children)
+        ::kill(child, SIGKILL);
     reapEverything();
-    g_child = 0;
-    if (!g_currentRoot.empty()) {
+    g_children.clear();
+    for (const std::string& root : g_roots) {
         std::error_code ec;
-        std::filesystem::remove_all(g_currentRoot, ec);
-        g_currentRoot.clear();
+        std::filesystem::remove_all(root, ec);
     }
+    g_roots.clear();
     if (!g_reportTemporary.empty())
         ::unlink(g_reportTemporary.c_str());
     // Holding the lock keeps the main thread from making a new root or child.
@@ -97,10 +98,17 @@ InterruptCleanup::~InterruptCleanup()
     m_waiter.join();
 }
 
-void InterruptCleanup::setCurrentRoot(const std::string& root)
+void InterruptCleanup::addRoot(const std::string& root)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_currentRoot = root;
+    g_roots.insert(root);
+}
+
+void InterruptCleanup::removeRoot(const std::string& root)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (auto found = g_roots.find(root); found != g_roots.end())
+        g_roots.erase(found);
 }
 
 void InterruptCleanup::setReportTemporary(const std::string& path)
@@ -117,7 +125,7 @@ pid_t InterruptCleanup::forkChild()
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid > 0)
-        g_child = pid;
+        g_children.insert(pid);
     return pid;
 }
 
@@ -133,10 +141,29 @@ int InterruptCleanup::waitForChild(pid_t child)
         std::lock_guard<std::mutex> lock(g_mutex);
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
-        g_child = 0;
+        g_children.erase(child);
     }
     reapEverything();
     return status;
+}
+
+std::pair<pid_t, int> InterruptCleanup::waitForAnyChild()
+{
+    for (;;) {
+        siginfo_t info {};
+        if (::waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) != 0) {
+            if (errno == EINTR)
+                continue;
+            return {-1, 0};
+        }
+        int status = 0;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        while (::waitpid(info.si_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (g_children.erase(info.si_pid))
+            return {info.si_pid, status};
+        // A process some child left behind, adopted and now ended.
+    }
 }
 
 } // namespace Validator

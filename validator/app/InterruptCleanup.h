@@ -3,6 +3,7 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <utility>
 
 namespace Validator {
 
@@ -16,9 +17,10 @@ namespace Validator {
 // package, waits until nothing can write into the tree any more, removes it
 // and re-raises the signal.
 //
-// Each package is validated in a child process. This process adopts whatever
-// a child leaves running when it ends (it is a child subreaper), so that the
-// tools a crashed child started are waited for too before its tree goes.
+// Each package is validated in a child process (several at once with
+// --jobs). This process adopts whatever a child leaves running when it ends
+// (it is a child subreaper), so that the tools a crashed child started are
+// waited for too before its tree goes.
 class InterruptCleanup {
 public:
     // Must be created before any other thread is started.
@@ -27,8 +29,10 @@ public:
     InterruptCleanup(const InterruptCleanup&) = delete;
     InterruptCleanup& operator=(const InterruptCleanup&) = delete;
 
-    // The directory to remove on an interrupt; empty for none.
-    static void setCurrentRoot(const std::string& root);
+    // The directories to remove on an interrupt: one per package being
+    // validated.
+    static void addRoot(const std::string& root);
+    static void removeRoot(const std::string& root);
     // The report's temporary file, removed on an interrupt; empty for none.
     static void setReportTemporary(const std::string& path);
 
@@ -41,7 +45,15 @@ public:
 
     // Waits until the child from forkChild has ended, then until every
     // process it left behind has ended too; returns the child's wait status.
+    // Only while no other child runs.
     static int waitForChild(pid_t child);
+
+    // Waits until any child from forkChild has ended and returns its number
+    // and wait status, reaping on the way whatever else ended (processes
+    // children left behind). For several children at once: each must wait
+    // for what it started itself (be a child subreaper), since this cannot
+    // tell whose a left-behind process was.
+    static std::pair<pid_t, int> waitForAnyChild();
 
 private:
     std::thread m_waiter;

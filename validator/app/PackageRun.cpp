@@ -1,5 +1,6 @@
 #include "app/PackageRun.h"
 
+#include "app/HeldOutput.h"
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
 #include "app/report/ReportChannel.h"
@@ -11,16 +12,22 @@
 #include "package/Error.h"
 #include "package/Extractor.h"
 #include "package/RpmMeta.h"
+#include "package/UnpackProgress.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <vector>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -57,13 +64,13 @@ public:
         fs::remove_all(m_path, ec);
         // A second removal is a no-op after a complete recursive one.
         fs::remove(m_path, ec);
-        InterruptCleanup::setCurrentRoot({});
+        InterruptCleanup::removeRoot(m_path);
     }
 
     const std::string& path() const { return m_path; }
 
 private:
-    explicit ExtractionRoot(std::string path) : m_path(std::move(path)) { InterruptCleanup::setCurrentRoot(m_path); }
+    explicit ExtractionRoot(std::string path) : m_path(std::move(path)) { InterruptCleanup::addRoot(m_path); }
 
     std::string m_path;
 };
@@ -73,6 +80,16 @@ void printError(const std::string& line)
     // Driver lines name the package and may carry what it holds (an archive
     // entry, an exception's text): escaped, each stays one line.
     std::cerr << Common::visibleText(line) << '\n' << std::flush;
+}
+
+// A package that could not be validated at all: its line on standard error,
+// and the reason in the report.
+bool notValidated(FindingSink* sink, const std::string& package, const std::string& reason)
+{
+    printError(package + ": " + reason);
+    if (sink)
+        sink->notValidated(reason);
+    return true;
 }
 
 Profile chooseProfile(const std::string& package, const std::string& requestedName)
@@ -129,19 +146,99 @@ std::optional<std::string> nonRegularKind(const std::string& package)
     return "of an unknown type";
 }
 
+// The checks of one unpacked package: the package-level checks, every file
+// of the header in header order, then the final step. `ready` is asked
+// before each file (with its header and full path) and before the final step
+// (with empty paths); when it says no, the run stops and gives no verdict.
+std::optional<bool> runChecks(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
+                              const std::string& root,
+                              const std::function<bool(const std::string&, const std::string&)>& ready,
+                              FindingSink* sink)
+{
+    bool failed = false;
+    try {
+        PackageChecks checks(config, meta);
+        checks.setFindingSink(sink);
+        Dispatcher dispatcher(config, meta);
+        dispatcher.setUnpackDir(root);
+        dispatcher.setFindingSink(sink);
+
+        failed = checks.run() || failed;
+        for (const FileInfo& file : meta->fileInfos()) {
+            const std::string fullPath = root + file.path;
+            if (!ready(file.path, fullPath))
+                return std::nullopt;
+            failed = dispatcher.validateFile(file.path, fullPath) || failed;
+        }
+        if (!ready({}, {}))
+            return std::nullopt;
+        failed = dispatcher.finish() || failed;
+    } catch (const std::exception& e) {
+        failed = notValidated(sink, package, std::string("validation stopped: ") + e.what());
+    }
+    return failed;
+}
+
+// Set to anything, validates only after the whole payload is unpacked, the
+// way an unsure overlapped run falls back to; the end-to-end tests compare
+// both ways.
+constexpr const char* kSequentialChecksVariable = "VETRIK_SEQUENTIAL_CHECKS";
+
+// Unpacks the payload and validates each file as soon as it is final on
+// disk, on a thread of its own, so that the checks take the processor time
+// the extraction leaves idle. The findings are held back until the
+// extraction has ended, so that the output is what validating the finished
+// tree prints: in its order, after the tools' own lines, and nothing when
+// the extraction fails. When the archive was such that files validated early
+// may have changed afterwards, all of it is validated again from the
+// finished tree. Returns the extraction's status; `verdict` is empty when
+// the checks must run again.
+int extractWhileChecking(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
+                         const std::string& root, Extractor& extractor, std::optional<bool>& verdict,
+                         ReportChannel* channel)
+{
+    UnpackProgress progress;
+    HeldOutput held(channel);
+    std::thread checker([&] {
+        const auto ready = [&](const std::string& path, const std::string& fullPath) {
+            const UnpackProgress::Outcome outcome = path.empty() ? progress.waitForEnd() : progress.waitFor(path, fullPath);
+            if (outcome == UnpackProgress::Outcome::Unpacked) {
+                // The tools have ended: from here on nothing else writes.
+                held.release();
+            }
+            return outcome == UnpackProgress::Outcome::Final || outcome == UnpackProgress::Outcome::Unpacked;
+        };
+        try {
+            verdict = runChecks(package, config, meta, root, ready, &held);
+        } catch (...) {
+            // Validated again from the finished tree, where it may be caught.
+            verdict.reset();
+        }
+    });
+    int status = 1;
+    try {
+        status = extractor.extract(root, package, &progress);
+    } catch (...) {
+        progress.finished(false);
+        checker.join();
+        throw;
+    }
+    progress.finished(status == 0);
+    checker.join();
+    // Checks that stopped early (an exception) never asked whether the run
+    // became unsure after them.
+    if (status == 0 && progress.waitForEnd() == UnpackProgress::Outcome::Unsure)
+        verdict.reset();
+    if (status == 0 && verdict)
+        held.release();
+    else
+        held.discard();
+    return status;
+}
+
 // Everything from the profile choice to the final checks, in the child
 // process. `root` is the extraction root the parent made; empty when it
 // could not be made, and `rootError` says why.
-// A package that could not be validated at all: its line on standard error,
-// and the reason in the report.
-bool notValidated(ReportChannel* channel, const std::string& package, const std::string& reason)
-{
-    printError(package + ": " + reason);
-    if (channel)
-        channel->notValidated(reason);
-    return true;
-}
-
 bool validateHere(const std::string& package, const RunOptions& options, const std::string& root,
                   const std::string& rootError, ReportChannel* channel)
 {
@@ -151,9 +248,9 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     if (channel)
         channel->profileChosen(profileName(profile));
 
-    std::optional<RpmMeta> meta;
+    std::shared_ptr<const RpmMeta> meta;
     try {
-        meta.emplace(package);
+        meta = std::make_shared<const RpmMeta>(package);
     } catch (const Common::Error& e) {
         printError(e.what());
         printError("Invalid filename: " + package);
@@ -162,31 +259,21 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
         return true;
     }
 
-    PackageChecks checks(config, *meta);
-    checks.setFindingSink(channel);
-
     if (root.empty())
         return notValidated(channel, package, "cannot create a temporary directory: " + rootError);
 
+    Dispatcher::setColor(colorFor(options.colorMode));
     Extractor extractor;
-    if (extractor.extract(root, package) != 0)
+    std::optional<bool> verdict;
+    const bool sequential = std::getenv(kSequentialChecksVariable) != nullptr;
+    const int status = sequential ? extractor.extract(root, package)
+                                  : extractWhileChecking(package, config, meta, root, extractor, verdict, channel);
+    if (status != 0)
         return notValidated(channel, package, "cannot extract the payload: " + extractor.failure());
-
-    bool failed = false;
-    try {
-        Dispatcher dispatcher(config, *meta);
-        dispatcher.setUnpackDir(root);
-        dispatcher.setFindingSink(channel);
-        Dispatcher::setColor(colorFor(options.colorMode));
-
-        failed = checks.run() || failed;
-        for (const FileInfo& file : meta->fileInfos())
-            failed = dispatcher.validateFile(file.path, root + file.path) || failed;
-        failed = dispatcher.finish() || failed;
-    } catch (const std::exception& e) {
-        failed = notValidated(channel, package, std::string("validation stopped: ") + e.what());
-    }
-    return failed;
+    if (!verdict)
+        verdict = runChecks(
+            package, config, meta, root, [](const std::string&, const std::string&) { return true; }, channel);
+    return verdict.value_or(true);
 }
 
 [[noreturn]] void runChild(const std::string& package, const RunOptions& options, const std::string& root,
@@ -206,47 +293,190 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     ::_exit(failed ? 1 : 0);
 }
 
-// The reason a child's end gives when it is not the child's own verdict;
-// nothing for exit status 0 or 1.
-std::optional<std::string> abnormalEnd(int status)
+// True when the child's end means a failed package; an end other than its
+// own verdict gets one line saying what happened, and is the reason the
+// report gives.
+bool childFailed(const std::string& package, int status, ReportChannel* channel)
 {
     if (WIFEXITED(status)) {
         const int code = WEXITSTATUS(status);
-        if (code == 0 || code == 1)
-            return std::nullopt;
-        return "validation ended with exit status " + std::to_string(code);
+        if (code != 0 && code != 1)
+            notValidated(channel, package, "validation ended with exit status " + std::to_string(code));
+        return code != 0;
     }
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
-        return "validation crashed: signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
+        return notValidated(channel, package,
+                            "validation crashed: signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")");
     }
-    return std::string("validation ended abnormally");
+    return notValidated(channel, package, "validation ended abnormally");
 }
 
-// The package's verdict from its child's end; an end other than the child's
-// own verdict gets one line saying what happened.
-bool childFailed(const std::string& package, int status, PackageReport* report)
+// The run of one package from its progress line to the child's end, given
+// the extraction root made by the caller. `forkChild` and `waitForChild`
+// are those of the process that runs it.
+bool superviseChild(const std::string& package, const RunOptions& options, const std::optional<ExtractionRoot>& root,
+                    const std::string& rootError, pid_t (*forkChild)(), int (*waitForChild)(pid_t),
+                    ReportChannel* channel)
 {
-    const std::optional<std::string> abnormal = abnormalEnd(status);
-    if (abnormal) {
-        printError(package + ": " + *abnormal);
-        if (report) {
-            report->outcome = PackageOutcome::NotValidated;
-            report->reason = *abnormal;
+    const pid_t child = forkChild();
+    if (child == 0)
+        runChild(package, options, root ? root->path() : std::string(), rootError, channel);
+    if (child < 0)
+        return notValidated(channel, package, std::string("cannot start the validation: ") + std::strerror(errno));
+    return childFailed(package, waitForChild(child), channel);
+}
+
+void printProgress(const std::string& package)
+{
+    std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
+}
+
+// The forks of a package's own supervising process (--jobs): its child dies
+// with it, so that stopping the supervisor stops everything below it.
+pid_t forkDying()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+    }
+    return pid;
+}
+
+// Waits for the child and then for everything it left behind, which this
+// process (a child subreaper) has adopted.
+int waitForAll(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    while (::waitpid(-1, nullptr, 0) >= 0 || errno == EINTR) {
+    }
+    return status;
+}
+
+// An unlinked file in memory that takes a package's output until its turn
+// to be printed comes; -1 when none can be made.
+int makeCapture()
+{
+    return ::memfd_create("vetrik-output", MFD_CLOEXEC);
+}
+
+// Whether standard output and error lead to the same place (a terminal,
+// or one file with 2>&1); their lines then share one capture, in the order
+// they were written.
+bool outputsShareDestination()
+{
+    struct stat out {}, err {};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(STDERR_FILENO, &err) != 0)
+        return false;
+    return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
+void copyCapture(int capture, int destination)
+{
+    char buffer[1 << 16];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(capture, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        offset += n;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(destination, buffer + done, static_cast<std::size_t>(n - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return;
+            done += written;
         }
-        return true;
     }
-    const bool failed = WEXITSTATUS(status) != 0;
-    if (report && report->outcome != PackageOutcome::NotValidated)
-        report->outcome = failed ? PackageOutcome::Failed : PackageOutcome::Passed;
-    return failed;
 }
 
-void markNotValidated(PackageReport* report, const std::string& reason)
+// One package of a run with several at once: its root, the captures of its
+// output and, once it ended, how its supervisor ended.
+struct Job {
+    std::string package;
+    std::optional<ExtractionRoot> root;
+    int out = -1;
+    int err = -1;
+    pid_t supervisor = -1;
+    bool done = false;
+    bool notStarted = false;
+    int status = 0;
+    std::optional<ReportChannel> channel;  // with a report only
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point ended;
+
+    Job() = default;
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    ~Job() { closeCaptures(); }
+
+    void closeCaptures()
+    {
+        if (err >= 0 && err != out)
+            ::close(err);
+        if (out >= 0)
+            ::close(out);
+        out = err = -1;
+    }
+};
+
+// In the package's supervising process: its output goes to the captures,
+// and it validates the package as a run of one package does.
+[[noreturn]] void superviseJob(Job& job, const RunOptions& options, const std::string& rootError)
 {
-    if (report) {
-        report->outcome = PackageOutcome::NotValidated;
-        report->reason = reason;
+    if (::dup2(job.out, STDOUT_FILENO) < 0 || ::dup2(job.err, STDERR_FILENO) < 0)
+        ::_exit(1);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    bool failed = true;
+    ReportChannel* channel = job.channel ? &*job.channel : nullptr;
+    printProgress(job.package);
+    if (const std::optional<std::string> kind = nonRegularKind(job.package))
+        notValidated(channel, job.package, "not a package file: " + *kind);
+    else
+        failed = superviseChild(job.package, options, job.root, rootError, forkDying, waitForAll, channel);
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    ::_exit(failed ? 1 : 0);
+}
+
+// What the report says of a package once its run has ended: what its
+// processes recorded, and the verdict.
+void completeReport(PackageReport& report, const std::string& package, const ReportChannel* channel, bool failed,
+                    std::chrono::steady_clock::duration taken)
+{
+    report.package = Common::visibleText(package);
+    report.seconds = std::chrono::duration<double>(taken).count();
+    if (channel)
+        channel->collect(report);
+    if (report.outcome != PackageOutcome::NotValidated)
+        report.outcome = failed ? PackageOutcome::Failed : PackageOutcome::Passed;
+}
+
+// The report's channel for one package, made before anything is forked;
+// nothing (with the reason in `report`) when none can be made.
+bool openChannel(std::optional<ReportChannel>& channel, const std::string& package, PackageReport& report)
+{
+    try {
+        channel.emplace();
+        return true;
+    } catch (const std::system_error& e) {
+        const std::string reason = std::string("cannot start the validation: ") + e.what();
+        printError(package + ": " + reason);
+        report.outcome = PackageOutcome::NotValidated;
+        report.reason = reason;
+        return false;
     }
 }
 
@@ -255,54 +485,129 @@ void markNotValidated(PackageReport* report, const std::string& reason)
 bool validatePackage(const std::string& package, const RunOptions& options, PackageReport* report)
 {
     const auto start = std::chrono::steady_clock::now();
-    const struct TimeTaken {
-        std::chrono::steady_clock::time_point start;
-        PackageReport* report;
-        ~TimeTaken()
-        {
-            if (report)
-                report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        }
-    } timeTaken {start, report};
-    if (report)
-        report->package = Common::visibleText(package);
-
-    std::cout << "Processing " << Common::visibleText(package) << "..." << std::endl;
-    if (const std::optional<std::string> kind = nonRegularKind(package)) {
-        printError(package + ": not a package file: " + *kind);
-        markNotValidated(report, "not a package file: " + *kind);
-        return true;
-    }
-
     std::optional<ReportChannel> channel;
-    if (report) {
-        try {
-            channel.emplace();
-        } catch (const std::system_error& e) {
-            printError(package + ": cannot start the validation: " + e.what());
-            markNotValidated(report, std::string("cannot start the validation: ") + e.what());
-            return true;
+    bool failed = true;
+    if (report && !openChannel(channel, package, *report)) {
+        printProgress(package);
+    } else {
+        printProgress(package);
+        ReportChannel* sink = channel ? &*channel : nullptr;
+        if (const std::optional<std::string> kind = nonRegularKind(package)) {
+            notValidated(sink, package, "not a package file: " + *kind);
+        } else {
+            // Made here, so that this process removes it whatever becomes of
+            // the child that fills it.
+            std::string rootError;
+            std::optional<ExtractionRoot> root = ExtractionRoot::create(rootError);
+            failed = superviseChild(package, options, root, rootError, InterruptCleanup::forkChild,
+                                    InterruptCleanup::waitForChild, sink);
         }
     }
+    if (report)
+        completeReport(*report, package, channel ? &*channel : nullptr, failed, std::chrono::steady_clock::now() - start);
+    return failed;
+}
 
-    // Made here, so that this process removes it whatever becomes of the
-    // child that fills it.
-    std::string rootError;
-    std::optional<ExtractionRoot> root = ExtractionRoot::create(rootError);
-
-    const pid_t child = InterruptCleanup::forkChild();
-    if (child == 0)
-        runChild(package, options, root ? root->path() : std::string(), rootError, channel ? &*channel : nullptr);
-    if (child < 0) {
-        const std::string reason = std::string("cannot start the validation: ") + std::strerror(errno);
-        printError(package + ": " + reason);
-        markNotValidated(report, reason);
-        return true;
+bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs,
+                      const std::function<void(const PackageReport&)>& report)
+{
+    if (jobs <= 1 || packages.size() <= 1) {
+        bool failed = false;
+        for (const std::string& package : packages) {
+            PackageReport reported;
+            failed = validatePackage(package, options, report ? &reported : nullptr) || failed;
+            if (report)
+                report(reported);
+        }
+        return failed;
     }
-    const int status = InterruptCleanup::waitForChild(child);
-    if (channel)
-        channel->collect(*report);
-    return childFailed(package, status, report);
+    const bool shared = outputsShareDestination();
+    std::vector<Job> all(packages.size());
+    std::size_t started = 0;
+    std::size_t printed = 0;
+    int running = 0;
+    bool failed = false;
+    std::vector<PackageReport> reports(report ? packages.size() : 0);
+    const auto notStartedBecause = [&](std::size_t index, const std::string& reason) {
+        printError(packages[index] + ": " + reason);
+        if (report) {
+            reports[index].outcome = PackageOutcome::NotValidated;
+            reports[index].reason = reason;
+        }
+    };
+    const auto start = [&](Job& job, std::size_t index) {
+        job.started = std::chrono::steady_clock::now();
+        if (report && !openChannel(job.channel, job.package, reports[index])) {
+            job.done = job.notStarted = true;
+            return;
+        }
+        job.out = makeCapture();
+        job.err = shared ? job.out : makeCapture();
+        if (job.out < 0 || job.err < 0) {
+            notStartedBecause(index, std::string("cannot keep the output apart: ") + std::strerror(errno));
+            job.done = job.notStarted = true;
+            return;
+        }
+        std::string rootError;
+        if (std::optional<ExtractionRoot> made = ExtractionRoot::create(rootError))
+            job.root.emplace(std::move(*made));
+        job.supervisor = InterruptCleanup::forkChild();
+        if (job.supervisor == 0)
+            superviseJob(job, options, rootError);
+        if (job.supervisor < 0) {
+            notStartedBecause(index, std::string("cannot start the validation: ") + std::strerror(errno));
+            job.root.reset();
+            job.done = job.notStarted = true;
+            return;
+        }
+        ++running;
+    };
+    // Packages start in argument order as places become free; each one's
+    // output is printed whole once it and all before it have ended.
+    while (printed < all.size()) {
+        while (running < jobs && started < all.size()) {
+            all[started].package = packages[started];
+            start(all[started], started);
+            ++started;
+        }
+        Job& next = all[printed];
+        if (!next.done) {
+            const auto [pid, status] = InterruptCleanup::waitForAnyChild();
+            if (pid < 0)
+                return true;
+            for (Job& job : all) {
+                if (job.supervisor != pid || job.done)
+                    continue;
+                --running;
+                job.done = true;
+                job.status = status;
+                job.ended = std::chrono::steady_clock::now();
+                // The supervisor has waited for everything below it: the tree is quiet.
+                job.root.reset();
+            }
+            continue;
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        if (next.out >= 0)
+            copyCapture(next.out, STDOUT_FILENO);
+        if (next.err >= 0 && next.err != next.out)
+            copyCapture(next.err, STDERR_FILENO);
+        next.closeCaptures();
+        ReportChannel* channel = next.channel ? &*next.channel : nullptr;
+        const bool packageFailed = next.notStarted || childFailed(next.package, next.status, channel);
+        failed = packageFailed || failed;
+        if (report) {
+            PackageReport& reported = reports[printed];
+            completeReport(reported, next.package, next.notStarted ? nullptr : channel, packageFailed,
+                           next.notStarted ? std::chrono::steady_clock::duration() : next.ended - next.started);
+            report(reported);
+            reported = PackageReport();
+        }
+        next.channel.reset();
+        ++printed;
+    }
+    return failed;
 }
 
 } // namespace Validator

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <string>
-
 #include "app/report/PackageReport.h"
+
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace Validator {
 
@@ -23,5 +25,13 @@ struct RunOptions {
 // With `report`, also fills it with the package's findings, profile and
 // outcome for the machine-readable report.
 bool validatePackage(const std::string& package, const RunOptions& options, PackageReport* report = nullptr);
+
+// Validates the packages, up to `jobs` of them at once, each as
+// validatePackage does. Each package's output is kept apart until it and
+// every package before it have ended, then printed whole, in argument order.
+// With `report`, it is given each package's report in the same order, as
+// its output is printed. Returns true when any package failed.
+bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs,
+                      const std::function<void(const PackageReport&)>& report = {});
 
 } // namespace Validator

@@ -10,7 +10,9 @@
 #include <QFile>
 
 #include <iostream>
+#include <functional>
 #include <string_view>
+#include <vector>
 #include <map>
 #include <memory>
 
@@ -94,7 +96,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption reportOption("report", "Also write a machine-readable report of the run to <file>.", "file");
     const QCommandLineOption reportFormatOption("report-format", "Format of the report (default jsonl).\n- jsonl\n- junit",
                                                 "format", "jsonl");
-    parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, reportOption, reportFormatOption});
+    const QCommandLineOption jobsOption({"j", "jobs"}, "Validate up to N packages at once (default 1).", "N", "1");
+    parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, jobsOption, reportOption,
+                        reportFormatOption});
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -105,6 +109,13 @@ int main(int argc, char* argv[])
     const QStringList packages = parser->positionalArguments();
     if (packages.isEmpty())
         parser->showHelp(1);
+    bool jobsValid = false;
+    const int jobs = parser->value(jobsOption).toInt(&jobsValid);
+    if (!jobsValid || jobs < 1) {
+        std::cerr << "Incorrect number of jobs: " << Common::visibleText(parser->value(jobsOption).toStdString())
+                  << std::endl;
+        return 1;
+    }
 
     // Both checked before any package is looked at, so that a pipeline
     // learns of a report it will not get at once.
@@ -143,17 +154,16 @@ int main(int argc, char* argv[])
     options.profileName = parser->value(profileOption).toUtf8().toStdString();
     options.criticalOnly = parser->isSet(criticalOnlyOption);
 
-    int status = 0;
+    std::vector<std::string> packageFiles;
     int nextArgument = 1;
     for (const QString& package : packages) {
-        Validator::PackageReport report;
         // The argument's own bytes, so that any file name the shell passed works.
-        if (Validator::validatePackage(rawArgument(argc, argv, package, nextArgument), options,
-                                       reportFile ? &report : nullptr))
-            status = 1;
-        if (reportFile)
-            reportFile->write(reportFormat->package(report));
+        packageFiles.push_back(rawArgument(argc, argv, package, nextArgument));
     }
+    std::function<void(const Validator::PackageReport&)> report;
+    if (reportFile)
+        report = [&](const Validator::PackageReport& one) { reportFile->write(reportFormat->package(one)); };
+    int status = Validator::validatePackages(packageFiles, options, jobs, report) ? 1 : 0;
     if (reportFile) {
         reportFile->write(reportFormat->end());
         std::string error;

@@ -57,8 +57,13 @@ LinkTarget resolveLink(std::string_view link, std::string_view target)
 } // namespace
 
 PackageChecks::PackageChecks(const Config& config, const RpmMeta& meta)
+    : PackageChecks(config, std::make_shared<const RpmMeta>(meta))
+{
+}
+
+PackageChecks::PackageChecks(const Config& config, std::shared_ptr<const RpmMeta> meta)
     : m_config(std::make_shared<const Config>(config)),
-      m_meta(std::make_shared<const RpmMeta>(meta)),
+      m_meta(std::move(meta)),
       m_name(m_meta->name())
 {
     m_paths.reserve(m_meta->paths().size());

@@ -22,6 +22,9 @@ bool isReverseDomain(std::string_view name);
 class PackageChecks {
 public:
     PackageChecks(const Config& config, const RpmMeta& meta);
+    // Shares the model rather than copying it: a package of many files has
+    // a large one.
+    PackageChecks(const Config& config, std::shared_ptr<const RpmMeta> meta);
 
     void setColor(bool on) { Logger::setColor(on); }
     void setFindingSink(FindingSink* sink) { m_logger.setSink(sink); }

@@ -5,8 +5,12 @@
 namespace Validator {
 
 Dispatcher::Dispatcher(const Config& config, const RpmMeta& meta)
-    : m_context{std::make_shared<const Config>(config), std::make_shared<const RpmMeta>(meta),
-                std::make_shared<Logger>()}
+    : Dispatcher(config, std::make_shared<const RpmMeta>(meta))
+{
+}
+
+Dispatcher::Dispatcher(const Config& config, std::shared_ptr<const RpmMeta> meta)
+    : m_context{std::make_shared<const Config>(config), std::move(meta), std::make_shared<Logger>()}
     , m_validators(makeValidators(m_context))
 {
 }

@@ -13,6 +13,9 @@ namespace Validator {
 class Dispatcher {
 public:
     Dispatcher(const Config& config, const RpmMeta& meta);
+    // Shares the model rather than copying it: a package of many files has
+    // a large one.
+    Dispatcher(const Config& config, std::shared_ptr<const RpmMeta> meta);
     ~Dispatcher();
 
     // Validators find the unpacked tree through the shared context.

@@ -14,6 +14,8 @@ class FindingSink {
 public:
     virtual ~FindingSink() = default;
     virtual void found(std::string_view group, std::size_t code, const Message& message) = 0;
+    // The package could not be validated to its end, for `reason`.
+    virtual void notValidated(std::string_view reason) = 0;
 };
 
 } // namespace Validator

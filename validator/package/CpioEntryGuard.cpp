@@ -67,6 +67,7 @@ CpioEntryGuard::State CpioEntryGuard::feed(const char* data, std::size_t length)
             m_phase = Phase::Header;
             m_need = kHeaderSize;
             m_buffer.clear();
+            m_entryStart = m_offset;
             break;
         }
     }
@@ -90,6 +91,7 @@ void CpioEntryGuard::skip(std::uint64_t length)
         m_phase = Phase::Header;
         m_need = kHeaderSize;
         m_buffer.clear();
+        m_entryStart = m_offset;
     }
 }
 
@@ -110,7 +112,9 @@ void CpioEntryGuard::headerComplete()
             return refuse("malformed archive header");
     }
     m_mode = static_cast<std::uint32_t>(fields[1]);
+    m_links = fields[4];
     std::uint64_t fileSize = fields[6];
+    m_fileSize = fileSize;
     m_nameSize = fields[11];
     if (m_nameSize == 0 || m_nameSize > kMaxNameSize)
         return refuse("malformed archive entry name");
@@ -161,11 +165,14 @@ void CpioEntryGuard::nameComplete()
     }
     if (S_ISLNK(m_mode))
         m_symlinks.insert(normalised);
+    if (m_observer)
+        m_observer({std::move(normalised), m_mode, m_links, m_fileSize, m_offset + m_dataSize});
 
     m_buffer.clear();
     if (m_dataSize == 0) {
         m_phase = Phase::Header;
         m_need = kHeaderSize;
+        m_entryStart = m_offset;
     } else {
         m_phase = Phase::Data;
         m_need = m_dataSize;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -14,6 +15,17 @@ class CpioEntryGuard {
 public:
     enum class State { Reading, Finished, Refused };
 
+    // An entry whose header and name were judged acceptable.
+    struct Entry {
+        std::string name;  // without "./", empty or "." components
+        std::uint32_t mode = 0;
+        std::uint64_t links = 0;
+        std::uint64_t fileSize = 0;
+        std::uint64_t end = 0;  // stream offset just past its data and padding
+    };
+    // Told about every accepted entry, in archive order, while feed() runs.
+    void setEntryObserver(std::function<void(const Entry&)> observer) { m_observer = std::move(observer); }
+
     // Consumes the next piece of the stream.
     State feed(const char* data, std::size_t length);
 
@@ -25,6 +37,11 @@ public:
     // How many bytes the guard must see before it can judge the next part
     // (the rest of a header or of a name); 0 while data can be skipped.
     std::uint64_t wanted() const;
+
+    // Stream offset up to which every byte was judged: the bytes before it
+    // may reach cpio. A header or name still incomplete (or refused) starts
+    // here; once the stream is finished, everything fed so far.
+    std::uint64_t judged() const { return m_phase == Phase::Data || m_state == State::Finished ? m_offset : m_entryStart; }
 
     State state() const { return m_state; }
     // Why the stream was refused.
@@ -44,7 +61,11 @@ private:
     std::uint64_t m_nameSize = 0;
     std::uint64_t m_dataSize = 0;  // name padding, entry data and its padding
     std::uint32_t m_mode = 0;
+    std::uint64_t m_links = 0;
+    std::uint64_t m_fileSize = 0;
     std::uint64_t m_offset = 0;    // stream position, for padding
+    std::uint64_t m_entryStart = 0;  // stream position of the current header
+    std::function<void(const Entry&)> m_observer;
     std::unordered_set<std::string> m_symlinks;
     std::string m_reason;
 };

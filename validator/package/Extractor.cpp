@@ -1,6 +1,7 @@
 #include "package/Extractor.h"
 
 #include "package/CpioEntryGuard.h"
+#include "package/UnpackProgress.h"
 
 #include "common/VisibleText.h"
 
@@ -115,9 +116,12 @@ public:
 private:
     static constexpr std::size_t kLongestLine = 1 << 16;
 
+    // Straight to the descriptor, as one write: the validating thread may
+    // hold std::cerr's output back meanwhile.
     static void emit(std::string_view line)
     {
-        std::cerr << Common::visibleText(line) << '\n' << std::flush;
+        const std::string text = Common::visibleText(line) + '\n';
+        writeAll(STDERR_FILENO, text.data(), text.size());
     }
 
     static void relay(int fd)
@@ -145,19 +149,22 @@ private:
     std::jthread m_thread;
 };
 
-// Passes the archive from `in` to `out` while the guard follows it. Headers
-// and names are read here and judged before they are passed on; entry data
-// goes from pipe to pipe without being copied through this process (or, where
-// splice is refused, is copied without being looked at). Returns false when
-// the stream could not be passed on.
-bool forward(int in, int out, CpioEntryGuard& guard)
+// Passes the archive from `in` to `out` in large pieces while the guard
+// follows it. Each piece is judged before any of it is passed on; a header or
+// name that the piece ends in the middle of stays behind until the rest has
+// come, so that cpio never sees a name before it was judged. Data too large
+// for the buffer goes from pipe to pipe without being copied through this
+// process. Returns false when the stream could not be passed on.
+bool forward(int in, int out, CpioEntryGuard& guard, UnpackProgress* progress)
 {
-    std::vector<char> buffer(1 << 16);
+    constexpr std::size_t kBufferSize = 1 << 18;
+    std::vector<char> buffer(kBufferSize);
+    std::size_t held = 0;        // bytes at the buffer's start not yet passed on
+    std::uint64_t passedOn = 0;  // stream offset of buffer[0]
     bool spliceWorks = true;
     while (guard.state() != CpioEntryGuard::State::Refused) {
-        const std::uint64_t skippable = guard.skippable();
-        if (skippable > 0 && spliceWorks) {
-            const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(skippable, 1 << 20));
+        if (held == 0 && spliceWorks && guard.skippable() >= kBufferSize) {
+            const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(guard.skippable(), 1 << 20));
             const ssize_t n = retrying([&] { return ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE); });
             if (n < 0 && errno == EINVAL) {
                 spliceWorks = false;
@@ -166,21 +173,37 @@ bool forward(int in, int out, CpioEntryGuard& guard)
             if (n <= 0)
                 return n == 0;
             guard.skip(static_cast<std::uint64_t>(n));
+            passedOn += static_cast<std::uint64_t>(n);
+            if (progress)
+                progress->forwarded(passedOn);
             continue;
         }
-        const std::uint64_t wanted = skippable > 0 ? skippable : guard.wanted();
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, buffer.size()));
-        const ssize_t n = retrying([&] { return ::read(in, buffer.data(), length); });
+        const ssize_t n = retrying([&] { return ::read(in, buffer.data() + held, kBufferSize - held); });
         if (n <= 0)
             return n == 0;
-        if (skippable > 0)
-            guard.skip(static_cast<std::uint64_t>(n));
-        else if (guard.feed(buffer.data(), static_cast<std::size_t>(n)) == CpioEntryGuard::State::Refused)
-            return true;  // a refused entry never reaches cpio
-        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
+        if (guard.state() == CpioEntryGuard::State::Reading)
+            guard.feed(buffer.data() + held, static_cast<std::size_t>(n));
+        held += static_cast<std::size_t>(n);
+        // What follows the trailer is padding, passed on as it is.
+        const std::uint64_t judged = guard.state() == CpioEntryGuard::State::Finished ? passedOn + held : guard.judged();
+        const auto ready = static_cast<std::size_t>(judged - passedOn);
+        if (!writeAll(out, buffer.data(), ready))
             return false;
+        passedOn += ready;
+        held -= ready;
+        if (held > 0)
+            std::memmove(buffer.data(), buffer.data() + ready, held);
+        if (progress && ready > 0)
+            progress->forwarded(passedOn);
     }
-    return true;
+    return true;  // a refused entry never reaches cpio
+}
+
+// Pipes hold 64 KiB unless asked for more; a larger one lets each tool run
+// longer between switches. Left as it is where the system refuses.
+void enlarge(int fd)
+{
+    ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
 }
 
 } // namespace
@@ -191,7 +214,7 @@ int Extractor::fail(std::string reason)
     return 1;
 }
 
-int Extractor::extract(const std::string& root, const std::string& packagePath)
+int Extractor::extract(const std::string& root, const std::string& packagePath, UnpackProgress* progress)
 {
     m_failure.clear();
     // Resolved before anything else so that a relative argument names the
@@ -205,6 +228,8 @@ int Extractor::extract(const std::string& root, const std::string& packagePath)
     Pipe diagnostics;  // standard error of both tools -> this process
     if (!archive.open() || !unpacker.open() || !diagnostics.open())
         return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
+    enlarge(archive.write);
+    enlarge(unpacker.write);
 
     pid_t converter = spawn("/usr/bin/rpm2cpio", {"/usr/bin/rpm2cpio", resolved, nullptr}, -1, archive.write,
                             diagnostics.write, 0, nullptr);
@@ -218,14 +243,18 @@ int Extractor::extract(const std::string& root, const std::string& packagePath)
     Pipe::close(archive.write);
     Pipe::close(unpacker.read);
     Pipe::close(diagnostics.write);
-    // Started after the last fork, so that no tool is forked while a second
-    // thread runs; joined (it is declared after the pipes) before they close.
+    // Joined (it is declared after the pipes) before they close. The tools
+    // may be forked while other threads run (a caller validating files as
+    // they are unpacked): between fork and exec they make only calls that
+    // are safe then.
     const DiagnosticsRelay relay(diagnostics.read);
 
     CpioEntryGuard guard;
+    if (progress)
+        guard.setEntryObserver([progress](const CpioEntryGuard::Entry& entry) { progress->entryJudged(entry); });
     // A failure to pass the stream on shows as cpio's failure or a truncated archive.
     if (cpio > 0)
-        forward(archive.read, unpacker.write, guard);
+        forward(archive.read, unpacker.write, guard, progress);
     if (guard.state() != CpioEntryGuard::State::Finished) {
         // Stop both tools at once: cpio must not finish a partial entry.
         ::kill(-converter, SIGKILL);

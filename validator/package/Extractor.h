@@ -15,11 +15,16 @@ namespace Validator {
 // entry with an absolute name, a ".." component, or a path that leads through
 // an entry the archive made a symbolic link is refused and the extraction
 // fails.
+class UnpackProgress;
+
 class Extractor {
 public:
     // 0 on success, non-zero on failure; failure() then says what failed.
-    // The working directory of the process is never changed.
-    int extract(const std::string& root, const std::string& packagePath);
+    // The working directory of the process is never changed. With
+    // `progress`, every accepted entry and every piece handed to cpio is
+    // reported there as it happens, for files to be validated while the
+    // extraction goes on; the caller reports the end.
+    int extract(const std::string& root, const std::string& packagePath, UnpackProgress* progress = nullptr);
 
     const std::string& failure() const { return m_failure; }
 

@@ -24,7 +24,7 @@ public:
     // Child side.
     void found(std::string_view group, std::size_t code, const Message& message) override;
     void profileChosen(std::string_view profile);
-    void notValidated(std::string_view reason);
+    void notValidated(std::string_view reason) override;
 
     // Parent side, after the child has ended: adds what the child recorded
     // to `report`. A record cut short by the child's end is dropped.
