@@ -151,7 +151,7 @@ int main(int argc, char** argv)
                     extra[2] / extra[1]);
     }
 
-    std::printf("\n100 MiB desktop files, one run each: vetrik's peaks against GKeyFile loading the file alone\n");
+    std::printf("\n100 MiB desktop files, one run each: vetrik's peaks against GKeyFile loading the file and giving out its Name\n");
     for (std::size_t i = 0; i < bigs.size(); ++i) {
         const Bench::Measurement floor = Bench::measure({FLOOR_PATH, work / ("big" + std::to_string(i) + ".desktop")});
         const Bench::Measurement m = run(packages.at(next++), 1);

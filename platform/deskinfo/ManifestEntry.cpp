@@ -178,6 +178,15 @@ std::string ManifestEntry::value(const std::string& group, const std::string& ke
     return raw ? std::string(raw.get()) : std::string();
 }
 
+void ManifestEntry::viewValue(const std::string& group, const std::string& key,
+                              const std::function<void(std::string_view)>& look) const
+{
+    GError* rawError = nullptr;
+    const StringHandle raw(g_key_file_get_value(m_keyFile.get(), group.c_str(), key.c_str(), &rawError));
+    const ErrorHandle error(rawError);
+    look(raw ? std::string_view(raw.get()) : std::string_view());
+}
+
 std::string ManifestEntry::value(const std::string& key) const
 {
     return value(kDesktopEntry, key);

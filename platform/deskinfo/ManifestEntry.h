@@ -3,9 +3,11 @@
 // The platform's desktop-entry reader: a desktop file parsed by GLib's
 // GKeyFile, and the queries the validators make of it.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 typedef struct _GKeyFile GKeyFile;
@@ -38,6 +40,11 @@ public:
     std::string value(const std::string& group, const std::string& key) const;
     // A key of "Desktop Entry".
     std::string value(const std::string& key) const;
+    // Shows the raw value to `look` without copying it (empty when missing):
+    // a value of any size is then held once beside the key file, so that a
+    // huge Name costs no more than loading the file did.
+    void viewValue(const std::string& group, const std::string& key,
+                   const std::function<void(std::string_view)>& look) const;
     // The value split into its ";"-separated items with escapes resolved;
     // empty when missing.
     std::vector<std::string> stringVectorValue(const std::string& group, const std::string& key) const;

@@ -110,6 +110,12 @@ TEST_F(ManifestEntryTest, GroupsAndKeysInFileOrderAndRawValues)
     EXPECT_EQ(entry.value("B", "y"), "\\s2");
     // Bytes that are not UTF-8 are kept for the caller to judge.
     EXPECT_EQ(parse("[Desktop Entry]\nName=A\xff\n").nameUnlocalized(), "A\xff");
+    // The viewed value is the copied one, and empty for a missing key.
+    for (const auto& [group, key] : {std::pair<std::string, std::string>{"B", "z"}, {"B", "y"}, {"A", "z"}, {"C", "z"}}) {
+        std::string seen = "unset";
+        entry.viewValue(group, key, [&seen](std::string_view value) { seen = value; });
+        EXPECT_EQ(seen, entry.value(group, key)) << group << "/" << key;
+    }
 }
 
 TEST_F(ManifestEntryTest, SandboxAccessorsReadTheLaterSection)

@@ -56,7 +56,7 @@ bool isColor(std::string_view value)
 // Valid UTF-8 (ICU's strict decoding: no overlong forms, no surrogates,
 // nothing above U+10FFFF, no cut sequence) whose characters are all visible
 // or the two ordinary spaces.
-bool isLegalName(const std::string& name)
+bool isLegalName(std::string_view name)
 {
     if (name.empty() || name.size() > static_cast<std::size_t>(INT32_MAX))
         return false;
@@ -158,11 +158,13 @@ void DesktopDefault::checkSplashScreen()
 
 void DesktopDefault::checkName()
 {
-    const std::string name = m_entry->nameUnlocalized();
-    if (name.empty())
-        logger().add(DesktopMessage::NameMissing);
-    if (!isLegalName(name))
-        logger().add(DesktopMessage::NameIllegal);
+    // Viewed in place: a Name of any size is judged without a copy of it.
+    m_entry->viewValue("Desktop Entry", "Name", [this](std::string_view name) {
+        if (name.empty())
+            logger().add(DesktopMessage::NameMissing);
+        if (!isLegalName(name))
+            logger().add(DesktopMessage::NameIllegal);
+    });
 }
 
 void DesktopDefault::checkIcon()
