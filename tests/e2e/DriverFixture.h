@@ -22,6 +22,18 @@ protected:
 
     std::string build(const Package& package) { return buildRpm(package, work.path()); }
 
+    // A clean package that takes a while to unpack (`blobs` files of 2 MiB
+    // behind gzip), for the tests that interrupt or kill a run meanwhile.
+    Package slowPackage(int blobs = 60)
+    {
+        Package large = cleanPackage();
+        large.name = "org.example.large";
+        large.compressor = "gzip";
+        for (int i = 0; i < blobs; ++i)
+            large.entries.push_back(file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+        return large;
+    }
+
     // Runs a shell script in a mount namespace with a /tmp of its own (made
     // read-only when asked), so that every /tmp/dir.* the script sees was
     // left by the run itself. What the run needs from the real /tmp (the

@@ -163,11 +163,7 @@ TEST_F(HostileInputTest, ToolsAreNeverLookedUpInPath)
 TEST_F(HostileInputTest, CrashedValidationIsReportedCleanedUpAndTheRunGoesOn)
 {
     requirePrivateTmp();
-    TestKit::Package large = cleanPackage();
-    large.name = "org.example.large";
-    large.compressor = "gzip";
-    for (int i = 0; i < 60; ++i)
-        large.entries.push_back(TestKit::file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+    const TestKit::Package large = slowPackage();
     const std::string crashing = build(large);
     const std::string good = build(cleanPackage());
 

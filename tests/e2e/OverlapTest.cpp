@@ -176,11 +176,7 @@ TEST_F(OverlapTest, JobsTakeOnlyPositiveNumbers)
 TEST_F(OverlapTest, InterruptWithJobsRemovesEveryRoot)
 {
     requirePrivateTmp();
-    TestKit::Package large = cleanPackage();
-    large.name = "org.example.large";
-    large.compressor = "gzip";
-    for (int i = 0; i < 40; ++i)
-        large.entries.push_back(TestKit::file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+    const TestKit::Package large = slowPackage(40);
     const std::string package = build(large);
     // Waits until two roots exist, interrupts, then lists what is left.
     const std::string script = std::string("\"$@\" & pid=$!\n")

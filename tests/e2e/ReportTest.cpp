@@ -253,12 +253,7 @@ TEST_F(ReportTest, BadReportRequestsFailBeforeAnyPackage)
 TEST_F(ReportTest, InterruptedRunLeavesNeitherReportNorTemporaryFile)
 {
     requirePrivateTmp();
-    TestKit::Package large = cleanPackage();
-    large.name = "org.example.large";
-    large.compressor = "gzip";
-    for (int i = 0; i < 60; ++i)
-        large.entries.push_back(
-            TestKit::file("/usr/share/org.example.clean/blob" + std::to_string(i), std::string(2 << 20, 'z')));
+    const TestKit::Package large = slowPackage();
     const std::string package = build(large);
     const fs::path reports = work / "reports";
     fs::create_directories(reports);
