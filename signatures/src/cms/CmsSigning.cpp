@@ -12,6 +12,11 @@
 #include <vector>
 
 #include <malloc.h>
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TORVEL_ADDRESS_SANITIZER 1
+#endif
+#endif
 #include <openssl/cms.h>
 #include <openssl/crypto.h>
 #include <sys/stat.h>
@@ -108,7 +113,9 @@ bool addFileSignatureList(CMS_SignerInfo* signer, int nid, FileSignaturesEncoder
 bool addFileSignatures(CMS_SignerInfo* signer, int fd, const FileSigningKeys& keys, unsigned threads)
 {
     std::optional<PackageFileSignatures> lists = signPackageFiles(fd, keys, threads);
-#ifdef __GLIBC__
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(TORVEL_ADDRESS_SANITIZER)
+    // (Not under AddressSanitizer, whose allocator glibc's malloc_trim does
+    // not know: glibc's heap bookkeeping then fails at thread exit.)
     // The payload's decompressor, the header and the file list have just
     // been freed, in the middle of the allocator's heaps where they would
     // stay resident; their pages go back before the signed attributes are

@@ -351,11 +351,23 @@ bool Database::migrate(int from, int to)
         std::fprintf(stderr, "Could not upgrade database schema from version %d to version %d\n", from, to);
         return false;
     }
-    using Step = bool (Database::*)();
-    static constexpr Step steps[] = {&Database::migrateV0toV1, &Database::migrateV1toV2, &Database::migrateV2toV3,
-                                     &Database::migrateV3toV4};
+    // A switch rather than a table of member pointers: GCC's bounds
+    // sanitizer misreads the index into such a table.
+    const auto step = [this](int version) {
+        switch (version) {
+        case 0:
+            return migrateV0toV1();
+        case 1:
+            return migrateV1toV2();
+        case 2:
+            return migrateV2toV3();
+        case 3:
+            return migrateV3toV4();
+        }
+        return false;
+    };
     for (int version = from; version < to; ++version) {
-        if (!(this->*steps[version])()) {
+        if (!step(version)) {
             std::fprintf(stderr, "Schema upgrade to version %d failed\n", version + 1);
             return false;
         }
