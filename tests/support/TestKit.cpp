@@ -294,6 +294,31 @@ std::string octal(unsigned mode)
     return buffer;
 }
 
+// The build tree's cache of what the tests make again and again, or
+// nothing when TALIRO_TEST_RPM_CACHE is "off".
+std::optional<fs::path> cacheDirectory()
+{
+    std::string directory = TESTKIT_RPM_CACHE;
+    if (const char* chosen = std::getenv("TALIRO_TEST_RPM_CACHE"))
+        directory = chosen;
+    if (directory.empty() || directory == "off")
+        return std::nullopt;
+    return fs::path(directory);
+}
+
+std::string sha256Hex(const std::string& bytes)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    ::SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+    std::string hex;
+    for (unsigned char byte : digest) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 15];
+    }
+    return hex;
+}
+
 // Packages built before in this build tree, by the SHA-256 of everything
 // that goes into one: the spec file, each staged entry and rpmbuild's own
 // command line, with the paths of the temporary build tree taken out. Test
@@ -306,10 +331,8 @@ public:
     static std::optional<PackageCache> forBuild(const Package& package, const std::string& spec,
                                                 const std::vector<std::string>& command, const std::string& top)
     {
-        std::string directory = TESTKIT_RPM_CACHE;
-        if (const char* chosen = std::getenv("TALIRO_TEST_RPM_CACHE"))
-            directory = chosen;
-        if (directory.empty() || directory == "off")
+        const std::optional<fs::path> directory = cacheDirectory();
+        if (!directory)
             return std::nullopt;
 
         // An rpm upgrade builds packages anew.
@@ -322,15 +345,7 @@ public:
             key += std::to_string(static_cast<int>(e.kind)) + '\0' + e.path + '\0' + e.target + '\0'
                 + std::to_string(e.content.size()) + '\0' + e.content;
         }
-        unsigned char digest[SHA256_DIGEST_LENGTH];
-        ::SHA256(reinterpret_cast<const unsigned char*>(key.data()), key.size(), digest);
-        std::string hex;
-        for (unsigned char byte : digest) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            hex += kHex[byte >> 4];
-            hex += kHex[byte & 15];
-        }
-        return PackageCache(fs::path(directory) / hex);
+        return PackageCache(*directory / sha256Hex(key));
     }
 
     // The cached package copied into `workDir`, if there is one.
@@ -490,6 +505,23 @@ std::string buildRpm(const Package& package, const std::string& workDir)
 
 void compileC(const std::string& source, const std::string& outputPath, const std::vector<std::string>& flags)
 {
+    // Test programs run once per test, and many tests compile the same
+    // program: the build tree keeps each output under the SHA-256 of the
+    // compiler, the output's name, the flags and the source.
+    std::optional<fs::path> cached;
+    if (const std::optional<fs::path> directory = cacheDirectory()) {
+        struct stat compiler {};
+        ::stat("/usr/bin/cc", &compiler);
+        std::string key = "cc 1\n" + std::to_string(compiler.st_mtime) + '\0' + fs::path(outputPath).filename().string();
+        for (const std::string& flag : flags)
+            key += '\0' + flag;
+        key += '\0' + source;
+        cached = *directory / ("cc-" + sha256Hex(key));
+        std::error_code ec;
+        if (fs::copy_file(*cached, outputPath, fs::copy_options::overwrite_existing, ec))
+            return;
+    }
+
     const std::string sourcePath = outputPath + ".src.c";
     writeFile(sourcePath, source);
     std::vector<std::string> argv = {"cc", "-o", outputPath, sourcePath};
@@ -498,6 +530,16 @@ void compileC(const std::string& source, const std::string& outputPath, const st
     fs::remove(sourcePath);
     if (r.exitCode != 0)
         throw std::runtime_error("compiler failed:\n" + r.out + r.err + "\nsource:\n" + source);
+    if (cached) {
+        // Several test processes may compile the same program at once; the
+        // first rename wins, and each copy is whole.
+        std::error_code ec;
+        fs::create_directories(cached->parent_path(), ec);
+        const fs::path staging = cached->string() + ".tmp" + std::to_string(::getpid());
+        if (fs::copy_file(outputPath, staging, fs::copy_options::overwrite_existing, ec))
+            fs::rename(staging, *cached, ec);
+        fs::remove(staging, ec);
+    }
 }
 
 } // namespace TestKit
