@@ -19,9 +19,7 @@ extern char** environ;
 
 namespace Bench {
 
-namespace {
-
-long readHighWaterMark(pid_t pid)
+long highWaterMarkKiB(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
@@ -36,7 +34,6 @@ long readHighWaterMark(pid_t pid)
     return -1;
 }
 
-} // namespace
 
 Measurement measure(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env)
 {
@@ -73,7 +70,7 @@ Measurement measure(const std::vector<std::string>& argv, const std::vector<std:
     rusage usage {};
     for (;;) {
         // VmHWM only grows, so the last sample before exit is the peak.
-        long hwm = readHighWaterMark(pid);
+        long hwm = highWaterMarkKiB(pid);
         m.ownPeakKiB = std::max(m.ownPeakKiB, hwm);
         pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
         if (done == pid)
@@ -88,23 +85,26 @@ Measurement measure(const std::vector<std::string>& argv, const std::vector<std:
     return m;
 }
 
-Measurement median(int runs, const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env)
+Measurement medianOf(std::vector<Measurement> all)
 {
-    std::vector<Measurement> all;
-    for (int i = 0; i < runs; ++i)
-        all.push_back(measure(argv, env));
+    std::sort(all.begin(), all.end(), [](const Measurement& a, const Measurement& b) { return a.cpuSeconds < b.cpuSeconds; });
+    const double cpuSeconds = all[all.size() / 2].cpuSeconds;
     std::sort(all.begin(), all.end(), [](const Measurement& a, const Measurement& b) { return a.seconds < b.seconds; });
     Measurement result = all[all.size() / 2];
-    std::vector<double> cpu;
-    for (const Measurement& m : all)
-        cpu.push_back(m.cpuSeconds);
-    std::sort(cpu.begin(), cpu.end());
-    result.cpuSeconds = cpu[cpu.size() / 2];
+    result.cpuSeconds = cpuSeconds;
     for (const Measurement& m : all) {
         result.ownPeakKiB = std::max(result.ownPeakKiB, m.ownPeakKiB);
         result.treePeakKiB = std::max(result.treePeakKiB, m.treePeakKiB);
     }
     return result;
+}
+
+Measurement median(int runs, const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env)
+{
+    std::vector<Measurement> all;
+    for (int i = 0; i < runs; ++i)
+        all.push_back(measure(argv, env));
+    return medianOf(std::move(all));
 }
 
 std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 // Shared pieces of the benchmarks: the large sample package and a runner
 // that measures wall time and peak memory of a command.
 
@@ -24,6 +26,13 @@ Measurement measure(const std::vector<std::string>& argv, const std::vector<std:
 
 // Median of `runs` measurements by wall time (processor time: its own
 // median); peaks are the largest seen.
+// The medians of wall and processor time (each on its own), with the
+// largest peaks of all runs; the rest is the median-wall-time run's.
+Measurement medianOf(std::vector<Measurement> all);
+
+// VmHWM of a process (this one: getpid()), in KiB; -1 when unreadable.
+long highWaterMarkKiB(pid_t pid);
+
 Measurement median(int runs, const std::vector<std::string>& argv,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 

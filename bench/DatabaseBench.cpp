@@ -297,21 +297,6 @@ double seconds(Clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-long ownPeakKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-        status.ignore(1 << 20, '\n');
-    }
-    return -1;
-}
-
 // One process that records and checks `packages` packages with the library;
 // the file stays for its size to be reported.
 int memoryRun(int packages, const std::string& work)
@@ -423,6 +408,6 @@ int main(int argc, char** argv)
     std::printf("file size  %6d packages / %6d packages     : %ld KiB vs %ld KiB\n", packages, packages / 10,
                 long(fs::file_size(work / ("memory" + std::to_string(packages) + ".db")) / 1024),
                 long(fs::file_size(work / ("memory" + std::to_string(packages / 10) + ".db")) / 1024));
-    std::printf("peak       this process (library and floor)      : %ld KiB\n", ownPeakKiB());
+    std::printf("peak       this process (library and floor)      : %ld KiB\n", Bench::highWaterMarkKiB(::getpid()));
     return 0;
 }

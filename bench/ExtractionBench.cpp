@@ -89,21 +89,6 @@ std::string buildApplicationPackage(const std::string& workDir, const std::strin
     return TestKit::buildRpm(package, workDir);
 }
 
-// The medians of wall and processor time, with the largest peaks of all runs.
-Bench::Measurement medianOf(std::vector<Bench::Measurement> all)
-{
-    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.cpuSeconds < b.cpuSeconds; });
-    const double cpuSeconds = all[all.size() / 2].cpuSeconds;
-    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
-    Bench::Measurement result = all[all.size() / 2];
-    result.cpuSeconds = cpuSeconds;
-    for (const Bench::Measurement& m : all) {
-        result.ownPeakKiB = std::max(result.ownPeakKiB, m.ownPeakKiB);
-        result.treePeakKiB = std::max(result.treePeakKiB, m.treePeakKiB);
-    }
-    return result;
-}
-
 // What the desktop family costs per package, measured in this process where
 // a shared machine's noise cannot hide it: every path of the package offered
 // to the desktop validator, its desktop file checked by the five checkers,
@@ -263,15 +248,15 @@ int main(int argc, char** argv)
             std::printf(" %16s", "baseline/floor");
         std::printf(" %16s %16s\n", "own peak KiB", "tree peak KiB");
         for (const Row& row : rows) {
-            std::printf("%-40s %8.3f %8.3f %14.3f %10.3f", row.label.c_str(), medianOf(row.floors).seconds,
-                        medianOf(row.vetriks).seconds, pairedRatio(row.vetriks, row.floors, &Bench::Measurement::seconds),
+            std::printf("%-40s %8.3f %8.3f %14.3f %10.3f", row.label.c_str(), Bench::medianOf(row.floors).seconds,
+                        Bench::medianOf(row.vetriks).seconds, pairedRatio(row.vetriks, row.floors, &Bench::Measurement::seconds),
                         pairedRatio(row.vetriks, row.floors, &Bench::Measurement::cpuSeconds));
             if (!baseline.empty())
                 std::printf(" %16.3f", pairedRatio(row.baselines, row.floors, &Bench::Measurement::seconds));
             std::printf(" %16ld %16ld\n", peakOf(row.vetriks, &Bench::Measurement::ownPeakKiB),
                         peakOf(row.vetriks, &Bench::Measurement::treePeakKiB));
             if (!baseline.empty())
-                std::printf("%-40s %8s %8.3f %14s %10s %16s %16ld %16ld\n", "  baseline", "", medianOf(row.baselines).seconds, "",
+                std::printf("%-40s %8s %8.3f %14s %10s %16s %16ld %16ld\n", "  baseline", "", Bench::medianOf(row.baselines).seconds, "",
                             "", "", peakOf(row.baselines, &Bench::Measurement::ownPeakKiB),
                             peakOf(row.baselines, &Bench::Measurement::treePeakKiB));
         }
@@ -313,9 +298,9 @@ int main(int argc, char** argv)
         },
     });
     std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
-    std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", medianOf(oneByOne).seconds,
+    std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(oneByOne).seconds,
                 peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
-    std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", medianOf(jobs).seconds,
+    std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(jobs).seconds,
                 peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
     std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
                 pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
@@ -323,7 +308,7 @@ int main(int argc, char** argv)
 
     const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
     std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
-                family / medianOf(rows.at(0).vetriks).seconds * 100);
+                family / Bench::medianOf(rows.at(0).vetriks).seconds * 100);
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
     return firstFailed ? 1 : 0;

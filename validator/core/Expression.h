@@ -11,7 +11,7 @@ namespace Validator {
 // "." matches no line break (\n, \r, and, stricter than ECMAScript, \f).
 //
 // Package data is hostile and unbounded, so matching must never recurse once
-// per input character the way std::regex does: Boost.Regex runs on its own
+// per input character the way the standard library's regex does: Boost.Regex runs on its own
 // bounded state stack. When a text is so pathological that the engine gives
 // up (state stack or complexity limit), the text counts as not matching, so
 // a check built on an allow list fails closed instead of crashing.
