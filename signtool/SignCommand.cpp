@@ -246,6 +246,14 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     setup.certificate.reset(certificate_read(argumentBytes(parser.value(certOption)).constData()));
     if (!setup.certificate)
         return 1;
+    // A chain that was named but cannot be read ends the command too, and
+    // before any key, so no passphrase is asked for in vain: blocks signed
+    // without it would not let the packages replace those of the old key.
+    if (parser.isSet(rotateOption)) {
+        setup.chain.reset(ProofOfRotationChain_read(argumentBytes(parser.value(rotateOption)).constData()));
+        if (!setup.chain)
+            return 1;
+    }
     setup.key = readKey(parser.value(keyOption), "KEY_PASSPHRASE");
     if (!setup.key)
         return 1;
@@ -256,8 +264,6 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
         if (!setup.taKey)
             return 1;
     }
-    if (parser.isSet(rotateOption))
-        setup.chain.reset(ProofOfRotationChain_read(argumentBytes(parser.value(rotateOption)).constData()));
     setup.force = parser.isSet(forceOption);
     // Matched against the NAME bytes of the header, so taken as typed.
     setup.noContentSignGlob = argumentBytes(parser.value(noContentSignOption));

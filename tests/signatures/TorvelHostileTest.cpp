@@ -365,11 +365,10 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
          "Could not open private key \"" + fifo + "\": " + notRegular},
         {{"sign", "-k", m_pki.developer.key, "-c", fifo, path}, 1,
          "Could not open certificate \"" + fifo + "\": " + notRegular},
-        // A TA key that cannot be read ends the command; a chain that cannot
-        // be read is left out.
+        // A TA key or a chain that cannot be read ends the command.
         {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "--ta-key", fifo, path}, 1,
          "Could not open private key \"" + fifo + "\": " + notRegular},
-        {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "-r", fifo, path}, 0,
+        {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "-r", fifo, path}, 1,
          "Could not open proof-of-rotation: " + notRegular},
         {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, fifo}, 1,
          fifo + " is neither a file nor a directory."},
@@ -637,6 +636,65 @@ TEST_F(TorvelHostileTest, AFileArgumentThatIsNotUtf8NamesThatFileAndNoOther)
     }
     EXPECT_EQ(namesIn(directory), expectedNames);
     EXPECT_EQ(blockCount(toSign), 1u);
+}
+
+TEST_F(TorvelHostileTest, SignWithAChainItCannotReadChangesNothing)
+{
+    // Run as an unprivileged user, for whom a file of mode 0 is unreadable;
+    // the key, the certificate and the package are open to it.
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
+    const std::string open = m_dir / "open";
+    std::filesystem::create_directories(open);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    const std::string key = open + "/developer.key";
+    const std::string certificate = open + "/developer.pem";
+    std::filesystem::copy_file(m_pki.developer.key, key);
+    std::filesystem::copy_file(m_pki.developer.certificate, certificate);
+    const std::string path = open + "/package.rpm";
+    std::filesystem::copy_file(package("com.example.chainless"), path);
+    for (const std::string& file : {key, certificate, path})
+        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+
+    const std::string fifo = open + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    const std::string unreadable = open + "/unreadable.pem";
+    std::filesystem::copy_file(m_pki.developer.certificate, unreadable);
+    ASSERT_EQ(chmod(unreadable.c_str(), 0), 0);
+    const std::string textFile = open + "/text.pem";
+    TestKit::writeFile(textFile,
+                       "-----BEGIN PROOF OF ROTATION CHAIN-----\nnot base64\n-----END PROOF OF ROTATION CHAIN-----\n");
+    const std::string empty = open + "/empty.pem";
+    TestKit::writeFile(empty, "");
+    ASSERT_EQ(chmod(textFile.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(empty.c_str(), 0644), 0);
+
+    struct Case {
+        std::string chain;
+        std::string message; // all of standard error
+    };
+    const std::vector<Case> cases {
+        {open + "/missing.pem", "Could not open proof-of-rotation: No such file or directory\n"},
+        {unreadable, "Could not open proof-of-rotation: Permission denied\n"},
+        {fifo, "Could not open proof-of-rotation: not a regular file\n"},
+        {open, "Could not open proof-of-rotation: not a regular file\n"},
+        {textFile, "Could not read proof-of-rotation chain\n"},
+        {empty, "Could not read proof-of-rotation chain\n"},
+        {certificate, "Could not read proof-of-rotation chain\n"},
+    };
+    const Bytes before = readBytes(path);
+    for (const Case& c : cases) {
+        std::vector<std::string> argv {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TORVEL_PATH,
+                                       "sign", "-k", key, "-c", certificate, "-r", c.chain, path};
+        TestKit::RunOptions options;
+        options.timeoutSeconds = 60;
+        const auto result = TestKit::run(argv, options);
+        EXPECT_FALSE(result.timedOut) << c.chain;
+        EXPECT_EQ(result.exitCode, 1) << c.chain << ": " << result.err;
+        EXPECT_EQ(result.err, c.message) << c.chain;
+        EXPECT_EQ(result.out, "") << c.chain;
+        EXPECT_TRUE(readBytes(path) == before) << c.chain;
+        EXPECT_TRUE(leftovers(path).empty()) << c.chain;
+    }
 }
 
 TEST_F(TorvelHostileTest, EveryByteOfAFileNameSurvivesTheRoundTrip)
