@@ -1,6 +1,7 @@
 #include "deskinfo/ManifestEntry.h"
 
 #include "common/GlibHandles.h"
+#include "common/UniqueFd.h"
 
 #include <fcntl.h>
 #include <string_view>
@@ -18,22 +19,6 @@ using Common::Glib::StrvHandle;
 constexpr const char* kDesktopEntry = "Desktop Entry";
 // In the order in which a later one wins over an earlier one.
 constexpr const char* kSandboxSections[] = {"X-Application", "X-Tervane", "Tervane"};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::vector<std::string> toVector(gchar** strings, gsize count)
 {
@@ -110,11 +95,16 @@ std::optional<ManifestEntry> ManifestEntry::fromFilename(const std::string& path
     // A FIFO would block in open without O_NONBLOCK, and a device such as
     // /dev/zero never ends, so anything but a regular file is refused before
     // a byte is read.
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
+    const Common::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return std::nullopt;
+    return fromDescriptor(fd.get());
+}
+
+std::optional<ManifestEntry> ManifestEntry::fromDescriptor(int fd)
+{
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
         || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
         return std::nullopt;
     KeyFilePtr keyFile(g_key_file_new());
@@ -132,7 +122,7 @@ std::optional<ManifestEntry> ManifestEntry::fromFilename(const std::string& path
         // is never held whole beside what GKeyFile makes of it. It is given
         // the descriptor checked above, reopened through /proc, so it reads
         // the regular file found here even if the path changed since.
-        const std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
+        const std::string opened = "/proc/self/fd/" + std::to_string(fd);
         loaded = g_key_file_load_from_file(keyFile.get(), opened.c_str(), flags, &rawError);
     }
     const ErrorHandle error(rawError);

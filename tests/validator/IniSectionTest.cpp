@@ -4,6 +4,7 @@
 // pool of awkward lines is read both ways.
 
 #include "checks/desktop/IniSection.h"
+#include "package/PackagedFile.h"
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <gtest/gtest.h>
@@ -17,6 +18,14 @@ namespace Validator {
 namespace {
 
 const std::vector<std::string> kValuesOf = {"Input", "UserInterface", "ScreenOrientation"};
+
+// The test's files are the machine's own; the capabilities checker opens
+// the desktop file beneath the extraction root the same way.
+std::optional<IniEntries> readCapabilitiesSection(const std::string& path, const std::vector<std::string>& valuesOf)
+{
+    std::optional<PackagedFile> file = PackagedFile::openHostFile(path);
+    return file ? Validator::readCapabilitiesSection(*file, valuesOf) : std::nullopt;
+}
 
 // What the capabilities checker needs, from a full property tree.
 std::optional<IniEntries> throughPropertyTree(const std::string& content)

@@ -3,6 +3,7 @@
 #include "checks/desktop/DesktopAttestation.h"
 #include "checks/desktop/DesktopCapabilities.h"
 #include "checks/desktop/DesktopDefault.h"
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopIntents.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/DesktopTervane.h"
@@ -11,8 +12,6 @@
 #include "deskinfo/ManifestEntry.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -31,19 +30,19 @@ void runChecker(const ValidationContext& context, const std::string& path, const
 
 } // namespace
 
-bool Desktop::accepts(const std::string& path, const std::string& fullPath)
+bool Desktop::accepts(const std::string& path, const std::string&)
 {
     if (path.size() > 17 && path.starts_with(kCommonDir))
         m_commonPaths.push_back(path);
     if (path != config().applicationsDir() + meta().name() + ".desktop")
         return false;
-    m_desktopFile = fullPath;
+    m_desktopFile = path;
     return true;
 }
 
 void Desktop::validate(const std::string& path, const std::string& fullPath)
 {
-    if (!AppManifest::ManifestEntry::fromFilename(fullPath)) {
+    if (!loadDesktopEntry(unpackedTree(), path)) {
         logger().add(DesktopMessage::BrokenFile);
         return;
     }
@@ -65,7 +64,7 @@ void Desktop::finish()
             logger().add(DesktopMessage::FileMissingNoSandboxValidation);
         return;
     }
-    const auto entry = AppManifest::ManifestEntry::fromFilename(m_desktopFile);
+    const auto entry = loadDesktopEntry(unpackedTree(), m_desktopFile);
     checkCommonPaths(entry ? entry->appOrgname() : std::string());
     if (entry && !logger().getFlag(Flag::NoSandboxSection))
         checkExecDBus(*entry);
@@ -81,6 +80,17 @@ void Desktop::checkCommonPaths(const std::string& organization)
     }
 }
 
+std::optional<std::string> Desktop::resolveInPackage(const std::string& command) const
+{
+    // The root joined with a relative command names a place beside the
+    // root, never a file of the package.
+    if (!command.empty() && !command.starts_with('/')) {
+        errno = ENOENT;
+        return std::nullopt;
+    }
+    return unpackedTree().resolve(command.empty() ? "/" : command);
+}
+
 void Desktop::checkExecDBus(const AppManifest::ManifestEntry& entry)
 {
     const std::optional<std::string> section = sandboxSection(entry);
@@ -90,9 +100,8 @@ void Desktop::checkExecDBus(const AppManifest::ManifestEntry& entry)
     const std::string command(commandOf(value));
     const std::string& name = meta().name();
     std::string resolved;
-    char buffer[PATH_MAX];
-    if (::realpath((unpackDir() + command).c_str(), buffer))
-        resolved = buffer;
+    if (const std::optional<std::string> reached = resolveInPackage(command))
+        resolved = *reached;
     else
         std::cerr << "ExecDBus error: " << std::strerror(errno) << '\n';
     if (command != "/usr/bin/" + name && resolved.find("/usr/libexec/" + name) == std::string::npos)

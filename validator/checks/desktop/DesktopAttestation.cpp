@@ -1,5 +1,6 @@
 #include "checks/desktop/DesktopAttestation.h"
 
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = AppManifest::ManifestEntry::fromFilename(m_fullPath);
+    m_entry = loadDesktopEntry(unpackedTree(), m_path);
     if (!m_entry || !m_entry->containsGroup(kGroup))
         return;
     const std::vector<std::string> keys = m_entry->groupKeys(kGroup);

@@ -1,5 +1,6 @@
 #include "checks/desktop/DesktopDefault.h"
 
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 
 #include <unicode/uchar.h>
@@ -92,7 +93,7 @@ void DesktopDefault::validate(const std::string& path, const std::string& fullPa
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = AppManifest::ManifestEntry::fromFilename(m_fullPath);
+    m_entry = loadDesktopEntry(unpackedTree(), m_path);
     logger().setFlag(Flag::DesktopFileSeen, true);
     if (!m_entry)
         return;

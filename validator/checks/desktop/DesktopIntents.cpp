@@ -1,5 +1,6 @@
 #include "checks/desktop/DesktopIntents.h"
 
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/EntrySyntax.h"
 
@@ -42,7 +43,7 @@ void DesktopIntents::validate(const std::string& path, const std::string& fullPa
         return;
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = AppManifest::ManifestEntry::fromFilename(m_fullPath);
+    m_entry = loadDesktopEntry(unpackedTree(), m_path);
     if (!m_entry)
         return;
     m_section = sandboxSection(*m_entry).value_or(std::string());

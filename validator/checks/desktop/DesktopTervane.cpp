@@ -1,5 +1,6 @@
 #include "checks/desktop/DesktopTervane.h"
 
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/EntrySyntax.h"
 
@@ -40,7 +41,7 @@ void DesktopTervane::validate(const std::string& path, const std::string& fullPa
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = AppManifest::ManifestEntry::fromFilename(m_fullPath);
+    m_entry = loadDesktopEntry(unpackedTree(), m_path);
     if (!m_entry)
         return;
     const std::optional<std::string> section = sandboxSection(*m_entry);

@@ -205,12 +205,9 @@ private:
 
 } // namespace
 
-std::optional<IniEntries> readCapabilitiesSection(const std::string& path, const std::vector<std::string>& valuesOf)
+std::optional<IniEntries> readCapabilitiesSection(PackagedFile& file, const std::vector<std::string>& valuesOf)
 {
-    std::optional<PackagedFile> file = PackagedFile::open(path);
-    if (!file)
-        return std::nullopt;
-    KeyLineFilter filter(*file, valuesOf);
+    KeyLineFilter filter(file, valuesOf);
     std::istream stream(&filter);
     IniDigest<kCapabilitiesGroup> root;
     try {
