@@ -562,6 +562,18 @@ TEST_F(HostileInputTest, JobsBeyondTheOpenFileLimitAreQueuedNotFailed)
     EXPECT_EQ(hundred.out, one.out);
     EXPECT_EQ(hundred.err, one.err);
     EXPECT_EQ(hundredReport, oneReport);
+
+    // A limit too low to be sure of even one package is said once, first.
+    auto low = withPrivateTmp("ulimit -n 20 || exit 99\n\"$@\"",
+                              {"--color", "never", "-p", "regular", "-j", "4", packages[0], packages[1], packages[2]});
+    ASSERT_NE(low.exitCode, 99) << low.err;
+    const std::vector<std::string> lines = TestKit::lines(low.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("The limit on open files (20) is below the ")) << low.err;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("limit on open files") != std::string::npos; }),
+              1)
+        << low.err;
 }
 
 } // namespace

@@ -12,11 +12,11 @@ namespace Validator {
 namespace {
 
 // What the validating process of one package opens beyond what it inherits,
-// with room to spare: at most about 12 in the runs measured (package file,
-// rpm database, three pipes, the C library's and libgcrypt's own reads, and
-// a checked file or two per thread), and a package can only make its checks
-// open more files one after another, never at once.
-constexpr std::size_t kValidationOwn = 32;
+// with room to spare: fewer than ten at once in the runs measured (the
+// package file, the rpm database, three pipes, the C library's and
+// libgcrypt's own reads, a checked file or two per thread). A package can
+// make its checks open more files only one after another, never at once.
+constexpr std::size_t kValidationOwn = 24;
 
 // What this process needs besides the packages in flight: removing a
 // package's tree holds a directory open per level, the report and the
