@@ -69,17 +69,16 @@ remove_staged() {
 if [ -n "$build_dir" ]; then
     mkdir -p -- "$build_dir" 2>/dev/null && [ -d "$build_dir" ] || fail "cannot create the build folder $build_dir"
     build_dir=$(cd "$build_dir" && pwd)
-    if [ -f "$build_dir/$marker_name" ]; then
-        if [ "$(cat "$build_dir/$marker_name")" != "$marker_text" ]; then
-            echo "package.sh: the packaging changed since the last build in $build_dir: building afresh" >&2
-            rm -rf -- "$build_dir/obj"
-        fi
-    elif [ -n "$(ls -A -- "$build_dir")" ]; then
+    if [ ! -f "$build_dir/$marker_name" ] && [ -n "$(ls -A -- "$build_dir")" ]; then
         fail "$build_dir holds files this script did not make (a build of another configuration?): remove it or name another folder"
     fi
-    printf '%s\n' "$marker_text" >"$build_dir/$marker_name"
     exec 9>"$build_dir/.lock"
     flock -n 9 || fail "another package.sh is building in $build_dir"
+    if [ -f "$build_dir/$marker_name" ] && [ "$(cat "$build_dir/$marker_name")" != "$marker_text" ]; then
+        echo "package.sh: the packaging changed since the last build in $build_dir: building afresh" >&2
+        rm -rf -- "$build_dir/obj"
+    fi
+    printf '%s\n' "$marker_text" >"$build_dir/$marker_name"
     work=$build_dir
     trap remove_staged EXIT
 else
