@@ -36,13 +36,15 @@ expect_nothing_in() {
 }
 
 # Stand-ins for the build and lintian, first in every PATH below: the build
-# writes a package where dpkg-buildpackage would, then ends with
-# STAND_IN_BUILD; lintian ends with STAND_IN_LINTIAN. Where the script fails
+# lists the sources it was given into STAND_IN_SOURCES (if set), writes a
+# package where dpkg-buildpackage would, then ends with STAND_IN_BUILD;
+# lintian ends with STAND_IN_LINTIAN. Where the script fails
 # to refuse, they end the run at once, and the case fails on what they left.
 stand_ins=$work/stand-ins
 mkdir "$stand_ins"
 cat >"$stand_ins/dpkg-buildpackage" <<'EOS'
 #!/bin/sh
+[ -z "${STAND_IN_SOURCES:-}" ] || find . -type f | sort >"$STAND_IN_SOURCES"
 echo "stand-in package" >../taliro-stand-in_2.0_all.deb
 exit "$STAND_IN_BUILD"
 EOS
@@ -118,9 +120,33 @@ export STAND_IN_BUILD=0 STAND_IN_LINTIAN=2
 expect_refusal "lintian errors" "lintian reports errors" "$stand_ins:$PATH" "$work/out-lintian"
 expect_nothing_in "lintian errors" "$work/out-lintian"
 
+# What earlier builds left in the source tree itself (dh's own build folder,
+# debian/tmp and the staged packages, a build/ tree) never reaches the
+# build, whether the tree is a git checkout or an unpacked archive. The
+# tree here is a small copy with the script and the packaging in it.
+export STAND_IN_BUILD=0 STAND_IN_LINTIAN=0
+tree=$work/tree
+mkdir -p "$tree/scripts" "$tree/debian"
+cp "$package_sh" "$tree/scripts/"
+cp "$(dirname "$package_sh")/../debian/rules" "$(dirname "$package_sh")/../.gitignore" "$tree/"
+mv "$tree/rules" "$tree/debian/"
+echo 'int main() {}' >"$tree/main.cpp"
+git -C "$tree" init -q && git -C "$tree" add -A
+for leftover in obj-x86_64-linux-gnu/CMakeCache.txt debian/tmp/usr/lib/stale.so debian/vetrik/usr/bin/vetrik \
+    debian/files build/CMakeCache.txt; do
+    mkdir -p "$(dirname "$tree/$leftover")"
+    touch "$tree/$leftover"
+done
+for kind in git archive; do
+    [ "$kind" = archive ] && rm -rf "$tree/.git"
+    STAND_IN_SOURCES=$work/sources-$kind PATH=$stand_ins:$PATH "$tree/scripts/package.sh" "$work/out-$kind" \
+        >"$work/out.log" 2>"$work/err.log" || fail "sources of a $kind: $(cat "$work/err.log")"
+    [ "$(xargs <"$work/sources-$kind")" = "./.gitignore ./debian/rules ./main.cpp ./scripts/package.sh" ] ||
+        fail "sources of a $kind: the build was given $(xargs <"$work/sources-$kind")"
+done
+
 # Both pass: the package is put in place, an older version of it replaced,
 # another package beside it kept, nothing half-written left.
-export STAND_IN_BUILD=0 STAND_IN_LINTIAN=0
 mkdir "$work/out-good"
 touch "$work/out-good/taliro-stand-in_1.0_all.deb" "$work/out-good/other_1.0_all.deb"
 PATH=$stand_ins:$PATH "$package_sh" "$work/out-good" >"$work/out.log" 2>"$work/err.log" ||
