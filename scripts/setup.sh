@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the benchmarks need.
+# Installs every Debian package the build, the tests, the benchmarks and the
+# Debian packaging (scripts/package.sh) need.
 # Safe to run again: apt-get skips what is already installed.
 set -euo pipefail
 
@@ -18,6 +19,7 @@ packages=(
   groff-base man-db
   softhsm2 opensc libengine-pkcs11-openssl
   libxml2-utils
+  debhelper dpkg-dev lintian
 )
 
 missing=()

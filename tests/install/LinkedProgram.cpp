@@ -1,6 +1,6 @@
 // Someone else's program, built against the installed libtorvel through
-// pkg-config: issues a CA certificate, reads it back, and looks for
-// signature blocks in a file.
+// pkg-config or CMake's find_package: issues a CA certificate, reads it
+// back, and looks for signature blocks in a file.
 
 #include <iostream>
 
