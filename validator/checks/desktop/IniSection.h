@@ -14,8 +14,10 @@ inline constexpr char kCapabilitiesGroup[] = "X-Taliro-Capabilities";
 // Reads a file with Boost's INI reader and returns the keys of the
 // capabilities group in file order, with their values for the keys in
 // `valuesOf` (empty for the others); an absent or empty group gives no
-// entries. nullopt when the file cannot be read or the INI reader refuses
-// it (a line without "=", a section or a key given twice).
+// entries. nullopt when the file cannot be read, is beyond the limits of
+// AppManifest::ManifestEntry (its size, its section lines, its key lines),
+// or the INI reader refuses it (a line without "=", a section or a key
+// given twice).
 //
 // The reader is given a tree of its own kind that remembers only what its
 // verdict and the answer need: the section names, the keys of the section
