@@ -106,7 +106,7 @@ double desktopFamilySeconds(const std::string& package, const std::string& name)
     const auto start = std::chrono::steady_clock::now();
     for (int round = 0; round < kRounds; ++round) {
         Validator::ValidationContext context{config, meta, std::make_shared<Validator::Logger>()};
-        *context.unpackDir = tree.path();
+        *context.unpackedTree = Validator::UnpackedTree(tree.path());
         Validator::Desktop desktop(context);
         for (const std::string& path : meta->paths()) {
             if (desktop.accepts(path, tree.path() + path))

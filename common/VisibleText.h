@@ -6,6 +6,44 @@
 
 namespace Common {
 
+// Length of the valid UTF-8 sequence that starts at text[i], or 0 when the
+// bytes there are not one: overlong forms, UTF-16 surrogates and code points
+// past U+10FFFF are not valid.
+inline std::size_t utf8SequenceLength(std::string_view text, std::size_t i)
+{
+    const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf)
+        length = 2;
+    else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0)
+            low = 0xa0;
+        else if (lead == 0xed)
+            high = 0x9f;  // no UTF-16 surrogates
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0)
+            low = 0x90;
+        else if (lead == 0xf4)
+            high = 0x8f;
+    } else
+        return 0;
+    if (i + length > text.size())
+        return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xbf)
+            return 0;
+    }
+    return length;
+}
+
 // Text taken from a package or a signed file, made safe to print as part of
 // one line: control characters (C0, DEL and the C1 range encoded in UTF-8)
 // and bytes that are not part of valid UTF-8 are written as escapes
@@ -22,39 +60,6 @@ inline std::string visibleText(std::string_view text)
         out += kHex[byte >> 4];
         out += kHex[byte & 0x0f];
     };
-    // Length of the valid UTF-8 sequence starting at i, or 0.
-    auto sequenceLength = [&text](std::size_t i) -> std::size_t {
-        const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-        const unsigned char lead = byte(i);
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf)
-            length = 2;
-        else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            if (lead == 0xe0)
-                low = 0xa0;
-            else if (lead == 0xed)
-                high = 0x9f;  // no UTF-16 surrogates
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            if (lead == 0xf0)
-                low = 0x90;
-            else if (lead == 0xf4)
-                high = 0x8f;
-        } else
-            return 0;
-        if (i + length > text.size())
-            return 0;
-        if (byte(i + 1) < low || byte(i + 1) > high)
-            return 0;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (byte(i + k) < 0x80 || byte(i + k) > 0xbf)
-                return 0;
-        }
-        return length;
-    };
-
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
@@ -71,7 +76,7 @@ inline std::string visibleText(std::string_view text)
             ++i;
             continue;
         }
-        const std::size_t length = sequenceLength(i);
+        const std::size_t length = utf8SequenceLength(text, i);
         // U+0080..U+009F are the C1 controls (CSI among them).
         const bool c1Control = length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
         if (length == 0 || c1Control) {

@@ -6,6 +6,7 @@
 #include <torvel/CertificateFunctions.h>
 #include <torvel/Group.h>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 
 using PackageSignatures::Certificate;
@@ -14,6 +15,13 @@ namespace SignTool {
 
 namespace {
 
+QByteArray bytes(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    return argumentBytes(parser.value(option));
+}
+
+// Text that goes into a certificate (a common name, a group) is UTF-8 there,
+// so it is taken as UTF-8 rather than as the bytes it was given as.
 QByteArray utf8(const QCommandLineParser& parser, const QCommandLineOption& option)
 {
     return parser.value(option).toUtf8();
@@ -26,7 +34,7 @@ int infoCommand(QCommandLineParser& parser, const QStringList& arguments)
     parser.addPositionalArgument("cert", "Certificates to show information for.", "[certificate...]");
     parser.process(arguments);
     for (const QString& path : parser.positionalArguments())
-        printCertificateInfo(Certificate::readCertificateFromFile(path.toUtf8().constData()));
+        printCertificateInfo(Certificate::readCertificateFromFile(argumentBytes(path).constData()));
     return 0;
 }
 
@@ -44,7 +52,7 @@ int isSysCertCommand(QCommandLineParser& parser, const QStringList& arguments)
             standardError() << visible(path) << " is a directory.\n" << Qt::flush;
             return 1;
         }
-        const Certificate certificate = Certificate::readCertificateFromFile(path.toUtf8().constData());
+        const Certificate certificate = Certificate::readCertificateFromFile(argumentBytes(path).constData());
         standardOutput() << "\"" << visible(path) << "\" is "
                          << (certificate.isSystemDeveloperCertificate() ? "" : "not ")
                          << "a system developer certificate\n"
@@ -61,15 +69,14 @@ int makeCertCaCommand(QCommandLineParser& parser, const QStringList& arguments)
     parser.addOptions({keyOption, commonNameOption, outOption});
     parser.process(arguments);
 
-    const QByteArray key = utf8(parser, keyOption);
-    const QByteArray out = utf8(parser, outOption);
-    // The subject is written as a UTF8String, so the name goes in as UTF-8.
+    const QByteArray key = bytes(parser, keyOption);
+    const QByteArray out = bytes(parser, outOption);
     const QByteArray commonName = utf8(parser, commonNameOption);
     if (make_ca_certificate(out.constData(), key.constData(), commonName.constData()) != 0) {
-        standardError() << "Could not issue CA certificate: " << QString::fromUtf8(out) << "\n" << Qt::flush;
+        standardError() << "Could not issue CA certificate: " << visible(parser.value(outOption)) << "\n" << Qt::flush;
         return 1;
     }
-    standardOutput() << "Successfully issued CA certificate: " << QString::fromUtf8(out) << "\n" << Qt::flush;
+    standardOutput() << "Successfully issued CA certificate: " << visible(parser.value(outOption)) << "\n" << Qt::flush;
     return 0;
 }
 
@@ -86,28 +93,30 @@ int makeCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     requireOptions(parser, {"in", "key", "cert", "group", "out"});
 
     const QString groupText = parser.value(groupOption);
-    const QByteArray group = groupText.toUtf8();
+    const QByteArray group = utf8(parser, groupOption);
     const PackageSignatures::Group groupValue = PackageSignatures::groupFromString(group.constData());
     const PackageSignatures::Subgroup subgroup = PackageSignatures::subgroupFromString(group.constData());
     if (!parser.isSet(allowUnknownOption)
         && (groupValue == PackageSignatures::GroupNone || subgroup == PackageSignatures::SubgroupNone)) {
-        standardError() << "Unknown group: " << groupText << "\n" << Qt::flush;
+        standardError() << "Unknown group: " << visible(groupText) << "\n" << Qt::flush;
         return 1;
     }
     if (groupValue != PackageSignatures::GroupDeveloper && groupText.contains(':')) {
-        standardError() << "Invalid group: " << groupText << "\nOnly \"developer\" group may have a subgroup\n"
+        standardError() << "Invalid group: " << visible(groupText) << "\nOnly \"developer\" group may have a subgroup\n"
                         << Qt::flush;
         return 1;
     }
 
-    const QByteArray out = utf8(parser, outOption);
-    if (make_certificate(out.constData(), utf8(parser, inOption).constData(), utf8(parser, keyOption).constData(),
-                         utf8(parser, certOption).constData(), group.constData())
+    const QByteArray out = bytes(parser, outOption);
+    if (make_certificate(out.constData(), bytes(parser, inOption).constData(), bytes(parser, keyOption).constData(),
+                         bytes(parser, certOption).constData(), group.constData())
         != 0) {
-        standardError() << "Could not issue end-user certificate: " << QString::fromUtf8(out) << "\n" << Qt::flush;
+        standardError() << "Could not issue end-user certificate: " << visible(parser.value(outOption)) << "\n"
+                        << Qt::flush;
         return 1;
     }
-    standardOutput() << "Successfully issued end-user certificate: " << QString::fromUtf8(out) << "\n" << Qt::flush;
+    standardOutput() << "Successfully issued end-user certificate: " << visible(parser.value(outOption)) << "\n"
+                     << Qt::flush;
     return 0;
 }
 
@@ -119,8 +128,8 @@ int verifyCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     parser.process(arguments);
     requireOptions(parser, {"cert", "ca-cert"});
 
-    const Certificate certificate = Certificate::readCertificateFromFile(utf8(parser, certOption).constData());
-    if (!certificate.verify(utf8(parser, caOption).constData())) {
+    const Certificate certificate = Certificate::readCertificateFromFile(bytes(parser, certOption).constData());
+    if (!certificate.verify(bytes(parser, caOption).constData())) {
         standardError() << "Authority verification failed\n" << Qt::flush;
         return 1;
     }

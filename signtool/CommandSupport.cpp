@@ -6,11 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
-
 #include <torvel/Certificate.h>
 #include <torvel/Group.h>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 #include "common/VisibleText.h"
 
@@ -47,12 +46,12 @@ QString visible(const std::string& text)
 
 QString visible(const QString& text)
 {
-    return visible(text.toStdString());
+    return visible(argumentBytes(text).toStdString());
 }
 
 QString unreadableReason(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = argumentBytes(path);
     struct stat status;
     if (stat(name.constData(), &status) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));

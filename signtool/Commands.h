@@ -39,7 +39,9 @@ QTextStream& standardError();
 void requireOptions(const QCommandLineParser& parser, const QStringList& names);
 
 // Text from a package, a signed file or a file name, made safe to print as
-// part of one line (control characters escaped).
+// part of one line (control characters and bytes that are not UTF-8
+// escaped). A QString is shown as the bytes it was given as: every one in
+// this tool comes from the command line or a file name (see ArgumentBytes.h).
 QString visible(const QString& text);
 QString visible(const std::string& text);
 

@@ -11,6 +11,7 @@
 #include <torvel/Database.h>
 #include <torvel/Group.h>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 #include "common/VisibleText.h"
 
@@ -77,7 +78,8 @@ int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments)
     parser.process(arguments);
 
     const QStringList positional = parser.positionalArguments();
-    const std::string path = positional.isEmpty() ? Database::defaultPath() : positional.first().toStdString();
+    const std::string path =
+        positional.isEmpty() ? Database::defaultPath() : argumentBytes(positional.first()).toStdString();
     // Looking inside must not create a database where there is none, and a
     // database that cannot be read is a failure, not an empty listing.
     struct stat status {};
@@ -108,7 +110,7 @@ int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments)
             printLine(Common::visibleText(keyId) + "\n");
         standardOutput().flush();
     } else {
-        standardError() << "Unknown type: " << type << "\n" << Qt::flush;
+        standardError() << "Unknown type: " << visible(type) << "\n" << Qt::flush;
         return 1;
     }
     return 0;

@@ -2,12 +2,11 @@
 
 #include <optional>
 
-#include <QFile>
-
 #include <torvel/Certificate.h>
 #include <torvel/FileWithCmses.h>
 #include <torvel/RotationFunctions.h>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 #include "PackageHeader.h"
 
@@ -20,7 +19,7 @@ namespace {
 
 std::unique_ptr<FileWithCmses> openPackage(const QString& path)
 {
-    return FileWithCmses::fromPath(path.toStdString());
+    return FileWithCmses::fromPath(argumentBytes(path).constData());
 }
 
 QString hexText(const std::vector<uint8_t>& bytes)
@@ -92,15 +91,14 @@ int rotateCommand(QCommandLineParser& parser, const QStringList& arguments)
     parser.process(arguments);
     requireOptions(parser, {"old-key", "old-cert", "new-key", "new-cert", "out"});
 
-    const QByteArray out = parser.value(outOption).toUtf8();
-    const QByteArray prepend = parser.value(prependOption).toUtf8();
+    const auto bytes = [&parser](const QCommandLineOption& option) { return argumentBytes(parser.value(option)); };
+    const QByteArray out = bytes(outOption);
+    const QByteArray prepend = bytes(prependOption);
     if (make_proof_of_rotation_chain(out.constData(), prepend.isEmpty() ? nullptr : prepend.constData(),
-                                     parser.value(oldCertOption).toUtf8().constData(),
-                                     parser.value(oldKeyOption).toUtf8().constData(),
-                                     parser.value(newCertOption).toUtf8().constData(),
-                                     parser.value(newKeyOption).toUtf8().constData())
+                                     bytes(oldCertOption).constData(), bytes(oldKeyOption).constData(),
+                                     bytes(newCertOption).constData(), bytes(newKeyOption).constData())
         != 0) {
-        standardError() << "Could not create proof-of-rotation chain: " << parser.value(outOption) << "\n"
+        standardError() << "Could not create proof-of-rotation chain: " << visible(parser.value(outOption)) << "\n"
                         << Qt::flush;
         return 1;
     }
@@ -112,7 +110,7 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
     const QCommandLineOption rootCertOption(
         {"r", "root-cert"},
         "Path to PEM-encoded bundle with root certificates. If not set, value from config will be used.", "cert",
-        QString::fromStdString(PackageSignatures::defaultCaPath()));
+        argumentFromBytes(QByteArray::fromStdString(PackageSignatures::defaultCaPath())));
     parser.addOption(rootCertOption);
     parser.addPositionalArgument("packages", "Package(s) to verify.", "[packages...]");
     parser.process(arguments);
@@ -122,7 +120,7 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
         standardError() << "No path to root certificate bundle provided (use -r option).\n" << Qt::flush;
         return 1;
     }
-    const QByteArray caPath = rootCert.toUtf8();
+    const QByteArray caPath = argumentBytes(rootCert);
     for (const QString& package : parser.positionalArguments()) {
         const std::unique_ptr<FileWithCmses> file = openPackage(package);
         if (!file) {
@@ -154,7 +152,7 @@ int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)
         // A file that cannot be read is not one without signatures. Only
         // regular files are opened, so nothing here can block.
         const std::unique_ptr<FileWithCmses> file =
-            FileWithCmses::fromPath(QFile::encodeName(package).constData(), "r");
+            FileWithCmses::fromPath(argumentBytes(package).constData(), "r");
         if (!file) {
             standardError() << "Could not open file \"" << visible(package) << "\": " << unreadableReason(package)
                             << "\n"
@@ -231,7 +229,7 @@ int extractCertCommand(QCommandLineParser& parser, const QStringList& arguments)
         return 1;
     }
     const Cms& chosen = parser.isSet(lastOption) ? cmses.back() : cmses.front();
-    return chosen.certificate()->saveAsPem(parser.value(outOption).toUtf8().constData()) ? 0 : 1;
+    return chosen.certificate()->saveAsPem(argumentBytes(parser.value(outOption)).constData()) ? 0 : 1;
 }
 
 } // namespace SignTool

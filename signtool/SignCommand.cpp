@@ -22,6 +22,7 @@
 #include <torvel/FileWithCmses.h>
 #include <torvel/PackageFileFunctions.h>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 #include "PackageHeader.h"
 #include "ParallelJobs.h"
@@ -66,7 +67,7 @@ Common::OpenSsl::EvpPkeyHandle readKey(const QString& path, const char* passphra
 {
     const std::optional<QByteArray> secret = passphrase(passphraseVariable);
     return Common::OpenSsl::EvpPkeyHandle(
-        private_key_read(path.toUtf8().constData(), secret ? secret->constData() : nullptr));
+        private_key_read(argumentBytes(path).constData(), secret ? secret->constData() : nullptr));
 }
 
 // What every job reads and nothing writes.
@@ -98,19 +99,27 @@ bool signsContent(const SigningSetup& setup, Header header)
     return fnmatch(setup.noContentSignGlob.constData(), name ? name : "", FNM_EXTMATCH) == FNM_NOMATCH;
 }
 
+// The path as the progress and failure lines show it: in double quotes, with
+// what cannot be printed escaped. Written without the message log's own
+// quoting, which would show a byte that is not UTF-8 as another character.
+QString quotedPath(const QString& path)
+{
+    return "\"" + visible(path) + "\"";
+}
+
 void signPackage(const SigningSetup& setup, SigningProgress& progress, const QString& path)
 {
     // After the first failure no further package is started.
     if (progress.failed.load())
         return;
-    const std::unique_ptr<FileWithCmses> file = FileWithCmses::fromPath(path.toStdString());
+    const std::unique_ptr<FileWithCmses> file = FileWithCmses::fromPath(argumentBytes(path).constData());
     if (!file) {
-        qWarning() << "Could not open file" << path;
+        qWarning().noquote() << "Could not open file" << quotedPath(path);
         progress.failed.store(1);
         return;
     }
     if (!file->isRpmPackage()) {
-        qWarning() << "File" << path << "doesn't looks like RPM package";
+        qWarning().noquote() << "File" << quotedPath(path) << "doesn't looks like RPM package";
         progress.failed.store(1);
         return;
     }
@@ -127,11 +136,11 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
     header.reset();
     if (!file->sign(setup.certificate.get(), setup.key.get(), setup.taKey.get(), setup.taAlgorithm,
                     setup.chain.get(), setup.force, zstd, signFiles, setup.fileSigningThreads)) {
-        qWarning() << "Could not sign" << path;
+        qWarning().noquote() << "Could not sign" << quotedPath(path);
         progress.failed.store(1);
         return;
     }
-    qInfo() << "Signed (" << progress.counter.fetch_add(1) << "/" << setup.total << ")" << path;
+    qInfo().noquote() << "Signed (" << progress.counter.fetch_add(1) << "/" << setup.total << ")" << quotedPath(path);
 }
 
 // The packages named on the command line, or nullopt after reporting why
@@ -157,9 +166,15 @@ std::optional<QStringList> collectPackages(const QStringList& paths, bool recurs
             standardError() << visible(path) << " is a directory. Use -R option to run recursively.\n" << Qt::flush;
             return std::nullopt;
         }
-        QDirIterator found(path, {"*.rpm"}, QDir::Files, QDirIterator::Subdirectories);
-        while (found.hasNext())
-            packages << found.next();
+        // Matched here rather than by a name filter of the iterator: Qt
+        // matches those as Unicode patterns, which never match a name that
+        // is not UTF-8. Like Qt's filter, the match ignores case.
+        QDirIterator found(path, QDir::Files, QDirIterator::Subdirectories);
+        while (found.hasNext()) {
+            const QString file = found.next();
+            if (found.fileName().endsWith(".rpm", Qt::CaseInsensitive))
+                packages << file;
+        }
     }
     return packages;
 }
@@ -207,7 +222,7 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     if (!taKeyPath.isEmpty()) {
         const auto algorithm = taAlgorithms().find(taAlgorithmName);
         if (algorithm == taAlgorithms().end()) {
-            standardError() << "Unknown TA signing algorithm \"" << taAlgorithmName
+            standardError() << "Unknown TA signing algorithm \"" << visible(taAlgorithmName)
                             << "\" (possible values: " << taAlgorithmNames() << ").\n"
                             << Qt::flush;
             return 1;
@@ -220,7 +235,7 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
         bool number = false;
         const int value = parser.value(jobsOption).toInt(&number);
         if (!number || value < 1) {
-            standardError() << "Option '--jobs' needs a positive integer, got \"" << parser.value(jobsOption)
+            standardError() << "Option '--jobs' needs a positive integer, got \"" << visible(parser.value(jobsOption))
                             << "\".\n"
                             << Qt::flush;
             return 1;
@@ -228,9 +243,17 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
         jobs = value;
     }
 
-    setup.certificate.reset(certificate_read(parser.value(certOption).toUtf8().constData()));
+    setup.certificate.reset(certificate_read(argumentBytes(parser.value(certOption)).constData()));
     if (!setup.certificate)
         return 1;
+    // A chain that was named but cannot be read ends the command too, and
+    // before any key, so no passphrase is asked for in vain: blocks signed
+    // without it would not let the packages replace those of the old key.
+    if (parser.isSet(rotateOption)) {
+        setup.chain.reset(ProofOfRotationChain_read(argumentBytes(parser.value(rotateOption)).constData()));
+        if (!setup.chain)
+            return 1;
+    }
     setup.key = readKey(parser.value(keyOption), "KEY_PASSPHRASE");
     if (!setup.key)
         return 1;
@@ -241,10 +264,9 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
         if (!setup.taKey)
             return 1;
     }
-    if (parser.isSet(rotateOption))
-        setup.chain.reset(ProofOfRotationChain_read(parser.value(rotateOption).toUtf8().constData()));
     setup.force = parser.isSet(forceOption);
-    setup.noContentSignGlob = parser.value(noContentSignOption).toUtf8();
+    // Matched against the NAME bytes of the header, so taken as typed.
+    setup.noContentSignGlob = argumentBytes(parser.value(noContentSignOption));
     if (jobs)
         maximumJobs = *jobs;
 

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QString>
 
+#include "ArgumentBytes.h"
 #include "Commands.h"
 
 namespace {
@@ -108,6 +109,8 @@ QString commandListing()
 
 int main(int argc, char* argv[])
 {
+    // Before anything decodes an argument or a file name.
+    SignTool::installByteExactLocaleCodec();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("torvel");
     QCoreApplication::setApplicationVersion("0.9.5");
@@ -128,7 +131,7 @@ int main(int argc, char* argv[])
     if (!name.isEmpty()) {
         const auto command = commandTable().find(name);
         if (command == commandTable().end()) {
-            SignTool::standardError() << "Unknown command \"" << name << "\"\n" << Qt::flush;
+            SignTool::standardError() << "Unknown command \"" << SignTool::visible(name) << "\"\n" << Qt::flush;
             return 1;
         }
         // The handler sees its command name where a program name would be,

@@ -33,7 +33,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -61,10 +61,13 @@ struct Fixture {
         TestKit::writeFile(tree / ("usr/libexec/" + kName + "/service"), "helper\n", 0755);
         for (Validator::Profile profile : {Validator::Profile::Regular, Validator::Profile::Mdm, Validator::Profile::Pwa})
             configs.push_back(std::make_shared<const Validator::Config>(profile));
-        fd = memfd_create("desktop-fuzz", MFD_CLOEXEC);
+        // The validator opens the desktop file beneath the tree, so each
+        // input is written there, into one file kept open for the run.
+        path = tree / ("usr/share/applications/" + kName + ".desktop");
+        TestKit::writeFile(path, "");
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             std::abort();
-        path = "/proc/self/fd/" + std::to_string(fd);
     }
 
     void write(const std::uint8_t* data, std::size_t size) const
@@ -199,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // from the input, so every run is reproducible from its file alone.
     Validator::ValidationContext context{fixture.configs[size % fixture.configs.size()], fixture.meta,
                                          std::make_shared<Validator::Logger>()};
-    *context.unpackDir = fixture.tree.path();
+    *context.unpackedTree = Validator::UnpackedTree(fixture.tree.path());
     Validator::Desktop desktop(context);
     for (const std::string& common : {"/usr/share/common/org.example/x", "/usr/share/common/other"})
         desktop.accepts(common, fixture.tree / common);

@@ -57,7 +57,7 @@ std::uint64_t digest(std::string_view bytes, std::uint64_t seed)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     writeInput(data, size);
-    const auto reader = Validator::ElfReader::fromPath(inputPath());
+    const auto reader = Validator::ElfReader::fromHostFile(inputPath());
     if (!reader)
         return 0;
 

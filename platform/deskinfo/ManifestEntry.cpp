@@ -1,6 +1,7 @@
 #include "deskinfo/ManifestEntry.h"
 
 #include "common/GlibHandles.h"
+#include "common/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -19,22 +20,6 @@ using Common::Glib::StrvHandle;
 constexpr const char* kDesktopEntry = "Desktop Entry";
 // In the order in which a later one wins over an earlier one.
 constexpr const char* kSandboxSections[] = {"X-Application", "X-Tervane", "Tervane"};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::vector<std::string> toVector(gchar** strings, gsize count)
 {
@@ -99,16 +84,17 @@ std::vector<std::string> splitRefusedList(std::string_view raw)
     return items;
 }
 
-// The file's bytes, no more than `size` of them: the size it had when it was
-// checked. Files of the kernel's pseudo file systems say they are empty and
-// may never end (/proc/self/pagemap), so they are read as empty; one that
-// would block (/proc/kmsg) is refused.
+// The file's bytes from its start, whatever the descriptor's position, no
+// more than `size` of them: the size it had when it was checked. Files of
+// the kernel's pseudo file systems say they are empty and may never end
+// (/proc/self/pagemap), so they are read as empty; one that would block
+// (/proc/kmsg) is refused.
 std::optional<std::string> readAtMost(int fd, std::size_t size)
 {
     std::string text(size, '\0');
     std::size_t filled = 0;
     while (filled < size) {
-        const ssize_t n = ::read(fd, text.data() + filled, size - filled);
+        const ssize_t n = ::pread(fd, text.data() + filled, size - filled, static_cast<off_t>(filled));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -162,16 +148,21 @@ std::optional<ManifestEntry> ManifestEntry::fromFilename(const std::string& path
     // A FIFO would block in open without O_NONBLOCK, and a device such as
     // /dev/zero never ends, so anything but a regular file is refused before
     // a byte is read.
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
+    const Common::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return std::nullopt;
+    return fromDescriptor(fd.get());
+}
+
+std::optional<ManifestEntry> ManifestEntry::fromDescriptor(int fd)
+{
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
         || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
         return std::nullopt;
     // Counted and parsed from one copy, so that GKeyFile parses exactly the
     // bytes that were found within the limits.
-    const std::optional<std::string> text = readAtMost(fd.get(), static_cast<std::size_t>(st.st_size));
+    const std::optional<std::string> text = readAtMost(fd, static_cast<std::size_t>(st.st_size));
     if (!text || !withinLimits(*text))
         return std::nullopt;
     KeyFilePtr keyFile(g_key_file_new());

@@ -39,6 +39,11 @@ public:
     // FIFOs are never read), cannot be read, is beyond the limits above,
     // or is not a desktop entry GKeyFile accepts.
     static std::optional<ManifestEntry> fromFilename(const std::string& path);
+    // The same from a descriptor the caller opened for reading and still
+    // owns, so that the caller decides which file that is (a file of an
+    // unpacked package is opened beneath its root). It is read from its
+    // start, not from where it stands; the same refusals apply.
+    static std::optional<ManifestEntry> fromDescriptor(int fd);
 
     ManifestEntry(ManifestEntry&&) noexcept = default;
     ManifestEntry& operator=(ManifestEntry&&) noexcept = default;

@@ -33,37 +33,42 @@ bool isSchemaName(std::string_view name)
     });
 }
 
+// The text of an open file when it is a regular file of at most
+// kMaxFileBytes.
+std::optional<std::string> readRegularDescriptor(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
+        return std::nullopt;
+    std::string data(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    data.resize(done);
+    return data;
+}
+
 // The file's text when it is a regular file of at most kMaxFileBytes. The
-// files come from packages: a link to a FIFO or a device must neither block
-// the open nor be read.
+// files may come from packages: a link to a FIFO or a device must neither
+// block the open nor be read.
 std::optional<std::string> readRegularFile(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
-    std::optional<std::string> text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) <= kMaxFileBytes) {
-        std::string data(static_cast<std::size_t>(st.st_size), '\0');
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        data.resize(done);
-        text = std::move(data);
-    }
+    std::optional<std::string> text = readRegularDescriptor(fd);
     ::close(fd);
     return text;
 }
 
-std::optional<json::object> readObject(const std::string& path)
+std::optional<json::object> parseObject(const std::optional<std::string>& text)
 {
-    const std::optional<std::string> text = readRegularFile(path);
     if (!text)
         return std::nullopt;
     json::error_code error;
@@ -115,11 +120,22 @@ bool CPFValidator::isConfigurationParameterFile(const std::string& packageName, 
 
 bool CPFValidator::isValid(const std::string& filePath) const
 {
+    return isValidText(filePath, [&filePath] { return readRegularFile(filePath); });
+}
+
+bool CPFValidator::isValidFromDescriptor(int fd, const std::string& filePath) const
+{
+    return isValidText(filePath, [fd] { return readRegularDescriptor(fd); });
+}
+
+bool CPFValidator::isValidText(const std::string& filePath,
+                               const std::function<std::optional<std::string>()>& readText) const
+{
     const std::string fileName = std::filesystem::path(filePath).filename().string();
     if (!fileName.ends_with(kExtension) || !isSchemaName(fileName.substr(0, fileName.size() - kExtension.size())))
         return false;
-    const std::optional<json::object> schema = readObject((m_schemasDirectory / fileName).string());
-    const std::optional<json::object> parameters = readObject(filePath);
+    const std::optional<json::object> schema = parseObject(readRegularFile((m_schemasDirectory / fileName).string()));
+    const std::optional<json::object> parameters = parseObject(readText());
     if (!schema || !parameters)
         return false;
     const json::value* declared = schema->if_contains("parameters");

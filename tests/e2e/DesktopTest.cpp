@@ -167,12 +167,17 @@ TEST_F(DesktopTest, CommonFilesStayInTheOrganisationsDirectory)
 
 TEST_F(DesktopTest, ExecDBusRunsTheMainExecutableOrAHelperOfThePackage)
 {
-    // A helper of the package, and a link beside it to the main executable:
-    // the command is judged by where it really leads.
+    // A helper of the package, and links beside it: the command is judged
+    // by where it really leads in the package. An absolute link target is
+    // the package's own file; one that names this machine's helper leads
+    // nowhere in the package.
     const std::string helper = elf();
-    const auto addHelpers = [&helper](TestKit::Package& package) {
+    const std::string hostHelper = work / ("host" + Libexec + "dbus-service");
+    TestKit::writeFile(hostHelper, helper, 0755);
+    const auto addHelpers = [&](TestKit::Package& package) {
         package.entries.push_back(TestKit::file(Libexec + "dbus-service", helper, 0755));
         package.entries.push_back(TestKit::symlink(Libexec + "to-main", "../../bin/" + N));
+        package.entries.push_back(TestKit::symlink(Libexec + "absolute", Libexec + "dbus-service"));
     };
     const std::string dbus = "ExecDBus=";
     expectLines(
@@ -180,6 +185,7 @@ TEST_F(DesktopTest, ExecDBusRunsTheMainExecutableOrAHelperOfThePackage)
             {Entry + Sandbox + dbus + "/usr/bin/" + N + " --session\n", {}},
             {Entry + Sandbox + dbus + Libexec + "dbus-service\n", {}},
             {Entry + Sandbox + dbus + Libexec + "to-main\n", {ExecDBusIncorrect}},
+            {Entry + Sandbox + dbus + Libexec + "absolute\n", {}},
             // A command that cannot be resolved is judged on the /usr/bin form.
             {Entry + Sandbox + dbus + Libexec + "missing\n", {NoSuchFile, ExecDBusIncorrect}},
             {Entry + Sandbox + dbus + "/opt/service\n", {NoSuchFile, ExecDBusIncorrect}},
@@ -188,6 +194,9 @@ TEST_F(DesktopTest, ExecDBusRunsTheMainExecutableOrAHelperOfThePackage)
             {Entry + dbus + "/opt/service\n" + Sandbox, {}},
         },
         "regular", addHelpers);
+    const std::string toHost = "/usr/share/" + N + "/to-host";
+    expectLines({{Entry + Sandbox + dbus + toHost + "\n", {NoSuchFile, ExecDBusIncorrect}}}, "regular",
+                [&](TestKit::Package& package) { package.entries.push_back(TestKit::symlink(toHost, hostHelper)); });
 }
 
 TEST_F(DesktopTest, QmlOnlyApplicationIsJudgedAsOne)

@@ -1,10 +1,12 @@
 // vetrik on what a hostile uploader or a careless caller gives it: endless
 // names, a validation that crashes, package arguments that are no files,
 // header texts that would drive a terminal, an rpm database it must not
-// touch and a PATH that names other tools.
+// touch, a PATH that names other tools and packaged links to this
+// machine's files.
 
 #include "DriverFixture.h"
 #include "Findings.h"
+#include "Png.h"
 #include "deskinfo/ManifestEntry.h"
 
 #include <boost/json.hpp>
@@ -14,7 +16,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -281,6 +285,147 @@ TEST_F(HostileInputTest, NothingIsCreatedOrChangedOutsideTheExtractionRoot)
         EXPECT_TRUE(fs::is_empty(cwd.path())) << c.label;
         EXPECT_EQ(fs::exists("/.rpmdb"), rootDatabaseExisted) << c.label;
     }
+}
+
+// A packaged link is the package's own: an absolute target means the
+// package's file, and ".." never climbs above its root. Each file a check
+// reads is here a link to a file of this machine that holds a marker,
+// written absolute, relative with enough ".." to reach "/", and relative
+// through a packaged link to this machine's directory: every one is judged
+// as a file the package does not have, and the marker appears nowhere.
+// The same links led to a file of the package instead are followed and
+// judged as that file. One package per form of link holds all the links.
+TEST_F(HostileInputTest, ChecksReadNoFileOutsideThePackageThroughItsLinks)
+{
+    const std::string N = "org.example.clean";
+    const std::string marker = "SECRET-MARKER-7f3a";
+    const std::string share = "/usr/share/" + N + "/";
+    const std::string icon = "/usr/share/icons/hicolor/86x86/apps/" + N + ".png";
+    const std::string parameters = share + "managed-configuration/sync.json";
+    const std::string helper = "/usr/libexec/" + N + "/tool";
+    const std::string hostDir = work / "host";
+    vetrik.setOsRelease("VERSION_ID=4.0\n");
+    TestKit::writeFile(vetrik.root() + "/usr/share/managed-configuration/schemas/sync.json",
+                       R"({"parameters": {"server": "string"}, "required": ["server"]})");
+    TestKit::compileC("const char secret[] = \"" + marker + "\";\nint main(void) { return secret[0] == 0; }\n",
+                      hostDir + "/tool");
+    const std::string elfBytes = TestKit::readFile(hostDir + "/tool");
+
+    struct Kind {
+        std::string path;        // the packaged file that becomes a link
+        std::string hostFile;    // name of the file of this machine it leads to
+        std::string hostText;    // what that file holds, marker included
+        std::string ownText;     // a file of the package an inside link leads to
+        std::vector<std::string> unreadable;  // findings when the link leads outside
+        std::vector<std::string> inside;      // findings when it leads to ownText
+    };
+    const std::string needle = "/home/defaultuser";
+    const std::vector<Kind> kinds = {
+        {TestKit::desktopPath(N), "app.desktop",
+         TestKit::validDesktopFile(N) + "[" + marker + " password=hunter2]\nKey=1\n", TestKit::validDesktopFile(N),
+         {error("[desktop] Broken desktop file"), error("[desktop] Desktop file is missing")},
+         {}},
+        {"/manifest.json", "manifest.json", R"({"minOSVersion": "1.0", ")" + marker + R"(": true})",
+         R"({"minOSVersion": "1.0", "own-key": true})",
+         {error("[manifest] manifest file contains invalid JSON")},
+         {warning("[own-key] Unknown manifest key")}},
+        {icon, "icon.png", TestKit::png(86, 86), TestKit::png(86, 86),
+         {error("[" + icon + "] Icon not found or file resolution is incorrect")},
+         {}},
+        {share + "qml/main.qml", "main.qml", "import \"/" + marker + "\"\nItem {}\n", "import \"/own\"\nItem {}\n",
+         {},
+         {error("[\"/own\"] Import is not allowed")}},
+        {"/etc/integrityd/config.d/" + N + ".json", "watch.json", R"({"watch": ["file:/)" + marker + R"("]})",
+         R"({"watch": ["file:/usr/bin/)" + N + R"("]})",
+         {error("[integrityd] integrityd configuration file contains invalid JSON")},
+         {}},
+        {parameters, "sync.json", R"({"server": ")" + marker + R"("})", R"({"server": "own"})",
+         {error("[" + parameters + "] Configuration parameter file for managed configuration is invalid")},
+         {}},
+        {helper, "tool", elfBytes, elfBytes,
+         {error("[" + helper + "] Installation not allowed in this location: bad executable format")},
+         {}},
+        {share + "notes", "notes", marker + " " + needle + "\n", "own " + needle + "\n",
+         {},
+         {error("[" + share + "notes] Hardcoded path found")}},
+    };
+    for (const Kind& kind : kinds) {
+        if (kind.hostFile != "tool")
+            TestKit::writeFile(hostDir + "/" + kind.hostFile, kind.hostText);
+    }
+
+    const auto relativeTo = [](const std::string& target, const std::string& link) {
+        return fs::path(target).lexically_relative(fs::path(link).parent_path()).string();
+    };
+    const std::string climb = [] {
+        std::string up;
+        for (int i = 0; i < 24; ++i)
+            up += "../";
+        return up;
+    }();
+    // Named so that no check takes the package's own copy for the file it
+    // stands in for.
+    const auto ownCopy = [&share](const Kind& k) { return share + "own/" + k.hostFile + ".own"; };
+    enum class Leads { Outside, Inside };
+    struct Form {
+        std::string what;
+        Leads leads;
+        std::function<std::string(const Kind&)> target;
+    };
+    const std::vector<Form> forms = {
+        {"absolute, to this machine", Leads::Outside, [&](const Kind& k) { return hostDir + "/" + k.hostFile; }},
+        {"relative, climbing to /", Leads::Outside, [&](const Kind& k) { return climb + hostDir.substr(1) + "/" + k.hostFile; }},
+        {"relative, through a linked directory", Leads::Outside,
+         [&](const Kind& k) { return relativeTo(share + "host/" + k.hostFile, k.path); }},
+        {"absolute, to the package's own file", Leads::Inside, [&](const Kind& k) { return ownCopy(k); }},
+        {"relative, to the package's own file", Leads::Inside, [&](const Kind& k) { return relativeTo(ownCopy(k), k.path); }},
+    };
+
+    for (const Form& form : forms) {
+        TestKit::Package package = cleanPackage();
+        std::vector<std::string> expected;
+        for (const Kind& kind : kinds) {
+            std::erase_if(package.entries, [&](const TestKit::Entry& e) { return e.path == kind.path; });
+            package.entries.push_back(TestKit::symlink(kind.path, form.target(kind)));
+            package.entries.push_back(TestKit::file(ownCopy(kind), kind.ownText));
+            const auto& lines = form.leads == Leads::Outside ? kind.unreadable : kind.inside;
+            expected.insert(expected.end(), lines.begin(), lines.end());
+        }
+        package.entries.push_back(TestKit::symlink(share + "host", hostDir));
+        // Every file is scanned, the package's own copies too.
+        expected.push_back(error("[" + share + "own/notes.own] Hardcoded path found"));
+        const std::string report = work / "links.jsonl";
+        auto result = vetrik({"--color", "never", "-p", "regular", "--report", report, build(package)});
+        EXPECT_THAT(TestKit::fileValidatorLines(result.findings), ::testing::UnorderedElementsAreArray(expected))
+            << form.what << "\n" << result.rawErr;
+        if (form.leads == Leads::Outside) {
+            EXPECT_EQ(result.rawErr.find(marker), std::string::npos) << form.what;
+            EXPECT_EQ(result.run.out.find(marker), std::string::npos) << form.what;
+            EXPECT_EQ(TestKit::readFile(report).find(marker), std::string::npos) << form.what;
+        }
+    }
+}
+
+// A link to a file of this machine is never read, however large: four
+// links to a sparse file of 30 GB, which took a minute each to scan.
+TEST_F(HostileInputTest, LinksToAHugeFileOfThisMachineAreNotRead)
+{
+    const std::string huge = work / "huge";
+    auto made = TestKit::run({"truncate", "-s", "30G", huge});
+    if (made.exitCode != 0)
+        GTEST_SKIP() << "no sparse file of 30 GB here: " << made.err;
+    TestKit::Package package = cleanPackage();
+    const std::string share = "/usr/share/org.example.clean/";
+    for (const char* name : {"a", "b", "c", "d"})
+        package.entries.push_back(TestKit::symlink(share + name, huge));
+    TestKit::RunOptions options;
+    options.timeoutSeconds = 60;
+    auto result = vetrik({"--color", "never", "-p", "regular", build(package)}, options);
+    fs::remove(huge);
+    EXPECT_FALSE(result.run.timedOut);
+    EXPECT_LT(result.run.seconds, 60);
+    EXPECT_EQ(result.exitCode, 1) << result.rawErr;
+    EXPECT_THAT(TestKit::fileValidatorLines(result.findings), IsEmpty());
 }
 
 // OpenPGP signatures of the header are still checked: against the keys

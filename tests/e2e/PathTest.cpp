@@ -181,11 +181,12 @@ TEST_F(PathTest, HardcodedHomeDirectoryIsFoundAnywhereInAFile)
     TestKit::Package package = application();
     for (const auto& [name, content] : files)
         package.entries.push_back(TestKit::file(share + name, content));
-    // Links are followed; an absolute target leads into this machine's
-    // file system, not into the unpacked tree.
+    // Links are followed within the package: an absolute target is the
+    // package's own file, never one of this machine.
     package.entries.push_back(TestKit::symlink(share + "h-link", "a-plain"));
     package.entries.push_back(TestKit::symlink(share + "i-host-link", host / "config"));
     package.entries.push_back(TestKit::symlink(share + "j-directory-link", "."));
+    package.entries.push_back(TestKit::symlink(share + "k-absolute-link", share + "a-plain"));
     // Refused places are scanned too, after the location rule.
     package.entries.push_back(TestKit::file("/opt/" + N + ".conf", Needle));
     // An ELF file carries it in its read-only data.
@@ -203,7 +204,7 @@ TEST_F(PathTest, HardcodedHomeDirectoryIsFoundAnywhereInAFile)
                             hardcodedPath(share + "b-boundary-9"), hardcodedPath(share + "c-third-boundary"),
                             hardcodedPath(share + "d-at-the-end"), hardcodedPath(share + "e-many"),
                             hardcodedPath(share + "g-binary-bytes"), hardcodedPath(share + "h-link"),
-                            hardcodedPath(share + "i-host-link")));
+                            hardcodedPath(share + "k-absolute-link")));
 
     // The same package without the needle passes.
     TestKit::Package clean = application();

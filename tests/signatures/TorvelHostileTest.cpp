@@ -8,7 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -23,6 +26,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
+#include "common/VisibleText.h"
 #include "container/ReplacementName.h"
 
 using namespace SignatureFixtures;
@@ -88,6 +92,20 @@ size_t blockCount(const std::string& path)
 {
     return FileWithCmses::fromPath(path.c_str(), "r")->locateCmses().size();
 }
+
+// The names in a directory, as the bytes they are.
+std::set<std::string> namesIn(const std::string& directory)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A name that is not UTF-8, and the name a decoder that replaces invalid
+// bytes by U+FFFD would make of it: another file's name.
+const std::string invalidByte = "\xff";
+const std::string replacementCharacter = "\xef\xbf\xbd";
 
 } // namespace
 
@@ -347,11 +365,10 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
          "Could not open private key \"" + fifo + "\": " + notRegular},
         {{"sign", "-k", m_pki.developer.key, "-c", fifo, path}, 1,
          "Could not open certificate \"" + fifo + "\": " + notRegular},
-        // A TA key that cannot be read ends the command; a chain that cannot
-        // be read is left out.
+        // A TA key or a chain that cannot be read ends the command.
         {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "--ta-key", fifo, path}, 1,
          "Could not open private key \"" + fifo + "\": " + notRegular},
-        {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "-r", fifo, path}, 0,
+        {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, "-r", fifo, path}, 1,
          "Could not open proof-of-rotation: " + notRegular},
         {{"sign", "-k", m_pki.developer.key, "-c", m_pki.developer.certificate, fifo}, 1,
          fifo + " is neither a file nor a directory."},
@@ -445,4 +462,282 @@ TEST_F(TorvelHostileTest, TextFromASignedFileCannotDriveTheTerminal)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out.substr(0, shown.size()), shown) << result.out;
     }
+}
+
+TEST_F(TorvelHostileTest, APackageNameThatIsNotUtf8NamesThatFileAndNoOther)
+{
+    // A is named "x\xff.rpm"; B, "x" U+FFFD ".rpm", is what a lossy decoding
+    // of A's name gives. Every command works on A, leaves B alone, and shows
+    // A's name with its byte escaped.
+    const std::string directory = m_dir / "pair";
+    const std::string a = directory + "/x" + invalidByte + ".rpm";
+    const std::string b = directory + "/x" + replacementCharacter + ".rpm";
+    const std::string shownA = Common::visibleText(a);
+    ASSERT_EQ(shownA, directory + "/x\\xff.rpm");
+    const std::string certificateOut = directory + "/c" + invalidByte + ".pem";
+
+    const std::string built = package("com.example.pair");
+    const Bytes bare = readBytes(built);
+    ASSERT_EQ(torvel(signArguments(m_pki.developer, {built})).exitCode, 0);
+    const Bytes signedByDeveloper = readBytes(built);
+    const std::string textContent = "not a package\n";
+    const Bytes text(textContent.begin(), textContent.end());
+
+    struct Case {
+        const char* what;
+        const Bytes& a;
+        const Bytes& b;
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string expected;              // in standard output and error together
+        std::optional<size_t> blocksOfA;   // none: A is left as it was
+        std::optional<size_t> blocksOfB;   // none: B is left as it was
+        // Files the command makes beside A and B, by name, with what they hold.
+        std::map<std::string, std::string> made = {};
+    };
+    const std::vector<Case> cases {
+        {"verify of a text file", text, signedByDeveloper, {"verify", "-r", m_pki.ca.certificate, a}, 1,
+         "Could not verify signatures for \"" + shownA + "\"\n", std::nullopt, std::nullopt},
+        {"verify of a signed package", signedByDeveloper, text, {"verify", "-r", m_pki.ca.certificate, a}, 0,
+         "Signatures successfully verified for \"" + shownA + "\"\n", std::nullopt, std::nullopt},
+        {"sign", bare, bare, signArguments(m_pki.developer, {a}), 0, "Signed ( 1 / 1 ) \"" + shownA + "\"\n", 1,
+         std::nullopt},
+        {"sign of a text file", text, bare, signArguments(m_pki.developer, {a}), 1,
+         "File \"" + shownA + "\" doesn't looks like RPM package\n", std::nullopt, std::nullopt},
+        {"delete", signedByDeveloper, signedByDeveloper, {"delete", a}, 0,
+         "Successfully deleted signature(s) from \"" + shownA + "\"\n", 0, std::nullopt},
+        {"delete of a text file", text, signedByDeveloper, {"delete", a}, 0,
+         "No signatures found in \"" + shownA + "\"\n", std::nullopt, std::nullopt},
+        {"dump", text, signedByDeveloper, {"dump", a}, 0, "No signatures found in package.\n", std::nullopt,
+         std::nullopt},
+        {"dump of both", text, signedByDeveloper, {"dump", a, b}, 0,
+         shownA + ":\nNo signatures found in package.\n" + b + ":\nSubject: developer\n", std::nullopt,
+         std::nullopt},
+        {"extract-cert of a text file", text, signedByDeveloper, {"extract-cert", "-o", certificateOut, a}, 1,
+         "Package has no CMSes" + shownA, std::nullopt, std::nullopt},
+        {"extract-cert", signedByDeveloper, text, {"extract-cert", "-o", certificateOut, a}, 0, "", std::nullopt,
+         std::nullopt, {{"c" + invalidByte + ".pem", m_pki.developer.certificate}}},
+        {"sign -R", bare, bare, signArguments(m_pki.developer, {"-R", directory}), 0,
+         "/ 2 ) \"" + shownA + "\"\n", 1, 1},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(directory);
+        std::filesystem::create_directories(directory);
+        writeBytes(a, c.a);
+        writeBytes(b, c.b);
+        const auto result = torvel(c.arguments);
+        const std::string output = result.out + result.err;
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.what << ": " << output;
+        EXPECT_NE(output.find(c.expected), std::string::npos) << c.what << ": " << output;
+        if (c.blocksOfA) {
+            EXPECT_EQ(blockCount(a), *c.blocksOfA) << c.what;
+        } else {
+            EXPECT_TRUE(readBytes(a) == c.a) << c.what << ": A changed";
+        }
+        if (c.blocksOfB) {
+            EXPECT_EQ(blockCount(b), *c.blocksOfB) << c.what;
+        } else {
+            EXPECT_TRUE(readBytes(b) == c.b) << c.what << ": B changed";
+            // B is not even named, unless it was given.
+            if (std::find(c.arguments.begin(), c.arguments.end(), b) == c.arguments.end()) {
+                EXPECT_EQ(output.find(replacementCharacter), std::string::npos) << c.what << ": " << output;
+            }
+        }
+        std::set<std::string> expectedNames {"x" + invalidByte + ".rpm", "x" + replacementCharacter + ".rpm"};
+        for (const auto& [name, source] : c.made) {
+            expectedNames.insert(name);
+            EXPECT_TRUE(readBytes(directory + "/" + name) == readBytes(source)) << c.what << ": " << name;
+        }
+        EXPECT_EQ(namesIn(directory), expectedNames) << c.what;
+    }
+    // Both were found, and each was signed once.
+    const auto recursive = torvel(signArguments(m_pki.seclab, {"-R", directory}));
+    EXPECT_EQ(recursive.exitCode, 0) << recursive.err;
+    EXPECT_NE(recursive.err.find("/ 2 ) \"" + b + "\"\n"), std::string::npos) << recursive.err;
+    EXPECT_EQ(blockCount(a), 2u);
+    EXPECT_EQ(blockCount(b), 2u);
+}
+
+TEST_F(TorvelHostileTest, AFileArgumentThatIsNotUtf8NamesThatFileAndNoOther)
+{
+    // Each file an option names is given under a name that is not UTF-8,
+    // and the name a lossy decoding would make of it holds something else.
+    const std::string directory = m_dir / "files";
+    std::filesystem::create_directories(directory);
+    const auto named = [&](const std::string& stem) { return directory + "/" + stem + invalidByte; };
+    const auto decoyOf = [&](const std::string& stem) { return directory + "/" + stem + replacementCharacter; };
+    const std::vector<std::pair<std::string, std::string>> inputs {
+        {"key", m_pki.developer.key},   {"cert", m_pki.developer.certificate},
+        {"newkey", m_pki.developerMdm.key}, {"newcert", m_pki.developerMdm.certificate},
+        {"ca", m_pki.ca.certificate},   {"cakey", m_pki.ca.key},
+    };
+    for (const auto& [stem, source] : inputs)
+        std::filesystem::copy_file(source, named(stem));
+    openssl({"req", "-new", "-key", m_pki.stranger.key, "-subj", "/CN=csr", "-out", named("csr")});
+    // The database is not there; only its decoy is.
+    const std::vector<std::string> decoyed {"key", "cert", "newkey", "newcert", "ca", "cakey", "csr", "db"};
+    for (const std::string& stem : decoyed)
+        TestKit::writeFile(decoyOf(stem), "decoy\n");
+    const std::string shownDb = Common::visibleText(named("db"));
+
+    const std::string toSign = package("com.example.files");
+    const std::string toRotate = package("com.example.rotated");
+    const std::string signedPackage = package("com.example.signed");
+    ASSERT_EQ(torvel(signArguments(m_pki.developer, {signedPackage})).exitCode, 0);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string expected; // in standard output and error together
+        std::string made;     // a file the command writes
+    };
+    // In order: the chain that rotate writes is the one sign reads.
+    const std::vector<Case> cases {
+        {{"sign", "-k", named("key"), "-c", named("cert"), toSign}, 0, "Signed ( 1 / 1 )", ""},
+        {{"rotate", "--old-key", named("key"), "--old-cert", named("cert"), "--new-key", named("newkey"),
+          "--new-cert", named("newcert"), "-o", named("chain")},
+         0, "", named("chain")},
+        {{"sign", "-k", named("newkey"), "-c", named("newcert"), "-r", named("chain"), toRotate}, 0,
+         "Signed ( 1 / 1 )", ""},
+        {{"dump", toRotate}, 0, "\tRotation: " + m_pki.developer.keyId + " -> " + m_pki.developerMdm.keyId + "\n", ""},
+        {{"verify", "-r", named("ca"), signedPackage}, 0, "Signatures successfully verified", ""},
+        {{"info", named("cert")}, 0, "Subject: developer\n", ""},
+        {{"issyscert", named("cert")}, 0,
+         "\"" + Common::visibleText(named("cert")) + "\" is not a system developer certificate\n", ""},
+        {{"verify-cert", "-c", named("cert"), "--ca-cert", named("ca")}, 0,
+         "Successfully verified the certificate's authority\n", ""},
+        {{"makecertca", "-k", named("cakey"), "-c", "Root", "-o", named("newca")}, 0,
+         "Successfully issued CA certificate: " + Common::visibleText(named("newca")) + "\n", named("newca")},
+        {{"makecert", "-i", named("csr"), "-k", named("cakey"), "-c", named("ca"), "-g", "developer", "-o",
+          named("user")},
+         0, "Successfully issued end-user certificate: " + Common::visibleText(named("user")) + "\n",
+         named("user")},
+        {{"dumpdb", named("db")}, 1, "Could not open database at " + shownDb + ": No such file or directory\n", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string command = c.arguments.front();
+        const auto result = torvel(c.arguments);
+        const std::string output = result.out + result.err;
+        EXPECT_EQ(result.exitCode, c.exitCode) << command << ": " << output;
+        EXPECT_NE(output.find(c.expected), std::string::npos) << command << ": " << output;
+        EXPECT_EQ(output.find(replacementCharacter), std::string::npos) << command << ": " << output;
+        if (!c.made.empty()) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(c.made)) << command;
+        }
+    }
+    // The decoys were neither read nor written, and nothing else was made.
+    std::set<std::string> expectedNames {"csr" + invalidByte, "chain" + invalidByte, "newca" + invalidByte,
+                                         "user" + invalidByte};
+    for (const auto& [stem, source] : inputs)
+        expectedNames.insert(stem + invalidByte);
+    for (const std::string& stem : decoyed) {
+        expectedNames.insert(stem + replacementCharacter);
+        EXPECT_EQ(TestKit::readFile(decoyOf(stem)), "decoy\n") << stem;
+    }
+    EXPECT_EQ(namesIn(directory), expectedNames);
+    EXPECT_EQ(blockCount(toSign), 1u);
+}
+
+TEST_F(TorvelHostileTest, SignWithAChainItCannotReadChangesNothing)
+{
+    // Run as an unprivileged user, for whom a file of mode 0 is unreadable;
+    // the key, the certificate and the package are open to it.
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
+    const std::string open = m_dir / "open";
+    std::filesystem::create_directories(open);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    const std::string key = open + "/developer.key";
+    const std::string certificate = open + "/developer.pem";
+    std::filesystem::copy_file(m_pki.developer.key, key);
+    std::filesystem::copy_file(m_pki.developer.certificate, certificate);
+    const std::string path = open + "/package.rpm";
+    std::filesystem::copy_file(package("com.example.chainless"), path);
+    for (const std::string& file : {key, certificate, path})
+        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+
+    const std::string fifo = open + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    const std::string unreadable = open + "/unreadable.pem";
+    std::filesystem::copy_file(m_pki.developer.certificate, unreadable);
+    ASSERT_EQ(chmod(unreadable.c_str(), 0), 0);
+    const std::string textFile = open + "/text.pem";
+    TestKit::writeFile(textFile,
+                       "-----BEGIN PROOF OF ROTATION CHAIN-----\nnot base64\n-----END PROOF OF ROTATION CHAIN-----\n");
+    const std::string empty = open + "/empty.pem";
+    TestKit::writeFile(empty, "");
+    ASSERT_EQ(chmod(textFile.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(empty.c_str(), 0644), 0);
+
+    struct Case {
+        std::string chain;
+        std::string message; // all of standard error
+    };
+    const std::vector<Case> cases {
+        {open + "/missing.pem", "Could not open proof-of-rotation: No such file or directory\n"},
+        {unreadable, "Could not open proof-of-rotation: Permission denied\n"},
+        {fifo, "Could not open proof-of-rotation: not a regular file\n"},
+        {open, "Could not open proof-of-rotation: not a regular file\n"},
+        {textFile, "Could not read proof-of-rotation chain\n"},
+        {empty, "Could not read proof-of-rotation chain\n"},
+        {certificate, "Could not read proof-of-rotation chain\n"},
+    };
+    const Bytes before = readBytes(path);
+    for (const Case& c : cases) {
+        std::vector<std::string> argv {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TORVEL_PATH,
+                                       "sign", "-k", key, "-c", certificate, "-r", c.chain, path};
+        TestKit::RunOptions options;
+        options.timeoutSeconds = 60;
+        const auto result = TestKit::run(argv, options);
+        EXPECT_FALSE(result.timedOut) << c.chain;
+        EXPECT_EQ(result.exitCode, 1) << c.chain << ": " << result.err;
+        EXPECT_EQ(result.err, c.message) << c.chain;
+        EXPECT_EQ(result.out, "") << c.chain;
+        EXPECT_TRUE(readBytes(path) == before) << c.chain;
+        EXPECT_TRUE(leftovers(path).empty()) << c.chain;
+    }
+}
+
+TEST_F(TorvelHostileTest, EveryByteOfAFileNameSurvivesTheRoundTrip)
+{
+    // Each kind of invalid UTF-8, and valid characters beside the escapes
+    // of invalid bytes, found by sign -R and named to verify.
+    const std::vector<std::string> stems {
+        "\x80",                 // a continuation byte alone
+        "\xc3",                 // a sequence cut short by what follows
+        "\xe2\x82",
+        "\xc0\xaf",             // an overlong form of '/'
+        "\xed\xa0\x80",         // a UTF-16 surrogate
+        "\xf4\x90\x80\x80",     // past U+10FFFF
+        "\xf8\x88\x80\x80\x80", // a five-byte form
+        "\xfe\xff",
+        "\xf0\x9f\x82\x80\xff", // U+1F080, whose low surrogate is an escape's neighbour, then an invalid byte
+        "\xc2\x9b",             // a C1 control, valid but shown escaped
+        "caf\xc3\xa9",          // valid, shown as it is
+    };
+    const std::string directory = m_dir / "names";
+    std::filesystem::create_directories(directory);
+    const std::string built = package("com.example.names");
+    std::vector<std::string> paths;
+    for (const std::string& stem : stems) {
+        paths.push_back(directory + "/n" + stem + ".rpm");
+        std::filesystem::copy_file(built, paths.back());
+    }
+
+    const auto signedRun = torvel(signArguments(m_pki.developer, {"-R", directory}));
+    EXPECT_EQ(signedRun.exitCode, 0) << signedRun.err;
+    std::vector<std::string> verifyArguments {"verify", "-r", m_pki.ca.certificate};
+    std::string verified;
+    for (const std::string& path : paths) {
+        const std::string shown = Common::visibleText(path);
+        EXPECT_NE(signedRun.err.find(" / " + std::to_string(paths.size()) + " ) \"" + shown + "\"\n"),
+                  std::string::npos)
+            << shown << ": " << signedRun.err;
+        EXPECT_EQ(blockCount(path), 1u) << shown;
+        verifyArguments.push_back(path);
+        verified += "Signatures successfully verified for \"" + shown + "\"\n";
+    }
+    const auto verifyRun = torvel(verifyArguments);
+    EXPECT_EQ(verifyRun.exitCode, 0) << verifyRun.err;
+    EXPECT_EQ(verifyRun.out, verified);
+    EXPECT_EQ(namesIn(directory).size(), stems.size());
 }

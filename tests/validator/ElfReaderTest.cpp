@@ -129,7 +129,7 @@ protected:
     // A reader for `bytes`, its walk checked when there is one.
     std::shared_ptr<IElfReader> load(const std::string& bytes, Walk* walk = nullptr)
     {
-        auto reader = ElfReader::fromPath(write(bytes));
+        auto reader = ElfReader::fromHostFile(write(bytes));
         if (reader) {
             Walk seen = walkChecked(*reader, bytes);
             if (walk)
@@ -147,13 +147,13 @@ TEST_F(ElfReaderTest, NoReaderForWhatIsNoElfFile)
     for (const std::string& bytes : {std::string("#!/bin/sh\necho hi\n"), std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
                                      std::string(), std::string("\x7f" "ELF\2\1\1", 7),
                                      std::string("\x7f" "ELF\3\1\1\0\0\0\0\0\0\0\0\0", 16)})
-        EXPECT_EQ(ElfReader::fromPath(write(bytes)), nullptr) << bytes.size();
-    EXPECT_EQ(ElfReader::fromPath(m_dir / "missing"), nullptr);
-    EXPECT_EQ(ElfReader::fromPath(m_dir.path()), nullptr);
+        EXPECT_EQ(ElfReader::fromHostFile(write(bytes)), nullptr) << bytes.size();
+    EXPECT_EQ(ElfReader::fromHostFile(m_dir / "missing"), nullptr);
+    EXPECT_EQ(ElfReader::fromHostFile(m_dir.path()), nullptr);
     ASSERT_EQ(::mkfifo((m_dir / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(ElfReader::fromPath(m_dir / "fifo"), nullptr);
+    EXPECT_EQ(ElfReader::fromHostFile(m_dir / "fifo"), nullptr);
     std::filesystem::create_symlink("/dev/zero", m_dir / "zero");
-    EXPECT_EQ(ElfReader::fromPath(m_dir / "zero"), nullptr);
+    EXPECT_EQ(ElfReader::fromHostFile(m_dir / "zero"), nullptr);
 }
 
 TEST_F(ElfReaderTest, RpathAndRunpathOfAnExecutable)
@@ -341,7 +341,7 @@ TEST_F(ElfReaderTest, OverlappingTablesStayLinear)
     for (std::size_t i = 0; i < entries; ++i)
         image.put(symbolsAt + i * sizeof(Elf64_Sym), Elf64_Sym{}).put(dynamicAt + i * sizeof(Elf64_Dyn), Elf64_Dyn{DT_NEEDED, {0}});
 
-    auto reader = ElfReader::fromPath(write(image.bytes));
+    auto reader = ElfReader::fromHostFile(write(image.bytes));
     ASSERT_TRUE(reader);
     std::size_t symbols = 0;
     reader->forEachSymbol([&symbols](const ElfSymbol& symbol) { symbols += symbol.name.empty(); });

@@ -5,6 +5,7 @@
 
 #include "checks/desktop/IniSection.h"
 #include "deskinfo/ManifestEntry.h"
+#include "package/PackagedFile.h"
 
 #include "TestKit.h"
 
@@ -20,6 +21,14 @@ namespace Validator {
 namespace {
 
 const std::vector<std::string> kValuesOf = {"Input", "UserInterface", "ScreenOrientation"};
+
+// The test's files are the machine's own; the capabilities checker opens
+// the desktop file beneath the extraction root the same way.
+std::optional<IniEntries> readCapabilitiesSection(const std::string& path, const std::vector<std::string>& valuesOf)
+{
+    std::optional<PackagedFile> file = PackagedFile::openHostFile(path);
+    return file ? Validator::readCapabilitiesSection(*file, valuesOf) : std::nullopt;
+}
 
 // What the capabilities checker needs, from a full property tree.
 std::optional<IniEntries> throughPropertyTree(const std::string& content)
@@ -148,8 +157,9 @@ TEST(IniSectionTest, FilesBeyondTheDesktopEntryLimitsAreRefused)
         TestKit::writeFile(path, c.content);
         const auto entries = readCapabilitiesSection(path, kValuesOf);
         EXPECT_EQ(entries.has_value(), c.read) << c.what;
-        if (entries && c.read)
+        if (entries && c.read) {
             EXPECT_EQ(*entries, (IniEntries{{"Input", "Mouse"}})) << c.what;
+        }
     }
 }
 

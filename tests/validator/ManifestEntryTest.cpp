@@ -205,9 +205,33 @@ TEST_F(ManifestEntryTest, FilesBeyondTheLimitsAreRefusedThoseAtThemRead)
         TestKit::writeFile(path, c.content);
         const auto entry = ManifestEntry::fromFilename(path);
         EXPECT_EQ(entry.has_value(), c.groupsRead != 0) << c.what;
-        if (entry)
+        if (entry) {
             EXPECT_EQ(entry->groups().size(), c.groupsRead) << c.what;
+        }
     }
+}
+
+// The caller's descriptor is read from the start, whatever was read of it
+// before, and is still the caller's afterwards; the same refusals apply.
+TEST_F(ManifestEntryTest, DescriptorsTheCallerOpenedAreReadFromTheStart)
+{
+    const std::string path = dir / "app.desktop";
+    TestKit::writeFile(path, "[Desktop Entry]\nName=Opened\n");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    char skipped[8];
+    ASSERT_EQ(::read(fd, skipped, sizeof skipped), static_cast<ssize_t>(sizeof skipped));
+    const auto entry = ManifestEntry::fromDescriptor(fd);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->nameUnlocalized(), "Opened");
+    EXPECT_EQ(::fcntl(fd, F_GETFD), FD_CLOEXEC) << "still open";
+    ::close(fd);
+
+    const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(directory, 0);
+    EXPECT_FALSE(ManifestEntry::fromDescriptor(directory));
+    ::close(directory);
+    EXPECT_FALSE(ManifestEntry::fromDescriptor(-1));
 }
 
 } // namespace

@@ -38,22 +38,22 @@ TEST(PackagedFileTest, OpensOnlyRegularFiles)
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir / "socket").c_str());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-    auto file = PackagedFile::open(dir / "link-to-data");
+    auto file = PackagedFile::openHostFile(dir / "link-to-data");
     ASSERT_TRUE(file);
     EXPECT_EQ(file->size(), 5u);
     EXPECT_EQ(file->readAll(100), "hello");
 
     // None of these may be opened: each would block or never end.
     for (const char* name : {"zero", "stdin", "dangling", "fifo", "link-to-fifo", "socket", "missing"})
-        EXPECT_FALSE(PackagedFile::open(dir / name)) << name;
-    EXPECT_FALSE(PackagedFile::open(dir.path())) << "a directory";
+        EXPECT_FALSE(PackagedFile::openHostFile(dir / name)) << name;
+    EXPECT_FALSE(PackagedFile::openHostFile(dir.path())) << "a directory";
     ::close(sock);
 }
 
 TEST(PackagedFileTest, ReadsEndAtTheSizeSeenWhenOpened)
 {
     // Reports no size but would yield gigabytes.
-    auto pagemap = PackagedFile::open("/proc/self/pagemap");
+    auto pagemap = PackagedFile::openHostFile("/proc/self/pagemap");
     ASSERT_TRUE(pagemap);
     char buffer[64];
     EXPECT_EQ(pagemap->read(buffer, sizeof buffer), 0);
@@ -61,7 +61,7 @@ TEST(PackagedFileTest, ReadsEndAtTheSizeSeenWhenOpened)
 
     TestKit::TempDir dir;
     TestKit::writeFile(dir / "growing", "12345");
-    auto file = PackagedFile::open(dir / "growing");
+    auto file = PackagedFile::openHostFile(dir / "growing");
     ASSERT_TRUE(file);
     TestKit::writeFile(dir / "growing", "1234567890");
     EXPECT_EQ(file->readAll(100), "12345");
@@ -71,10 +71,10 @@ TEST(PackagedFileTest, ReadAllRespectsItsLimitAndMovesOwnership)
 {
     TestKit::TempDir dir;
     TestKit::writeFile(dir / "big", std::string(200000, 'x'));
-    auto file = PackagedFile::open(dir / "big");
+    auto file = PackagedFile::openHostFile(dir / "big");
     ASSERT_TRUE(file);
     EXPECT_FALSE(file->readAll(199999));
-    auto again = PackagedFile::open(dir / "big");
+    auto again = PackagedFile::openHostFile(dir / "big");
     ASSERT_TRUE(again);
     PackagedFile moved = std::move(*again);
     EXPECT_EQ(again->fd(), -1);

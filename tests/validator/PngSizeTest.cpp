@@ -2,6 +2,7 @@
 // file is never decoded unless its header declares the expected size.
 
 #include "checks/icon/PngSize.h"
+#include "package/PackagedFile.h"
 
 #include "Png.h"
 #include "TestKit.h"
@@ -12,6 +13,14 @@
 
 namespace Validator {
 namespace {
+
+// The test's files are the machine's own; the icon validator opens its
+// files beneath the extraction root the same way.
+bool isPngOfSize(const std::string& path, std::uint32_t width, std::uint32_t height)
+{
+    std::optional<PackagedFile> file = PackagedFile::openHostFile(path);
+    return file && Validator::isPngOfSize(*file, width, height);
+}
 
 TEST(PngSizeTest, EveryKindOfImageDecodes)
 {

@@ -113,7 +113,7 @@ void ElfReader::ElfEnder::operator()(Elf* elf) const
     elf_end(elf);
 }
 
-std::shared_ptr<IElfReader> ElfReader::fromPath(const std::string& path)
+std::shared_ptr<IElfReader> ElfReader::fromFile(PackagedFile file)
 {
     // libelf refuses every call until the version handshake; it needs it once
     // per process.
@@ -121,14 +121,23 @@ std::shared_ptr<IElfReader> ElfReader::fromPath(const std::string& path)
     if (!libelfReady)
         return nullptr;
 
-    std::optional<PackagedFile> file = PackagedFile::open(path);
-    if (!file)
-        return nullptr;
-    ElfHandle elf(elf_begin(file->fd(), ELF_C_READ_MMAP, nullptr));
+    ElfHandle elf(elf_begin(file.fd(), ELF_C_READ_MMAP, nullptr));
     GElf_Ehdr header;
     if (!elf || elf_kind(elf.get()) != ELF_K_ELF || !gelf_getehdr(elf.get(), &header))
         return nullptr;
-    return std::shared_ptr<IElfReader>(new ElfReader(std::move(*file), std::move(elf)));
+    return std::shared_ptr<IElfReader>(new ElfReader(std::move(file), std::move(elf)));
+}
+
+std::shared_ptr<IElfReader> ElfReader::fromPackage(const UnpackedTree& tree, const std::string& path)
+{
+    std::optional<PackagedFile> file = PackagedFile::open(tree, path);
+    return file ? fromFile(std::move(*file)) : nullptr;
+}
+
+std::shared_ptr<IElfReader> ElfReader::fromHostFile(const std::string& path)
+{
+    std::optional<PackagedFile> file = PackagedFile::openHostFile(path);
+    return file ? fromFile(std::move(*file)) : nullptr;
 }
 
 ElfReader::ElfReader(PackagedFile file, ElfHandle elf)

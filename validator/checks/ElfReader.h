@@ -16,9 +16,13 @@ namespace Validator {
 // only the headers and the sections a question needs are ever touched.
 class ElfReader final : public IElfReader {
 public:
-    // Null when the path does not lead to a readable regular file or libelf
-    // does not see an ELF file in it.
-    static std::shared_ptr<IElfReader> fromPath(const std::string& path);
+    // Null when libelf does not see an ELF file in it.
+    static std::shared_ptr<IElfReader> fromFile(PackagedFile file);
+    // The file at `path` of the package, resolved beneath the tree's root.
+    // Null when that is no readable regular file or no ELF file.
+    static std::shared_ptr<IElfReader> fromPackage(const UnpackedTree& tree, const std::string& path);
+    // A file of this machine (tools and tests); never one of a package.
+    static std::shared_ptr<IElfReader> fromHostFile(const std::string& path);
 
     ~ElfReader() override;
     ElfReader(const ElfReader&) = delete;

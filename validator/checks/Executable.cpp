@@ -130,21 +130,21 @@ std::string libraryStem(const std::string& library)
 
 bool Executable::ownerExecutable() const
 {
-    return Common::Filesystem::hasPermission(m_fullPath, fs::perms::owner_exec);
+    return Common::Filesystem::hasPermission(unpackedTree(), m_path, fs::perms::owner_exec);
 }
 
-bool Executable::accepts(const std::string& path, const std::string& fullPath)
+bool Executable::accepts(const std::string& path, const std::string&)
 {
     if (path == "/usr/bin/" + meta().name())
         return true;
-    return Common::Filesystem::hasPermission(fullPath, fs::perms::owner_exec);
+    return Common::Filesystem::hasPermission(unpackedTree(), path, fs::perms::owner_exec);
 }
 
 void Executable::validate(const std::string& path, const std::string& fullPath)
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_reader = ElfReader::fromPath(fullPath);
+    m_reader = ElfReader::fromPackage(unpackedTree(), path);
     if (!m_reader) {
         logger().add(BinaryMessage::WrongFormatOrEncoding, {m_path});
         return;

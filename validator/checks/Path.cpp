@@ -23,7 +23,7 @@ void Path::validate(const std::string& path, const std::string& fullPath)
     m_path = path;
     m_fullPath = fullPath;
     // Asked once: a failed query is logged, and both steps share its answer.
-    m_isDirectory = Common::Filesystem::isDirectory(m_fullPath);
+    m_isDirectory = Common::Filesystem::isDirectory(unpackedTree(), m_path);
     checkLocation();
     scanForHardcodedPath();
 }
@@ -51,7 +51,7 @@ void Path::checkLocation()
     if (path.starts_with(config().libexecDir() + name + "/")) {
         if (m_isDirectory)
             return;
-        auto reader = ElfReader::fromPath(m_fullPath);
+        auto reader = ElfReader::fromPackage(unpackedTree(), m_path);
         if (!reader || !reader->isValid())
             logger().add(BinaryMessage::BadExecutableFormat, {path});
         return;
@@ -65,7 +65,7 @@ void Path::scanForHardcodedPath()
 {
     if (m_isDirectory)
         return;
-    auto file = PackagedFile::open(m_fullPath);
+    auto file = PackagedFile::open(unpackedTree(), m_path);
     if (!file)
         return;
     static constexpr std::string_view kNeedle = "/home/defaultuser";

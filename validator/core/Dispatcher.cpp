@@ -19,7 +19,7 @@ Dispatcher::~Dispatcher() = default;
 
 void Dispatcher::setUnpackDir(const std::string& directory)
 {
-    *m_context.unpackDir = directory;
+    *m_context.unpackedTree = UnpackedTree(directory);
 }
 
 bool Dispatcher::stepVerdict()

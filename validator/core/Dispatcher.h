@@ -18,7 +18,8 @@ public:
     Dispatcher(const Config& config, std::shared_ptr<const RpmMeta> meta);
     ~Dispatcher();
 
-    // Validators find the unpacked tree through the shared context.
+    // Opens the extraction root for the validators, which find it through
+    // the shared context. It must exist already; its content may still come.
     void setUnpackDir(const std::string& directory);
 
     // True when the step failed.

@@ -3,6 +3,7 @@
 #include "core/Config.h"
 #include "core/Logger.h"
 #include "package/RpmMeta.h"
+#include "package/UnpackedTree.h"
 
 #include <map>
 #include <memory>
@@ -15,10 +16,10 @@ struct ValidationContext {
     std::shared_ptr<const Config> config;
     std::shared_ptr<const RpmMeta> meta;
     std::shared_ptr<Logger> logger;
-    // The extraction root, known once the payload is unpacked; validators
-    // that look beyond the file they are given (the desktop validator
-    // resolving ExecDBus) find the tree here.
-    std::shared_ptr<std::string> unpackDir = std::make_shared<std::string>();
+    // The extraction root, held open from before the payload is unpacked.
+    // Every file of the package is opened through it, so that no link of
+    // the package leads a check onto this machine's files.
+    std::shared_ptr<UnpackedTree> unpackedTree = std::make_shared<UnpackedTree>();
 };
 
 // Root of every validator and section checker: checks one file, recording
@@ -29,7 +30,8 @@ public:
     virtual ~ISubValidator() = default;
 
     // `path` is the file's path in the package header (/usr/bin/app);
-    // `fullPath` is the same path below the unpack directory.
+    // `fullPath` is the same path below the unpack directory, for what is
+    // shown; files are opened by `path` through unpackedTree().
     virtual void validate(const std::string& path, const std::string& fullPath) = 0;
 
 protected:
@@ -37,7 +39,7 @@ protected:
     const RpmMeta& meta() const { return *m_context.meta; }
     Logger& logger() const { return *m_context.logger; }
     const ValidationContext& context() const { return m_context; }
-    const std::string& unpackDir() const { return *m_context.unpackDir; }
+    const UnpackedTree& unpackedTree() const { return *m_context.unpackedTree; }
 
 private:
     ValidationContext m_context;

@@ -3,8 +3,12 @@
 #include "package/Error.h"
 #include "package/Log.h"
 #include "package/PackagedFile.h"
+#include "package/UnpackedTree.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <optional>
+#include <sys/stat.h>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -41,6 +45,33 @@ bool hasPermission(const fs::path& path, fs::perms mask)
     }
 }
 
+bool isDirectory(const Validator::UnpackedTree& tree, const std::string& path)
+{
+    const std::optional<struct stat> status = tree.status(path);
+    if (!status) {
+        const std::error_code ec(errno, std::generic_category());
+        if (ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+            logError() << fs::filesystem_error("status", tree.root() + path, ec).what();
+        return false;
+    }
+    return S_ISDIR(status->st_mode);
+}
+
+bool hasPermission(const Validator::UnpackedTree& tree, const std::string& path, fs::perms mask)
+{
+    const std::optional<struct stat> status = tree.status(path);
+    if (!status) {
+        const std::error_code ec(errno, std::generic_category());
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
+            return false;
+        logError() << fs::filesystem_error("status", tree.root() + path, ec).what();
+        throw Error(ErrorCode::Filesystem, "Couldn't get permissions for: " + tree.root() + path);
+    }
+    if (!S_ISREG(status->st_mode))
+        return false;
+    return (static_cast<fs::perms>(status->st_mode & 07777) & mask) != fs::perms::none;
+}
+
 void removeAll(const fs::path& path)
 {
     try {
@@ -71,7 +102,7 @@ std::string osVersion()
 {
     static constexpr std::string_view kKey = "VERSION_ID=";
     // Read as a regular file only: a named pipe in its place would block.
-    auto file = Validator::PackagedFile::open((rootFs() / "etc/os-release").string());
+    auto file = Validator::PackagedFile::openHostFile((rootFs() / "etc/os-release").string());
     std::istringstream release(file ? file->readAll(kLargestReleaseFile).value_or(std::string()) : std::string());
     std::string line;
     while (std::getline(release, line)) {

@@ -3,6 +3,10 @@
 #include <filesystem>
 #include <string>
 
+namespace Validator {
+class UnpackedTree;
+}
+
 // Uniform behaviour around std::filesystem: queries that never throw, and
 // operations that throw Common::Error with a readable detail.
 namespace Common::Filesystem {
@@ -15,6 +19,12 @@ bool isDirectory(const std::filesystem::path& path);
 // when any bit of `mask` is set in its permissions.
 // Throws Common::Error (Filesystem) when the permissions cannot be read.
 bool hasPermission(const std::filesystem::path& path, std::filesystem::perms mask);
+
+// The same two questions of a file of an unpacked package: `path` is a
+// package path, resolved with its links beneath the tree's root, and
+// failures name the root joined with it.
+bool isDirectory(const Validator::UnpackedTree& tree, const std::string& path);
+bool hasPermission(const Validator::UnpackedTree& tree, const std::string& path, std::filesystem::perms mask);
 
 // Throw Common::Error (Filesystem) on failure.
 void removeAll(const std::filesystem::path& path);

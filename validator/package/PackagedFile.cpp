@@ -1,5 +1,7 @@
 #include "package/PackagedFile.h"
 
+#include "package/UnpackedTree.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -9,44 +11,34 @@
 
 namespace Validator {
 
-std::optional<PackagedFile> PackagedFile::open(const std::string& path)
+namespace {
+
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+} // namespace
+
+std::optional<PackagedFile> PackagedFile::open(const UnpackedTree& tree, std::string_view path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    return fromDescriptor(tree.open(path, kReadFlags));
+}
+
+std::optional<PackagedFile> PackagedFile::openHostFile(const std::string& path)
+{
+    return fromDescriptor(Common::UniqueFd(::open(path.c_str(), kReadFlags)));
+}
+
+std::optional<PackagedFile> PackagedFile::fromDescriptor(Common::UniqueFd fd)
+{
+    if (!fd)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    }
     // Regular files never block; clearing the flag keeps reads plain.
-    int flags = ::fcntl(fd, F_GETFL);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return PackagedFile(fd, static_cast<std::uint64_t>(st.st_size));
-}
-
-PackagedFile::PackagedFile(PackagedFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_remaining(other.m_remaining)
-{
-}
-
-PackagedFile& PackagedFile::operator=(PackagedFile&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-        m_size = other.m_size;
-        m_remaining = other.m_remaining;
-    }
-    return *this;
-}
-
-PackagedFile::~PackagedFile()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return PackagedFile(std::move(fd), static_cast<std::uint64_t>(st.st_size));
 }
 
 ssize_t PackagedFile::read(void* buffer, std::size_t length)
@@ -55,7 +47,7 @@ ssize_t PackagedFile::read(void* buffer, std::size_t length)
     if (length == 0)
         return 0;
     for (;;) {
-        ssize_t n = ::read(m_fd, buffer, length);
+        ssize_t n = ::read(m_fd.get(), buffer, length);
         if (n > 0)
             m_remaining -= static_cast<std::uint64_t>(n);
         if (n >= 0 || errno != EINTR)

@@ -1,14 +1,19 @@
 #pragma once
 
+#include "common/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace Validator {
 
-// The one way the validator opens a file of the unpacked tree for reading.
+class UnpackedTree;
+
+// The one way the validator opens a file for reading.
 //
 // A package may contain symbolic links to devices, FIFOs or sockets
 // (/dev/zero, /dev/stdin, a named pipe). Reading such a target could hang the
@@ -18,22 +23,29 @@ namespace Validator {
 // is anything but a regular file.
 //
 // A file is the bytes it had when it was opened: reads end at that size.
-// Absolute links lead out of the unpacked tree to files of this machine,
+// Files of the platform root may be links into the kernel's file systems,
 // and some of those are endless though they report no size
 // (/proc/self/pagemap) or block once drained (/proc/kmsg).
 class PackagedFile {
 public:
-    // nullopt when the path does not exist, cannot be read, or does not lead
-    // to a regular file.
-    static std::optional<PackagedFile> open(const std::string& path);
+    // A file of the unpacked package: `path` is resolved beneath the
+    // extraction root, links included, so it never leads to a file of this
+    // machine. nullopt when it does not exist there, cannot be read, or does
+    // not lead to a regular file.
+    static std::optional<PackagedFile> open(const UnpackedTree& tree, std::string_view path);
 
-    PackagedFile(PackagedFile&& other) noexcept;
-    PackagedFile& operator=(PackagedFile&& other) noexcept;
+    // A file of this machine the validator reads on purpose (the platform
+    // root's files). Never a path into an unpacked package: a link there
+    // would be followed onto this machine.
+    static std::optional<PackagedFile> openHostFile(const std::string& path);
+
+    PackagedFile(PackagedFile&& other) noexcept = default;
+    PackagedFile& operator=(PackagedFile&& other) noexcept = default;
     PackagedFile(const PackagedFile&) = delete;
     PackagedFile& operator=(const PackagedFile&) = delete;
-    ~PackagedFile();
+    ~PackagedFile() = default;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     // Size as seen when the file was opened.
     std::uint64_t size() const { return m_size; }
 
@@ -47,9 +59,12 @@ public:
     std::optional<std::string> readAll(std::size_t maxBytes);
 
 private:
-    PackagedFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size), m_remaining(size) {}
+    PackagedFile(Common::UniqueFd fd, std::uint64_t size) : m_fd(std::move(fd)), m_size(size), m_remaining(size) {}
 
-    int m_fd = -1;
+    // The descriptor, opened without blocking, when it is a regular file.
+    static std::optional<PackagedFile> fromDescriptor(Common::UniqueFd fd);
+
+    Common::UniqueFd m_fd;
     std::uint64_t m_size = 0;
     std::uint64_t m_remaining = 0;
 };

@@ -21,7 +21,9 @@
 //   schema no file is valid.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace ManagedConfiguration::Validator {
@@ -35,9 +37,16 @@ public:
     bool isConfigurationParameterFile(const std::string& packageName, const std::string& filePath) const;
     // `filePath` is where the file can be read now.
     bool isValid(const std::string& filePath) const;
+    // The same for a file the caller opened for reading and still owns;
+    // `filePath` only names the schema. It is read from where it stands.
+    bool isValidFromDescriptor(int fd, const std::string& filePath) const;
 
 private:
     explicit CPFValidator(std::filesystem::path schemasDirectory) : m_schemasDirectory(std::move(schemasDirectory)) {}
+
+    // The file named `filePath`, its text given by `readText` once its
+    // name was found to name a schema.
+    bool isValidText(const std::string& filePath, const std::function<std::optional<std::string>()>& readText) const;
 
     std::filesystem::path m_schemasDirectory;
 };

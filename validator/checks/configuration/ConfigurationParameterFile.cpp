@@ -1,6 +1,7 @@
 #include "checks/configuration/ConfigurationParameterFile.h"
 
 #include "checks/configuration/ManagedConfigurationMessages.h"
+#include "package/PackagedFile.h"
 
 #include <ManagedConfiguration/CPFValidator.h>
 
@@ -24,7 +25,10 @@ bool ConfigurationParameterFile::accepts(const std::string& path, const std::str
 
 void ConfigurationParameterFile::validate(const std::string& path, const std::string& fullPath)
 {
-    if (!parameterFiles()->isValid(fullPath))
+    // Opened here, beneath the extraction root: the library would follow
+    // a link of the package onto this machine.
+    const std::optional<PackagedFile> file = PackagedFile::open(unpackedTree(), path);
+    if (!file || !parameterFiles()->isValidFromDescriptor(file->fd(), fullPath))
         logger().add(ManagedConfigurationMessage::InvalidParameterFile, {path});
 }
 

@@ -3,6 +3,7 @@
 #include "checks/desktop/DesktopAttestation.h"
 #include "checks/desktop/DesktopCapabilities.h"
 #include "checks/desktop/DesktopDefault.h"
+#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopIntents.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/DesktopTervane.h"
@@ -10,8 +11,6 @@
 #include "core/PackageMessages.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -31,19 +30,19 @@ void runChecker(const ValidationContext& context, const AppManifest::ManifestEnt
 
 } // namespace
 
-bool Desktop::accepts(const std::string& path, const std::string& fullPath)
+bool Desktop::accepts(const std::string& path, const std::string&)
 {
     if (path.size() > 17 && path.starts_with(kCommonDir))
         m_commonPaths.push_back(path);
     if (path != config().applicationsDir() + meta().name() + ".desktop")
         return false;
-    m_desktopFile = fullPath;
+    m_desktopFile = path;
     return true;
 }
 
 void Desktop::validate(const std::string& path, const std::string& fullPath)
 {
-    m_entry = AppManifest::ManifestEntry::fromFilename(fullPath);
+    m_entry = loadDesktopEntry(unpackedTree(), path);
     if (!m_entry) {
         logger().add(DesktopMessage::BrokenFile);
         return;
@@ -82,6 +81,17 @@ void Desktop::checkCommonPaths(const std::string& organization)
     }
 }
 
+std::optional<std::string> Desktop::resolveInPackage(const std::string& command) const
+{
+    // The root joined with a relative command names a place beside the
+    // root, never a file of the package.
+    if (!command.empty() && !command.starts_with('/')) {
+        errno = ENOENT;
+        return std::nullopt;
+    }
+    return unpackedTree().resolve(command.empty() ? "/" : command);
+}
+
 void Desktop::checkExecDBus(const AppManifest::ManifestEntry& entry)
 {
     const std::optional<std::string> section = sandboxSection(entry);
@@ -91,9 +101,8 @@ void Desktop::checkExecDBus(const AppManifest::ManifestEntry& entry)
     const std::string command(commandOf(value));
     const std::string& name = meta().name();
     std::string resolved;
-    char buffer[PATH_MAX];
-    if (::realpath((unpackDir() + command).c_str(), buffer))
-        resolved = buffer;
+    if (const std::optional<std::string> reached = resolveInPackage(command))
+        resolved = *reached;
     else
         std::cerr << "ExecDBus error: " << std::strerror(errno) << '\n';
     if (command != "/usr/bin/" + name && resolved.find("/usr/libexec/" + name) == std::string::npos)

@@ -24,7 +24,12 @@ public:
 private:
     void checkCommonPaths(const std::string& organization);
     void checkExecDBus(const AppManifest::ManifestEntry& entry);
+    // The package path an ExecDBus command leads to, its links resolved
+    // beneath the extraction root; nullopt, with errno set, when it leads
+    // nowhere in the package.
+    std::optional<std::string> resolveInPackage(const std::string& command) const;
 
+    // The package path of the accepted desktop file.
     std::string m_desktopFile;
     // The desktop file parsed once, for the checkers and for finish(); empty
     // until then, and when it is broken.

@@ -2,6 +2,7 @@
 
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/IniSection.h"
+#include "package/PackagedFile.h"
 
 #include <algorithm>
 #include <map>
@@ -27,7 +28,8 @@ void DesktopCapabilities::validate(const std::string& path, const std::string& f
     std::vector<std::string> keys;
     for (const auto& [key, values] : kCapabilities)
         keys.push_back(key);
-    const std::optional<IniEntries> entries = readCapabilitiesSection(m_fullPath, keys);
+    std::optional<PackagedFile> file = PackagedFile::open(unpackedTree(), m_path);
+    const std::optional<IniEntries> entries = file ? readCapabilitiesSection(*file, keys) : std::nullopt;
     if (!entries) {
         logger().add(DesktopMessage::BrokenFile);
         return;

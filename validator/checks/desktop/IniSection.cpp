@@ -225,12 +225,11 @@ private:
 
 } // namespace
 
-std::optional<IniEntries> readCapabilitiesSection(const std::string& path, const std::vector<std::string>& valuesOf)
+std::optional<IniEntries> readCapabilitiesSection(PackagedFile& file, const std::vector<std::string>& valuesOf)
 {
-    std::optional<PackagedFile> file = PackagedFile::open(path);
-    if (!file || file->size() > AppManifest::ManifestEntry::kMaxFileBytes)
+    if (file.size() > AppManifest::ManifestEntry::kMaxFileBytes)
         return std::nullopt;
-    KeyLineFilter filter(*file, valuesOf);
+    KeyLineFilter filter(file, valuesOf);
     std::istream stream(&filter);
     IniDigest<kCapabilitiesGroup> root;
     try {

@@ -11,10 +11,12 @@ using IniEntries = std::vector<std::pair<std::string, std::string>>;
 
 inline constexpr char kCapabilitiesGroup[] = "X-Taliro-Capabilities";
 
+class PackagedFile;
+
 // Reads a file with Boost's INI reader and returns the keys of the
 // capabilities group in file order, with their values for the keys in
 // `valuesOf` (empty for the others); an absent or empty group gives no
-// entries. nullopt when the file cannot be read, is beyond the limits of
+// entries. nullopt when a read fails, the file is beyond the limits of
 // AppManifest::ManifestEntry (its size, its section lines, its key lines),
 // or the INI reader refuses it (a line without "=", a section or a key
 // given twice).
@@ -24,6 +26,6 @@ inline constexpr char kCapabilitiesGroup[] = "X-Taliro-Capabilities";
 // being read, and the one section asked for. Values of other keys never
 // reach it. So a hostile file of millions of keys or of one huge value
 // costs a fraction of what a full property tree would hold.
-std::optional<IniEntries> readCapabilitiesSection(const std::string& path, const std::vector<std::string>& valuesOf);
+std::optional<IniEntries> readCapabilitiesSection(PackagedFile& file, const std::vector<std::string>& valuesOf);
 
 } // namespace Validator

@@ -2,6 +2,7 @@
 
 #include "checks/icon/IconMessages.h"
 #include "checks/icon/PngSize.h"
+#include "package/PackagedFile.h"
 
 namespace Validator {
 
@@ -32,7 +33,8 @@ void Icon::validate(const std::string& path, const std::string& fullPath)
         if (expectedPath(size) != m_path)
             continue;
         const auto pixels = static_cast<std::uint32_t>(size);
-        if (size <= 0 || !isPngOfSize(m_fullPath, pixels, pixels))
+        std::optional<PackagedFile> file = PackagedFile::open(unpackedTree(), m_path);
+        if (size <= 0 || !file || !isPngOfSize(*file, pixels, pixels))
             logger().add(IconMessage::IconMissingOrWrongSize, {m_path});
         return;
     }

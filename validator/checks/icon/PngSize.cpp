@@ -96,12 +96,9 @@ private:
 
 } // namespace
 
-bool isPngOfSize(const std::string& path, std::uint32_t width, std::uint32_t height)
+bool isPngOfSize(PackagedFile& file, std::uint32_t width, std::uint32_t height)
 {
-    auto file = PackagedFile::open(path);
-    if (!file)
-        return false;
-    PackagedFileBuffer buffer(*file);
+    PackagedFileBuffer buffer(file);
     std::istream stream(&buffer);
     try {
         using Reader = gil::get_reader<std::istream, gil::png_tag,

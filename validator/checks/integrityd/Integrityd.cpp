@@ -23,10 +23,10 @@ bool Integrityd::accepts(const std::string& path, const std::string&)
     return path == "/etc/integrityd/config.d/" + meta().name() + ".json";
 }
 
-void Integrityd::validate(const std::string&, const std::string& fullPath)
+void Integrityd::validate(const std::string& path, const std::string&)
 {
     std::optional<std::string> text;
-    if (auto file = PackagedFile::open(fullPath))
+    if (auto file = PackagedFile::open(unpackedTree(), path))
         text = file->readAll(kMaxWatchListBytes);
     if (!text) {
         logger().add(IntegritydMessage::InvalidJson);

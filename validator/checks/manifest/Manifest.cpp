@@ -21,10 +21,10 @@ bool Manifest::accepts(const std::string& path, const std::string&)
     return path == "/manifest.json";
 }
 
-void Manifest::validate(const std::string&, const std::string& fullPath)
+void Manifest::validate(const std::string& path, const std::string&)
 {
     std::optional<std::string> text;
-    if (auto file = PackagedFile::open(fullPath))
+    if (auto file = PackagedFile::open(unpackedTree(), path))
         text = file->readAll(kMaxManifestBytes);
     if (!text) {
         logger().add(ManifestMessage::InvalidJson);

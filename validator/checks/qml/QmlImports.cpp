@@ -72,7 +72,7 @@ void QmlImports::validate(const std::string& path, const std::string& fullPath)
     m_path = path;
     m_fullPath = fullPath;
     std::vector<std::string> entries;
-    if (auto file = PackagedFile::open(m_fullPath))
+    if (auto file = PackagedFile::open(unpackedTree(), m_path))
         entries = readQmlImports(*file);
     packagePaths();
 

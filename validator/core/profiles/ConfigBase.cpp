@@ -24,7 +24,7 @@ bool readValidationEnabled()
     try {
         // Read as a regular file only: a named pipe in its place would block.
         // The errors say what read_ini(path) would say.
-        auto file = Validator::PackagedFile::open(path);
+        auto file = Validator::PackagedFile::openHostFile(path);
         std::optional<std::string> text = file ? file->readAll(kLargestSettingsFile) : std::nullopt;
         if (!text)
             throw ini_parser_error("cannot open file", path, 0);
