@@ -1,8 +1,9 @@
 // vetrik on what a hostile uploader or a careless caller gives it: endless
 // names, a validation that crashes, package arguments that are no files,
 // header texts that would drive a terminal, an rpm database it must not
-// touch, a PATH that names other tools and packaged links to this
-// machine's files.
+// touch, a PATH that names other tools, packaged links to this machine's
+// files, a report path that names a package or a link, signals of every
+// kind and a low limit on open files.
 
 #include "DriverFixture.h"
 #include "Findings.h"
@@ -10,10 +11,14 @@
 #include "deskinfo/ManifestEntry.h"
 
 #include <boost/json.hpp>
+
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -47,6 +52,36 @@ protected:
             files[it->path().string()] = {regular ? it->file_size(ec) : 0, it->last_write_time(ec)};
         }
         return files;
+    }
+
+    // The names in `directory`, hidden ones included.
+    static std::vector<std::string> names(const std::string& directory)
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(directory))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    // The outcome of each package in a JSON Lines report, in order.
+    static std::vector<std::string> outcomes(const std::string& report)
+    {
+        std::vector<std::string> found;
+        std::ifstream in(report);
+        for (std::string line; std::getline(in, line);) {
+            const boost::json::object object = boost::json::parse(line).as_object();
+            if (object.at("type") == "package")
+                found.emplace_back(object.at("outcome").as_string());
+        }
+        return found;
+    }
+
+    // Runs in a private /tmp with the report written as on a file system
+    // without unnamed files when `named` is set.
+    static std::string withTemporaryKind(bool named, const std::string& script)
+    {
+        return (named ? "export VETRIK_NAMED_REPORT_TEMPORARY=1\n" : "") + script;
     }
 };
 
@@ -495,6 +530,240 @@ TEST_F(SignedPackageTest, UnknownKeysAreRefusedKnownOnesAcceptedAndTheDatabaseIs
     EXPECT_EQ(known.exitCode, 0) << known.rawErr;
     EXPECT_THAT(known.findings, IsEmpty());
     EXPECT_EQ(snapshot(home.path()), database);
+}
+
+// A report is never written over what the run reads: not by the same path,
+// a hard link, or a symbolic link either way, and not over an RPM package
+// that a shell pattern put first (--report *.rpm). The run stops before any
+// package is looked at, and nothing in the directory changes.
+TEST_F(HostileInputTest, ReportOverAPackageIsRefusedAndNothingChanges)
+{
+    const std::string built = build(cleanPackage());
+    const std::string inputs = work / "inputs";
+    fs::create_directories(inputs);
+    const std::string a = inputs + "/a.rpm", b = inputs + "/b.rpm", c = inputs + "/c.rpm";
+    for (const std::string& copy : {a, b, c})
+        fs::copy_file(built, copy);
+    const std::string hard = inputs + "/hard.rpm", link = inputs + "/link.rpm";
+    fs::create_hard_link(a, hard);
+    fs::create_symlink("a.rpm", link);
+    const auto before = snapshot(inputs);
+    const std::string bytes = TestKit::readFile(a);
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"--report", a, a}, "Cannot write the report " + a + ": it is the package " + a},
+        {{"--report-format", "junit", "--report", a, a}, "Cannot write the report " + a + ": it is the package " + a},
+        {{"-j", "1", "--report", b, a, b, c}, "Cannot write the report " + b + ": it is the package " + b},
+        {{"-j", "4", "--report", c, a, b, c}, "Cannot write the report " + c + ": it is the package " + c},
+        {{"--report", hard, a}, "Cannot write the report " + hard + ": it is the package " + a},
+        {{"--report", link, a}, "Cannot write the report " + link + ": it is the package " + a},
+        {{"--report", a, link}, "Cannot write the report " + a + ": it is the package " + link},
+        {{"--report", a, b, c}, "Cannot write the report " + a + ": it is an RPM package"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"--color", "never", "-p", "regular"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        auto result = vetrik(arguments);
+        EXPECT_EQ(result.exitCode, 1) << c.line;
+        EXPECT_THAT(result.out, IsEmpty()) << c.line;
+        EXPECT_THAT(result.findings, ElementsAre(c.line));
+        EXPECT_EQ(snapshot(inputs), before) << c.line;
+        EXPECT_TRUE(TestKit::readFile(a) == bytes) << c.line << ": the package changed";
+        EXPECT_THAT(names(inputs), ElementsAre("a.rpm", "b.rpm", "c.rpm", "hard.rpm", "link.rpm")) << c.line;
+        EXPECT_TRUE(fs::is_symlink(link)) << c.line;
+    }
+}
+
+// A report name as long as a name can be (255 bytes) is written, whether
+// there is a report of that name already or not, and with either kind of
+// temporary file: none of them makes the name too long.
+TEST_F(HostileInputTest, ReportNamesOfTheLongestValidLength)
+{
+    const std::string package = build(cleanPackage());
+    const std::string name(255, 'r');
+    for (const bool named : {false, true}) {
+        for (const bool existing : {false, true}) {
+            const std::string what = std::string(named ? "named" : "unnamed") + " temporary, "
+                + (existing ? "over an existing report" : "a new report");
+            TestKit::TempDir reports{"reports", E2E_WORK_DIR};
+            const std::string report = reports / name;
+            if (existing)
+                TestKit::writeFile(report, "old report\n");
+            TestKit::RunOptions options;
+            if (named)
+                options.env = {{"VETRIK_NAMED_REPORT_TEMPORARY", "1"}};
+            auto result = vetrik({"--color", "never", "-p", "regular", "--report", report, package}, options);
+            EXPECT_EQ(result.exitCode, 0) << what << ": " << result.rawErr;
+            EXPECT_THAT(result.findings, IsEmpty()) << what;
+            EXPECT_THAT(names(reports.path()), ElementsAre(name)) << what;
+            EXPECT_THAT(outcomes(report), ElementsAre("passed")) << what;
+        }
+    }
+}
+
+// A report path that is a symbolic link is written through to where the
+// link leads, as a shell's > would: the link stays, its target gets the
+// report, and a link to nothing yet makes its target.
+TEST_F(HostileInputTest, ReportPathThatIsASymbolicLinkIsWrittenThrough)
+{
+    const std::string package = build(cleanPackage());
+    struct Case {
+        std::string what;
+        std::vector<std::pair<std::string, std::string>> links;  // name, target, made in this order
+        std::string report;                                      // the link named on the command line
+        std::string written;                                     // where the report must land
+        bool targetExists;
+    };
+    TestKit::TempDir elsewhere{"elsewhere", E2E_WORK_DIR};
+    const std::vector<Case> cases = {
+        {"link to a report", {{"link.jsonl", "sub/target.jsonl"}}, "link.jsonl", "sub/target.jsonl", true},
+        {"link to nothing yet", {{"link.jsonl", "sub/target.jsonl"}}, "link.jsonl", "sub/target.jsonl", false},
+        {"chain of links", {{"link.jsonl", "sub/target.jsonl"}, {"chain.jsonl", "link.jsonl"}}, "chain.jsonl",
+         "sub/target.jsonl", true},
+        {"link in a subdirectory", {{"sub/link.jsonl", "target.jsonl"}}, "sub/link.jsonl", "sub/target.jsonl", true},
+        {"absolute link", {{"link.jsonl", elsewhere / "target.jsonl"}}, "link.jsonl", elsewhere / "target.jsonl", true},
+    };
+    for (const bool named : {false, true}) {
+        for (const Case& c : cases) {
+            const std::string what = c.what + (named ? ", named temporary" : "");
+            TestKit::TempDir reports{"reports", E2E_WORK_DIR};
+            fs::create_directories(reports / "sub");
+            const std::string written = c.written.starts_with("/") ? c.written : reports / c.written;
+            fs::remove(written);
+            if (c.targetExists)
+                TestKit::writeFile(written, "old report\n");
+            for (const auto& [name, target] : c.links)
+                fs::create_symlink(target, reports / name);
+            TestKit::RunOptions options;
+            options.workingDirectory = reports.path();
+            if (named)
+                options.env = {{"VETRIK_NAMED_REPORT_TEMPORARY", "1"}};
+            auto result = vetrik({"--color", "never", "-p", "regular", "--report", c.report, package}, options);
+            EXPECT_EQ(result.exitCode, 0) << what << ": " << result.rawErr;
+            for (const auto& [name, target] : c.links) {
+                EXPECT_TRUE(fs::is_symlink(reports / name)) << what << ": " << name;
+                EXPECT_EQ(fs::read_symlink(reports / name), target) << what;
+            }
+            EXPECT_THAT(outcomes(written), ElementsAre("passed")) << what;
+            // Nothing else is made beside the target.
+            std::vector<std::string> expected = {fs::path(written).filename().string()};
+            if (fs::path(written).parent_path() == fs::path(reports / "sub")) {
+                for (const auto& [name, target] : c.links) {
+                    if (name.starts_with("sub/"))
+                        expected.push_back(name.substr(4));
+                }
+            }
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(names(fs::path(written).parent_path()), expected) << what;
+            fs::remove(written);
+        }
+    }
+}
+
+// Every signal whose default action ends a process, and that a process can
+// catch, ends a run as SIGTERM does: by that signal, after removing the
+// extraction root and the report's temporary file, with no report. The
+// run is caught once its payload is being unpacked. Every second signal
+// finds the report under a named temporary file, as on a file system
+// without unnamed files.
+TEST_F(HostileInputTest, EveryCatchableTerminatingSignalCleansUp)
+{
+    requirePrivateTmp();
+    const std::string package = build(slowPackage());
+    std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT,   SIGBUS, SIGFPE,
+                                SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM,   SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
+                                SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS};
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        signals.push_back(signal);
+    const std::string reports = work / "reports";
+    fs::create_directories(reports);
+
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+        const int signal = signals[i];
+        const std::string what = std::to_string(signal) + " (" + ::strsignal(signal) + ")";
+        // Core dumps of the signals that make them are not wanted here; a
+        // sanitizer build would take some of them for faults of its own.
+        const std::string script = withTemporaryKind(i % 2 == 1, std::string("ulimit -c 0\n")
+            + "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0\"\n"
+            + "\"$@\" & pid=$!\n"
+            + "n=0; while [ -z \"$(ls -A /tmp/dir.* 2>/dev/null)\" ] && [ $n -lt 4000 ]; do n=$((n+1)); sleep 0.005; done\n"
+            + "kill -" + std::to_string(signal) + " $pid; wait $pid; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null; ls -A '"
+            + reports + "'\n");
+        auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", "--report", reports + "/run.jsonl", package});
+        ASSERT_NE(result.exitCode, 99) << result.err;
+        EXPECT_EQ(result.out, "Processing " + package + "...\nstatus=" + std::to_string(128 + signal) + "\n")
+            << what << ": " << result.err;
+    }
+}
+
+// SIGKILL cannot be caught, yet leaves no report and no temporary file of
+// it: the report is an unnamed file until the run has ended.
+TEST_F(HostileInputTest, KilledRunLeavesNoReport)
+{
+    requirePrivateTmp();
+    const std::string package = build(slowPackage());
+    const std::string reports = work / "reports";
+    fs::create_directories(reports);
+    const std::string script = std::string("\"$@\" & pid=$!\n")
+        + "n=0; while [ -z \"$(ls -A /tmp/dir.* 2>/dev/null)\" ] && [ $n -lt 4000 ]; do n=$((n+1)); sleep 0.005; done\n"
+        + "kill -KILL $pid; wait $pid; echo \"status=$?\"; ls -A '" + reports + "'\n";
+    auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", "--report", reports + "/run.jsonl", package});
+    ASSERT_NE(result.exitCode, 99) << result.err;
+    EXPECT_EQ(result.out, "Processing " + package + "...\nstatus=137\n") << result.err;
+}
+
+// Under a limit of 64 open files (ulimit -n 64: setrlimit in the shell
+// before vetrik starts), a hundred packages at once give what one at a time
+// gives, report included: packages wait for descriptors rather than fail
+// for want of them, and no extraction root is left behind.
+TEST_F(HostileInputTest, JobsBeyondTheOpenFileLimitAreQueuedNotFailed)
+{
+    requirePrivateTmp();
+    const std::string built = build(cleanPackage());
+    const std::string many = work / "many";
+    fs::create_directories(many);
+    std::vector<std::string> packages;
+    for (int i = 0; i < 100; ++i) {
+        packages.push_back(many + "/p" + std::to_string(i) + ".rpm");
+        fs::create_hard_link(built, packages.back());
+    }
+    const auto run = [&](const std::string& jobs) {
+        const std::string report = work / ("jobs" + jobs + ".jsonl");
+        std::vector<std::string> arguments = {"--color", "never", "-p", "regular", "-j", jobs, "--report", report};
+        arguments.insert(arguments.end(), packages.begin(), packages.end());
+        auto result = withPrivateTmp("ulimit -n 64 || exit 99\n\"$@\"; echo \"status=$?\"; ls -d /tmp/dir.* 2>/dev/null",
+                                     arguments);
+        EXPECT_NE(result.exitCode, 99) << result.err;
+        std::string text = TestKit::readFile(report);
+        for (std::size_t at = text.find(",\"milliseconds\":"); at != std::string::npos;
+             at = text.find(",\"milliseconds\":", at))
+            text.erase(at, text.find_first_not_of("0123456789", at + 16) - at);
+        return std::make_pair(result, text);
+    };
+    const auto [one, oneReport] = run("1");
+    ASSERT_TRUE(one.out.ends_with("...\nstatus=0\n")) << one.out << one.err;
+    EXPECT_EQ(one.err.find("open files"), std::string::npos) << one.err;
+    EXPECT_EQ(outcomes(work / "jobs1.jsonl"), std::vector<std::string>(100, "passed"));
+    const auto [hundred, hundredReport] = run("100");
+    EXPECT_EQ(hundred.out, one.out);
+    EXPECT_EQ(hundred.err, one.err);
+    EXPECT_EQ(hundredReport, oneReport);
+
+    // A limit too low to be sure of even one package is said once, first.
+    auto low = withPrivateTmp("ulimit -n 20 || exit 99\n\"$@\"",
+                              {"--color", "never", "-p", "regular", "-j", "4", packages[0], packages[1], packages[2]});
+    ASSERT_NE(low.exitCode, 99) << low.err;
+    const std::vector<std::string> lines = TestKit::lines(low.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("The limit on open files (20) is below the ")) << low.err;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("limit on open files") != std::string::npos; }),
+              1)
+        << low.err;
 }
 
 } // namespace

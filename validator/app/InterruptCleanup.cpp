@@ -1,14 +1,20 @@
 #include "app/InterruptCleanup.h"
 
+#include "app/TreeRemoval.h"
+
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
+#include <fcntl.h>
 #include <iostream>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <set>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,18 +26,43 @@ namespace {
 // main thread while it forks, reaps a child or changes the roots.
 std::mutex g_mutex;
 std::multiset<std::string> g_roots;
+int g_reportDirectory = -1;
 std::string g_reportTemporary;
 std::set<pid_t> g_children;  // forked and not yet reaped
 
-sigset_t interruptSignals()
+// The signals that report a fault of the thread that receives them. Raised
+// by the kernel for a faulting thread they are delivered even while blocked,
+// with their default action, and abort() unblocks SIGABRT for its own
+// thread: a fault of this process itself therefore ends it at once, with
+// a core dump as before, and nothing is cleaned up after it. A process
+// whose memory may be corrupt must not go on to remove directories; it
+// leaves what SIGKILL leaves. The same signals sent from outside (kill -SEGV)
+// are requests like SIGTERM and are cleaned up after.
+constexpr int kFaultSignals[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+
+// Every signal whose default action ends the process and that can be
+// caught, but SIGPIPE, which is ignored instead: a tool that dies early must
+// not kill the validator through its pipe. SIGXFSZ that the kernel raises
+// for a write beyond the file size limit stays pending on the writing
+// thread, whose write fails with EFBIG instead: the run then says that it
+// cannot write the report.
+sigset_t terminatingSignals()
 {
+    static constexpr int kSignals[] = {SIGHUP,  SIGINT,    SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM,
+                                       SIGXCPU, SIGXFSZ,   SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,
+#ifdef SIGSTKFLT
+                                       SIGSTKFLT,
+#endif
+    };
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    // Used only to wake the waiter at normal exit.
-    sigaddset(&set, SIGUSR1);
+    for (const int signal : kSignals)
+        sigaddset(&set, signal);
+    for (const int signal : kFaultSignals)
+        sigaddset(&set, signal);
+    // From SIGRTMIN on: the C library keeps the ones below for itself.
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&set, signal);
     return set;
 }
 
@@ -54,13 +85,11 @@ void cleanUpAndRaise(int signal)
         ::kill(child, SIGKILL);
     reapEverything();
     g_children.clear();
-    for (const std::string& root : g_roots) {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
+    for (const std::string& root : g_roots)
+        removeTree(root);
     g_roots.clear();
     if (!g_reportTemporary.empty())
-        ::unlink(g_reportTemporary.c_str());
+        ::unlinkat(g_reportDirectory, g_reportTemporary.c_str(), 0);
     // Holding the lock keeps the main thread from making a new root or child.
     std::signal(signal, SIG_DFL);
     sigset_t only;
@@ -75,26 +104,39 @@ void cleanUpAndRaise(int signal)
 
 InterruptCleanup::InterruptCleanup()
 {
-    sigset_t set = interruptSignals();
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A tool that dies early must not kill the validator through its pipe.
     std::signal(SIGPIPE, SIG_IGN);
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    m_waiter = std::thread([set] {
+    const sigset_t set = terminatingSignals();
+    m_signals.reset(::signalfd(-1, &set, SFD_CLOEXEC));
+    m_stop.reset(::eventfd(0, EFD_CLOEXEC));
+    // Without them the signals are left as they are: a run that cannot
+    // clean up after an interrupt is better than one no signal can end.
+    if (!m_signals || !m_stop)
+        return;
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    m_waiter = std::thread([signals = m_signals.get(), stop = m_stop.get()] {
+        pollfd ready[] = {{signals, POLLIN, 0}, {stop, POLLIN, 0}};
         for (;;) {
-            int signal = 0;
-            if (::sigwait(&set, &signal) != 0)
+            if (::poll(ready, 2, -1) < 0)
                 continue;
-            if (signal == SIGUSR1)
+            // A signal first: one that came with the end of the run still ends it.
+            signalfd_siginfo info {};
+            if ((ready[0].revents & POLLIN) && ::read(signals, &info, sizeof info) == sizeof info)
+                cleanUpAndRaise(static_cast<int>(info.ssi_signo));
+            if (ready[1].revents & POLLIN)
                 return;
-            cleanUpAndRaise(signal);
         }
     });
 }
 
 InterruptCleanup::~InterruptCleanup()
 {
-    ::pthread_kill(m_waiter.native_handle(), SIGUSR1);
+    if (!m_waiter.joinable())
+        return;
+    const std::uint64_t one = 1;
+    while (::write(m_stop.get(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
     m_waiter.join();
 }
 
@@ -111,10 +153,11 @@ void InterruptCleanup::removeRoot(const std::string& root)
         g_roots.erase(found);
 }
 
-void InterruptCleanup::setReportTemporary(const std::string& path)
+void InterruptCleanup::setReportTemporary(int directory, const std::string& name)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_reportTemporary = path;
+    g_reportDirectory = directory;
+    g_reportTemporary = name;
 }
 
 pid_t InterruptCleanup::forkChild()
@@ -123,9 +166,22 @@ pid_t InterruptCleanup::forkChild()
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid > 0)
         g_children.insert(pid);
+    if (pid == 0) {
+        // Its work is this process's: without it, nobody would remove the
+        // tree it fills.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+        sigset_t faults;
+        sigemptyset(&faults);
+        for (const int signal : kFaultSignals)
+            sigaddset(&faults, signal);
+        ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+    }
     return pid;
 }
 

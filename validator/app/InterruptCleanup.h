@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/UniqueFd.h"
+
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -7,15 +9,16 @@
 
 namespace Validator {
 
-// Removes the current extraction root when the process is interrupted
-// (SIGINT, SIGTERM, SIGHUP) and then lets the signal end the process as it
-// would have.
+// Removes the current extraction roots and the report's temporary file
+// when a signal ends the process (SIGINT, SIGTERM, SIGHUP, and every other
+// signal whose default action ends a process and that can be caught), and
+// then lets the signal end the process as it would have.
 //
-// The signals are blocked in every thread and taken by one thread of their
-// own with sigwait, so the clean-up runs in ordinary code rather than in an
-// asynchronous handler: it stops the process that validates the current
-// package, waits until nothing can write into the tree any more, removes it
-// and re-raises the signal.
+// The signals are blocked in every thread and read by one thread of their
+// own from a signalfd, so the clean-up runs in ordinary code rather than in
+// an asynchronous handler: it stops the processes that validate packages,
+// waits until nothing can write into the trees any more, removes them and
+// re-raises the signal.
 //
 // Each package is validated in a child process (several at once with
 // --jobs). This process adopts whatever a child leaves running when it ends
@@ -33,14 +36,18 @@ public:
     // validated.
     static void addRoot(const std::string& root);
     static void removeRoot(const std::string& root);
-    // The report's temporary file, removed on an interrupt; empty for none.
-    static void setReportTemporary(const std::string& path);
+    // The report's temporary file, `name` in the directory `directory`,
+    // removed on an interrupt; an empty name for none.
+    static void setReportTemporary(int directory, const std::string& name);
 
     // fork() for the process that validates one package, with standard
     // output and error flushed first so that lines keep their order. No
     // clean-up runs during the fork, and the child is registered before one
-    // can start, so an interrupt always finds it. Returns what fork returned;
-    // the child (0) must not use this class again and ends with _exit.
+    // can start, so an interrupt always finds it. The child dies with this
+    // process, and leaves the signals to it: they stay blocked there, but
+    // for the faults, so that its own crash ends it. Returns what fork
+    // returned; the child (0) must not use this class again and ends with
+    // _exit.
     static pid_t forkChild();
 
     // Waits until the child from forkChild has ended, then until every
@@ -56,6 +63,8 @@ public:
     static std::pair<pid_t, int> waitForAnyChild();
 
 private:
+    Common::UniqueFd m_signals;  // signalfd of the blocked signals
+    Common::UniqueFd m_stop;     // eventfd that tells the waiter to end
     std::thread m_waiter;
 };
 

@@ -1,9 +1,12 @@
 #include "app/PackageRun.h"
 
+#include "app/DescriptorBudget.h"
 #include "app/HeldOutput.h"
 #include "app/InterruptCleanup.h"
 #include "app/ProfileChoice.h"
+#include "app/TreeRemoval.h"
 #include "app/report/ReportChannel.h"
+#include "common/UniqueFd.h"
 #include "common/VisibleText.h"
 #include "checks/PackageChecks.h"
 #include "core/Config.h"
@@ -60,12 +63,13 @@ public:
     {
         if (m_path.empty())
             return;
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-        // A second removal is a no-op after a complete recursive one.
-        fs::remove(m_path, ec);
+        remove();
         InterruptCleanup::removeRoot(m_path);
     }
+
+    // Removes the tree now; false when some of it is left, and a later
+    // call (the destructor's) may try again.
+    bool remove() const { return removeTree(m_path); }
 
     const std::string& path() const { return m_path; }
 
@@ -362,10 +366,10 @@ int waitForAll(pid_t child)
 }
 
 // An unlinked file in memory that takes a package's output until its turn
-// to be printed comes; -1 when none can be made.
-int makeCapture()
+// to be printed comes; empty when none can be made.
+Common::UniqueFd makeCapture()
 {
-    return ::memfd_create("vetrik-output", MFD_CLOEXEC);
+    return Common::UniqueFd(::memfd_create("vetrik-output", MFD_CLOEXEC));
 }
 
 // Whether standard output and error lead to the same place (a terminal,
@@ -406,8 +410,8 @@ void copyCapture(int capture, int destination)
 struct Job {
     std::string package;
     std::optional<ExtractionRoot> root;
-    int out = -1;
-    int err = -1;
+    Common::UniqueFd out;
+    Common::UniqueFd err;  // empty when both streams share `out`
     pid_t supervisor = -1;
     bool done = false;
     bool notStarted = false;
@@ -416,27 +420,33 @@ struct Job {
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point ended;
 
-    Job() = default;
-    Job(const Job&) = delete;
-    Job& operator=(const Job&) = delete;
-    ~Job() { closeCaptures(); }
+    int errorCapture() const { return err ? err.get() : out.get(); }
 
-    void closeCaptures()
+    // What this process holds open for the package until it is printed.
+    void closeDescriptors()
     {
-        if (err >= 0 && err != out)
-            ::close(err);
-        if (out >= 0)
-            ::close(out);
-        out = err = -1;
+        out.reset();
+        err.reset();
+        channel.reset();
     }
 };
+
+// Whether a descriptor could not be made for want of descriptors, which a
+// package that ends gives back.
+bool outOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
 
 // In the package's supervising process: its output goes to the captures,
 // and it validates the package as a run of one package does.
 [[noreturn]] void superviseJob(Job& job, const RunOptions& options, const std::string& rootError)
 {
-    if (::dup2(job.out, STDOUT_FILENO) < 0 || ::dup2(job.err, STDERR_FILENO) < 0)
+    if (::dup2(job.out.get(), STDOUT_FILENO) < 0 || ::dup2(job.errorCapture(), STDERR_FILENO) < 0)
         ::_exit(1);
+    // Standard output and error hold them now.
+    job.out.reset();
+    job.err.reset();
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     bool failed = true;
     ReportChannel* channel = job.channel ? &*job.channel : nullptr;
@@ -511,7 +521,16 @@ bool validatePackage(const std::string& package, const RunOptions& options, Pack
 bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs,
                       const std::function<void(const PackageReport&)>& report)
 {
-    if (jobs <= 1 || packages.size() <= 1) {
+    const bool oneAtATime = jobs <= 1 || packages.size() <= 1;
+    const bool shared = outputsShareDestination();
+    // Per package in flight: its report channel, and with several at once
+    // the captures of its output.
+    const DescriptorBudget budget((report ? 1 : 0) + (oneAtATime ? 0 : shared ? 1 : 2));
+    if (budget.tooLowForOne()) {
+        printError("The limit on open files (" + std::to_string(budget.limit()) + ") is below the "
+                   + std::to_string(budget.neededForOne()) + " that validating a package may need: packages may fail");
+    }
+    if (oneAtATime) {
         bool failed = false;
         for (const std::string& package : packages) {
             PackageReport reported;
@@ -521,7 +540,9 @@ bool validatePackages(const std::vector<std::string>& packages, const RunOptions
         }
         return failed;
     }
-    const bool shared = outputsShareDestination();
+    // A package holds its descriptors from its start until its output is
+    // printed, which may be long after its end when one before it is slow.
+    std::size_t heldAtMost = budget.packagesInFlight(packages.size());
     std::vector<Job> all(packages.size());
     std::size_t started = 0;
     std::size_t printed = 0;
@@ -535,39 +556,71 @@ bool validatePackages(const std::vector<std::string>& packages, const RunOptions
             reports[index].reason = reason;
         }
     };
-    const auto start = [&](Job& job, std::size_t index) {
-        job.started = std::chrono::steady_clock::now();
-        if (report && !openChannel(job.channel, job.package, reports[index])) {
-            job.done = job.notStarted = true;
-            return;
+    // What this process holds for a package until it is printed; the
+    // reason and errno of what could not be made, if anything.
+    const auto makeDescriptors = [&](Job& job) -> std::pair<std::string, int> {
+        if (report) {
+            try {
+                job.channel.emplace();
+            } catch (const std::system_error& e) {
+                return {std::string("cannot start the validation: ") + e.what(), e.code().value()};
+            }
         }
         job.out = makeCapture();
-        job.err = shared ? job.out : makeCapture();
-        if (job.out < 0 || job.err < 0) {
-            notStartedBecause(index, std::string("cannot keep the output apart: ") + std::strerror(errno));
+        if (job.out && !shared)
+            job.err = makeCapture();
+        if (!job.out || (!shared && !job.err)) {
+            const int error = errno;
+            return {std::string("cannot keep the output apart: ") + std::strerror(error), error};
+        }
+        return {};
+    };
+    enum class Start { Running, NotStarted, Later };
+    const auto start = [&](Job& job, std::size_t index) {
+        job.package = packages[index];
+        job.started = std::chrono::steady_clock::now();
+        if (const auto [reason, error] = makeDescriptors(job); !reason.empty()) {
+            job.closeDescriptors();
+            // The packages before it give theirs back once printed.
+            if (outOfDescriptors(error) && index > printed)
+                return Start::Later;
+            notStartedBecause(index, reason);
             job.done = job.notStarted = true;
-            return;
+            return Start::NotStarted;
         }
         std::string rootError;
         if (std::optional<ExtractionRoot> made = ExtractionRoot::create(rootError))
             job.root.emplace(std::move(*made));
         job.supervisor = InterruptCleanup::forkChild();
-        if (job.supervisor == 0)
+        if (job.supervisor == 0) {
+            // What belongs to the other packages would only count against
+            // this package's own limit.
+            for (Job& other : all) {
+                if (&other != &job)
+                    other.closeDescriptors();
+            }
             superviseJob(job, options, rootError);
+        }
         if (job.supervisor < 0) {
             notStartedBecause(index, std::string("cannot start the validation: ") + std::strerror(errno));
             job.root.reset();
+            job.closeDescriptors();
             job.done = job.notStarted = true;
-            return;
+            return Start::NotStarted;
         }
         ++running;
+        return Start::Running;
     };
     // Packages start in argument order as places become free; each one's
     // output is printed whole once it and all before it have ended.
     while (printed < all.size()) {
-        while (running < jobs && started < all.size()) {
-            all[started].package = packages[started];
-            start(all[started], started);
+        while (running < jobs && started - printed < heldAtMost && started < all.size()) {
+            if (start(all[started], started) == Start::Later) {
+                // More was open than counted: hold fewer from now on, so
+                // that this process keeps its reserve.
+                heldAtMost = budget.afterRunningOut(started - printed);
+                break;
+            }
             ++started;
         }
         Job& next = all[printed];
@@ -582,18 +635,23 @@ bool validatePackages(const std::vector<std::string>& packages, const RunOptions
                 job.done = true;
                 job.status = status;
                 job.ended = std::chrono::steady_clock::now();
-                // The supervisor has waited for everything below it: the tree is quiet.
-                job.root.reset();
+                // The supervisor has waited for everything below it: the
+                // tree is quiet. What is left of it goes once the package's
+                // descriptors are given back, when it is printed.
+                if (job.root && job.root->remove())
+                    job.root.reset();
             }
             continue;
         }
         std::cout.flush();
         std::cerr.flush();
-        if (next.out >= 0)
-            copyCapture(next.out, STDOUT_FILENO);
-        if (next.err >= 0 && next.err != next.out)
-            copyCapture(next.err, STDERR_FILENO);
-        next.closeCaptures();
+        if (next.out)
+            copyCapture(next.out.get(), STDOUT_FILENO);
+        if (next.err)
+            copyCapture(next.err.get(), STDERR_FILENO);
+        next.out.reset();
+        next.err.reset();
+        next.root.reset();
         ReportChannel* channel = next.channel ? &*next.channel : nullptr;
         const bool packageFailed = next.notStarted || childFailed(next.package, next.status, channel);
         failed = packageFailed || failed;

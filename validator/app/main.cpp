@@ -117,6 +117,13 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    std::vector<std::string> packageFiles;
+    int nextArgument = 1;
+    for (const QString& package : packages) {
+        // The argument's own bytes, so that any file name the shell passed works.
+        packageFiles.push_back(rawArgument(argc, argv, package, nextArgument));
+    }
+
     // Both checked before any package is looked at, so that a pipeline
     // learns of a report it will not get at once.
     std::unique_ptr<Validator::ReportFormat> reportFormat;
@@ -131,7 +138,7 @@ int main(int argc, char* argv[])
             return 1;
         }
         std::string error;
-        reportFile = Validator::ReportFile::create(reportPath, error);
+        reportFile = Validator::ReportFile::create(reportPath, packageFiles, error);
         if (!reportFile) {
             std::cerr << "Cannot write the report " << Common::visibleText(reportPath) << ": " << error << std::endl;
             return 1;
@@ -154,12 +161,6 @@ int main(int argc, char* argv[])
     options.profileName = parser->value(profileOption).toUtf8().toStdString();
     options.criticalOnly = parser->isSet(criticalOnlyOption);
 
-    std::vector<std::string> packageFiles;
-    int nextArgument = 1;
-    for (const QString& package : packages) {
-        // The argument's own bytes, so that any file name the shell passed works.
-        packageFiles.push_back(rawArgument(argc, argv, package, nextArgument));
-    }
     std::function<void(const Validator::PackageReport&)> report;
     if (reportFile)
         report = [&](const Validator::PackageReport& one) { reportFile->write(reportFormat->package(one)); };

@@ -1,9 +1,8 @@
 #include "app/report/ReportChannel.h"
 
+#include "app/report/ReportRecords.h"
+
 #include <cerrno>
-#include <charconv>
-#include <cstdint>
-#include <cstring>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -12,12 +11,6 @@
 namespace Validator {
 
 namespace {
-
-// Record kinds; each is followed by its fields, every field a 32-bit length
-// in this machine's byte order and that many bytes.
-constexpr char kFinding = 'F';      // level, group, code, text
-constexpr char kProfile = 'P';      // profile name
-constexpr char kNotValidated = 'N'; // reason
 
 void writeAll(int fd, const std::string& bytes)
 {
@@ -35,129 +28,69 @@ void writeAll(int fd, const std::string& bytes)
     }
 }
 
-class RecordReader {
+// A read-only view of the whole channel, unmapped when it goes: the records
+// are read where the child left them, without a second copy in memory.
+class MappedChannel {
 public:
-    explicit RecordReader(std::string_view bytes) : m_bytes(bytes) {}
-
-    bool atEnd() const { return m_offset >= m_bytes.size(); }
-    char kind() { return m_bytes[m_offset++]; }
-
-    bool field(std::string_view& out)
+    explicit MappedChannel(int fd)
     {
-        std::uint32_t length = 0;
-        if (m_bytes.size() - m_offset < sizeof length)
-            return false;
-        std::memcpy(&length, m_bytes.data() + m_offset, sizeof length);
-        m_offset += sizeof length;
-        if (m_bytes.size() - m_offset < length)
-            return false;
-        out = m_bytes.substr(m_offset, length);
-        m_offset += length;
-        return true;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_size <= 0)
+            return;
+        void* data = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data == MAP_FAILED)
+            return;
+        m_data = data;
+        m_size = static_cast<std::size_t>(st.st_size);
     }
+    ~MappedChannel()
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    MappedChannel(const MappedChannel&) = delete;
+    MappedChannel& operator=(const MappedChannel&) = delete;
+
+    std::string_view bytes() const { return {static_cast<const char*>(m_data), m_size}; }
 
 private:
-    std::string_view m_bytes;
-    std::size_t m_offset = 0;
+    void* m_data = nullptr;
+    std::size_t m_size = 0;
 };
-
-template <typename Number>
-bool parseNumber(std::string_view text, Number& out)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc() && end == text.data() + text.size();
-}
 
 } // namespace
 
-ReportChannel::ReportChannel()
+ReportChannel::ReportChannel() : m_fd(::memfd_create("vetrik-report", MFD_CLOEXEC))
 {
-    m_fd = ::memfd_create("vetrik-report", MFD_CLOEXEC);
-    if (m_fd < 0)
+    if (!m_fd)
         throw std::system_error(errno, std::generic_category(), "cannot make the report channel");
 }
 
-ReportChannel::~ReportChannel()
+void ReportChannel::append(const std::string& record)
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-void ReportChannel::append(char kind, std::initializer_list<std::string_view> fields)
-{
-    std::string record(1, kind);
-    for (std::string_view field : fields) {
-        const auto length = static_cast<std::uint32_t>(field.size());
-        record.append(reinterpret_cast<const char*>(&length), sizeof length);
-        record.append(field.substr(0, length));
-    }
     // One write per record, so a record is either whole or the last one.
-    writeAll(m_fd, record);
+    writeAll(m_fd.get(), record);
 }
 
 void ReportChannel::found(std::string_view group, std::size_t code, const Message& message)
 {
-    const std::string level = std::to_string(static_cast<std::int32_t>(message.level));
-    const std::string number = std::to_string(code);
-    append(kFinding, {level, group, number, message.text});
+    append(ReportRecords::finding(group, code, message));
 }
 
 void ReportChannel::profileChosen(std::string_view profile)
 {
-    append(kProfile, {profile});
+    append(ReportRecords::profile(profile));
 }
 
 void ReportChannel::notValidated(std::string_view reason)
 {
-    append(kNotValidated, {reason});
+    append(ReportRecords::notValidated(reason));
 }
 
 void ReportChannel::collect(PackageReport& report) const
 {
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || st.st_size <= 0)
-        return;
-    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
-
-    RecordReader reader(bytes);
-    while (!reader.atEnd()) {
-        const char kind = reader.kind();
-        if (kind == kFinding) {
-            std::string_view level, group, code, text;
-            if (!reader.field(level) || !reader.field(group) || !reader.field(code) || !reader.field(text))
-                return;
-            Finding finding;
-            std::int32_t levelNumber = 0;
-            if (!parseNumber(level, levelNumber) || !parseNumber(code, finding.code))
-                return;
-            finding.level = static_cast<LogLevel>(levelNumber);
-            finding.group = group;
-            finding.text = text;
-            report.findings.push_back(std::move(finding));
-        } else if (kind == kProfile || kind == kNotValidated) {
-            std::string_view value;
-            if (!reader.field(value))
-                return;
-            if (kind == kProfile) {
-                report.profile = value;
-            } else {
-                report.outcome = PackageOutcome::NotValidated;
-                report.reason = value;
-            }
-        } else {
-            return;
-        }
-    }
+    const MappedChannel mapped(m_fd.get());
+    ReportRecords::read(mapped.bytes(), report);
 }
 
 } // namespace Validator

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/report/PackageReport.h"
+#include "common/UniqueFd.h"
 #include "core/FindingSink.h"
 
 #include <string>
@@ -10,14 +11,13 @@ namespace Validator {
 
 // Carries what one package's child process found back to the parent, which
 // writes the report. An anonymous in-memory file made before the fork: the
-// child appends records to it as findings come, the parent reads it once the
-// child has ended, so neither side ever waits on the other and records
-// written before a crash still arrive.
+// child appends records (ReportRecords.h) to it as findings come, the parent
+// reads it once the child has ended, so neither side ever waits on the other
+// and records written before a crash still arrive.
 class ReportChannel final : public FindingSink {
 public:
     // Throws std::system_error when no such file can be made.
     ReportChannel();
-    ~ReportChannel() override;
     ReportChannel(const ReportChannel&) = delete;
     ReportChannel& operator=(const ReportChannel&) = delete;
 
@@ -31,9 +31,9 @@ public:
     void collect(PackageReport& report) const;
 
 private:
-    void append(char kind, std::initializer_list<std::string_view> fields);
+    void append(const std::string& record);
 
-    int m_fd = -1;
+    Common::UniqueFd m_fd;
 };
 
 } // namespace Validator

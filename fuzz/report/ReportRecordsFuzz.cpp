@@ -1,0 +1,105 @@
+// Feeds arbitrary bytes to the parent's reading of a report channel, as a
+// crashed or misled child could have left them, and renders what was read
+// in both report formats. Besides the sanitizers, checks that what was read
+// writes back to records that read the same, that every JSON line parses
+// and counts the findings, and that the JUnit document is well-formed XML.
+
+#include "app/report/ReportFormat.h"
+#include "app/report/ReportRecords.h"
+
+#include <QXmlStreamReader>
+#include <boost/json.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace Validator;
+
+bool sameReport(const PackageReport& a, const PackageReport& b)
+{
+    if (a.outcome != b.outcome || a.reason != b.reason || a.profile != b.profile
+        || a.findings.size() != b.findings.size())
+        return false;
+    for (std::size_t i = 0; i < a.findings.size(); ++i) {
+        const Finding& x = a.findings[i];
+        const Finding& y = b.findings[i];
+        if (x.level != y.level || x.group != y.group || x.code != y.code || x.text != y.text)
+            return false;
+    }
+    return true;
+}
+
+// The records a child that found what `report` holds would have written.
+std::string rewritten(const PackageReport& report)
+{
+    std::string bytes;
+    if (!report.profile.empty())
+        bytes += ReportRecords::profile(report.profile);
+    for (const Finding& finding : report.findings)
+        bytes += ReportRecords::finding(finding.group, finding.code, Message {finding.level, finding.text});
+    if (report.outcome == PackageOutcome::NotValidated)
+        bytes += ReportRecords::notValidated(report.reason);
+    return bytes;
+}
+
+void checkJsonLines(const PackageReport& report)
+{
+    const std::string text = makeJsonLinesReport()->package(report);
+    std::size_t findings = 0;
+    bool packageLine = false;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            std::abort();
+        boost::system::error_code ec;
+        const boost::json::value line = boost::json::parse(std::string_view(text).substr(start, end - start), ec);
+        if (ec || !line.is_object())
+            std::abort();
+        const boost::json::object& object = line.as_object();
+        if (object.at("type") == "finding") {
+            ++findings;
+        } else {
+            packageLine = true;
+            if (object.at("findings").to_number<std::size_t>() != report.findings.size())
+                std::abort();
+        }
+        start = end + 1;
+    }
+    if (!packageLine || findings != report.findings.size())
+        std::abort();
+}
+
+void checkJUnit(const PackageReport& report, bool errorsFail)
+{
+    const std::unique_ptr<ReportFormat> format = makeJUnitReport(errorsFail);
+    const std::string document = format->begin() + format->package(report) + format->end();
+    QXmlStreamReader reader(QByteArray::fromRawData(document.data(), static_cast<int>(document.size())));
+    while (!reader.atEnd())
+        reader.readNext();
+    if (reader.hasError())
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    PackageReport report;
+    report.package = "fuzz.rpm";
+    ReportRecords::read(input, report);
+
+    PackageReport again;
+    again.package = report.package;
+    if (!ReportRecords::read(rewritten(report), again) || !sameReport(report, again))
+        std::abort();
+
+    checkJsonLines(report);
+    checkJUnit(report, size % 2 == 0);
+    return 0;
+}
