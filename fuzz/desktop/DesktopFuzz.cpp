@@ -3,10 +3,21 @@
 // final step. The package model is built once with rpmbuild; the unpacked
 // tree holds the main executable and a helper, so ExecDBus resolution has
 // something to find.
+//
+// Small inputs reach the layer's limits through one directive, expanded
+// before the file is written: a line "#repeat N" or "#repeat N L" stands
+// for N copies of the L lines after it (one by default), each "@" in them
+// replaced by the copy's number. The expansion stops a little beyond the
+// file limit, so the fuzzer tries files just within and just beyond every
+// limit without mutating megabytes. (Unexpanded, the line is a comment.)
+//
+// Beside crashes and sanitizer reports, one property is checked: what the
+// layer accepts never holds more groups or keys than its limits allow.
 
 #include "checks/desktop/Desktop.h"
 #include "core/Config.h"
 #include "core/Logger.h"
+#include "deskinfo/ManifestEntry.h"
 #include "package/RpmMeta.h"
 
 #include "TestKit.h"
@@ -18,10 +29,13 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -80,6 +94,94 @@ struct Fixture {
 
 Fixture* g_fixture = nullptr;
 
+using AppManifest::ManifestEntry;
+
+// Enough to pass every limit by a little.
+constexpr std::size_t kLargestExpansion = ManifestEntry::kMaxFileBytes + 4096;
+
+// The number after "#repeat " and, optionally, a second one; false when the
+// line is no directive.
+bool parseDirective(std::string_view line, std::size_t& copies, std::size_t& lines)
+{
+    constexpr std::string_view kDirective = "#repeat ";
+    if (!line.starts_with(kDirective))
+        return false;
+    line.remove_prefix(kDirective.size());
+    const auto number = [&line](std::size_t& out) {
+        std::size_t digits = 0;
+        out = 0;
+        while (digits < line.size() && digits < 8 && line[digits] >= '0' && line[digits] <= '9')
+            out = out * 10 + static_cast<std::size_t>(line[digits++] - '0');
+        line.remove_prefix(digits);
+        return digits > 0;
+    };
+    if (!number(copies))
+        return false;
+    lines = 1;
+    if (line.starts_with(" ")) {
+        line.remove_prefix(1);
+        if (!number(lines) || lines == 0)
+            return false;
+    }
+    return line.empty();
+}
+
+std::string expand(std::string_view input)
+{
+    std::string out;
+    // Without a directive the input is the file, a last line without its
+    // line feed included.
+    bool ended = false;
+    const auto nextLine = [&input, &ended]() {
+        const std::size_t end = input.find('\n');
+        const std::string_view line = input.substr(0, end);
+        ended = end != std::string_view::npos;
+        input.remove_prefix(ended ? end + 1 : input.size());
+        return line;
+    };
+    while (!input.empty() && out.size() < kLargestExpansion) {
+        const std::string_view line = nextLine();
+        std::size_t copies = 0;
+        std::size_t lines = 0;
+        if (!parseDirective(line, copies, lines)) {
+            out.append(line);
+            if (ended)
+                out += '\n';
+            continue;
+        }
+        std::vector<std::string_view> body;
+        while (body.size() < lines && !input.empty())
+            body.push_back(nextLine());
+        for (std::size_t copy = 0; copy < copies && out.size() < kLargestExpansion; ++copy) {
+            const std::string number = std::to_string(copy);
+            for (std::string_view text : body) {
+                for (char c : text) {
+                    if (c == '@')
+                        out += number;
+                    else
+                        out += c;
+                }
+                out += '\n';
+            }
+        }
+    }
+    return out;
+}
+
+// What an accepted entry holds is within the limits.
+void checkLimitsHeld(const std::string& path)
+{
+    const std::optional<ManifestEntry> entry = ManifestEntry::fromFilename(path);
+    if (!entry)
+        return;
+    const std::vector<std::string> groups = entry->groups();
+    std::size_t keys = 0;
+    for (const std::string& group : groups)
+        keys += entry->groupKeys(group).size();
+    if (groups.size() > ManifestEntry::kMaxGroups || keys > ManifestEntry::kMaxKeys)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -94,7 +196,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const Fixture& fixture = *g_fixture;
-    fixture.write(data, size);
+    const std::string text = expand(std::string_view(reinterpret_cast<const char*>(data), size));
+    fixture.write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     // The profile changes which keys and forms are allowed; it follows
     // from the input, so every run is reproducible from its file alone.
     Validator::ValidationContext context{fixture.configs[size % fixture.configs.size()], fixture.meta,
@@ -107,5 +210,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (desktop.accepts(packagePath, fixture.path))
         desktop.validate(packagePath, fixture.path);
     desktop.finish();
+    checkLimitsHeld(fixture.path);
     return 0;
 }

@@ -82,6 +82,42 @@ seed broken "[Desktop Entry]
 no key here
 "
 
+# At and just beyond the desktop-entry layer's limits (ManifestEntry's
+# kMaxGroups, kMaxKeys and kMaxFileBytes), written small: the harness
+# expands "#repeat N [L]" into N copies of the L lines after it, "@" in
+# them numbered.
+groups=1000 keys=20000 bytes=1048576
+# The entry and the sandbox section: 2 groups, 8 keys.
+seed groups-at-limit "$entry$sandbox#repeat $((groups - 2))
+[G@]
+"
+seed groups-beyond "$entry$sandbox#repeat $((groups - 1))
+[G@]
+"
+seed tasks-at-limit "$entry$sandbox#repeat $((groups - 2)) 3
+[X-Task T@]
+Type=periodic
+Exec=/usr/bin/$n.t@
+"
+seed keys-at-limit "$entry#repeat $((keys - 8))
+Comment[l@]=x
+$sandbox"
+seed keys-beyond "$entry#repeat $((keys - 7))
+Comment[l@]=x
+$sandbox"
+seed capabilities-keys "$entry$sandbox[X-Taliro-Capabilities]
+#repeat $((keys - 8))
+Input@=Mouse
+"
+# Blank lines, one byte each, fill the file to the size limit.
+head=$(printf '%s' "$entry$sandbox" | wc -c)
+seed size-at-limit "$entry$sandbox#repeat $((bytes - head))
+
+"
+seed size-beyond "$entry$sandbox#repeat $((bytes - head + 1))
+
+"
+
 dict=$(dirname "$out")/desktop.dict
 : > "$dict"
 for word in "[Desktop Entry]" "[X-Application]" "[X-Tervane]" "[Tervane]" "[X-Taliro-Application]" \
@@ -92,6 +128,6 @@ for word in "[Desktop Entry]" "[X-Application]" "[X-Tervane]" "[Tervane]" "[X-Ta
     "Orientation=" "IconMode=" "GradientStartColor=" "GradientEndColor=" "ActionOnBadAttestation=" "RemoveAll" \
     "Input=" "UserInterface=" "ScreenOrientation=" "Conditions=" "internet" "wifi" "periodic" "BaseTask" \
     "pelora-qml " "taliro-qml " "/usr/bin/" "/usr/libexec/" "$n" "org.example" "OpenURI" "Start" ":gui" "X-" \
-    "\\s" "\\;" ";" "|" "@" "#FFF"; do
+    "\\s" "\\;" ";" "|" "@" "#FFF" "#repeat 1000 " "#repeat 20000 " "#repeat 1048576"; do
     printf '"%s"\n' "$(printf '%s' "$word" | sed 's/\\/\\\\/g; s/"/\\"/g')" >> "$dict"
 done

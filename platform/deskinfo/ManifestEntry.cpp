@@ -3,6 +3,7 @@
 #include "common/GlibHandles.h"
 #include "common/UniqueFd.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -83,6 +84,58 @@ std::vector<std::string> splitRefusedList(std::string_view raw)
     return items;
 }
 
+// The file's bytes from its start, whatever the descriptor's position, no
+// more than `size` of them: the size it had when it was checked. Files of
+// the kernel's pseudo file systems say they are empty and may never end
+// (/proc/self/pagemap), so they are read as empty; one that would block
+// (/proc/kmsg) is refused.
+std::optional<std::string> readAtMost(int fd, std::size_t size)
+{
+    std::string text(size, '\0');
+    std::size_t filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, text.data() + filled, size - filled, static_cast<off_t>(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    text.resize(filled);
+    return text;
+}
+
+// Whether the text keeps to the group and key limits, counted as GKeyFile
+// splits and sorts its lines: at line feeds, leading blanks skipped; a line
+// then empty or beginning with "#" (or with a NUL, where GKeyFile's C
+// strings end) is a comment, which GKeyFile drops; one beginning with "["
+// opens a group; any other holds a key. A line that GKeyFile refuses makes
+// the whole file refused, so counting it does no harm; one beginning with
+// "[" that GKeyFile takes for a key counts as a group, so that the two
+// limits together bound everything it holds.
+bool withinLimits(std::string_view text)
+{
+    std::size_t groups = 0;
+    std::size_t keys = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::size_t first = start;
+        while (first < end && g_ascii_isspace(text[first]))
+            ++first;
+        if (first < end && text[first] != '#' && text[first] != '\0') {
+            if (text[first] == '[' ? ++groups > ManifestEntry::kMaxGroups : ++keys > ManifestEntry::kMaxKeys)
+                return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 void ManifestEntry::KeyFileFree::operator()(GKeyFile* keyFile) const noexcept
@@ -107,24 +160,17 @@ std::optional<ManifestEntry> ManifestEntry::fromDescriptor(int fd)
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
         || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
         return std::nullopt;
+    // Counted and parsed from one copy, so that GKeyFile parses exactly the
+    // bytes that were found within the limits.
+    const std::optional<std::string> text = readAtMost(fd, static_cast<std::size_t>(st.st_size));
+    if (!text || !withinLimits(*text))
+        return std::nullopt;
     KeyFilePtr keyFile(g_key_file_new());
     // Translations are kept: without them, which localised keys a group
     // lists would depend on the locale vetrik runs in.
-    constexpr auto flags = G_KEY_FILE_KEEP_TRANSLATIONS;
     GError* rawError = nullptr;
-    gboolean loaded;
-    if (st.st_size == 0) {
-        // Files of the kernel's pseudo file systems say they are empty and
-        // may never end (/proc/self/pagemap); an empty file needs no reading.
-        loaded = g_key_file_load_from_data(keyFile.get(), "", 0, flags, &rawError);
-    } else {
-        // GKeyFile reads the file in small blocks as it parses, so the file
-        // is never held whole beside what GKeyFile makes of it. It is given
-        // the descriptor checked above, reopened through /proc, so it reads
-        // the regular file found here even if the path changed since.
-        const std::string opened = "/proc/self/fd/" + std::to_string(fd);
-        loaded = g_key_file_load_from_file(keyFile.get(), opened.c_str(), flags, &rawError);
-    }
+    const gboolean loaded
+        = g_key_file_load_from_data(keyFile.get(), text->data(), text->size(), G_KEY_FILE_KEEP_TRANSLATIONS, &rawError);
     const ErrorHandle error(rawError);
     if (!loaded)
         return std::nullopt;

@@ -16,12 +16,27 @@ namespace AppManifest {
 
 class ManifestEntry {
 public:
-    // Desktop files larger than this are refused as unreadable. Real ones
-    // are a few kilobytes; the limit only bounds what a hostile one costs.
-    static constexpr std::size_t kMaxFileBytes = std::size_t(256) << 20;
+    // Files beyond these limits are refused as broken, before GKeyFile sees
+    // a byte of them. Real desktop entries are a few kilobytes; one
+    // translated into every language GNOME or KDE ships (Name, GenericName,
+    // Comment and Keywords in some 150 locales, with a few actions) is tens
+    // of kilobytes and under two thousand lines, in a handful of groups. So
+    // each limit is ten times what the largest real entry needs, or more.
+    //
+    // They bound what a hostile file costs: GKeyFile holds every group at
+    // about 300 bytes (a hash table of its own) and every key at about 100
+    // beyond its text, and each group or key may become a finding that is
+    // kept, printed and reported: unbounded, a 10 MB file of a million
+    // groups would cost some 700 MB.
+    static constexpr std::size_t kMaxFileBytes = std::size_t(1) << 20;
+    // Lines that open a group (a group opened again counts again).
+    static constexpr std::size_t kMaxGroups = 1000;
+    // Lines that hold a key, in all groups together; comments and blank
+    // lines, which GKeyFile drops, do not count.
+    static constexpr std::size_t kMaxKeys = 20000;
 
     // nullopt when the path does not lead to a regular file (devices and
-    // FIFOs are never read), cannot be read, is larger than kMaxFileBytes,
+    // FIFOs are never read), cannot be read, is beyond the limits above,
     // or is not a desktop entry GKeyFile accepts.
     static std::optional<ManifestEntry> fromFilename(const std::string& path);
     // The same from a descriptor the caller opened for reading and still

@@ -5,6 +5,8 @@
 
 #include "DesktopEntryTest.h"
 
+#include "deskinfo/ManifestEntry.h"
+
 using namespace DesktopEntry;
 using TestKit::error;
 using TestKit::info;
@@ -82,6 +84,42 @@ TEST_F(DesktopTest, FileTheReaderRefusesIsBrokenAndMissing)
           error("[desktop] Missing valid Type declaration inside"), error("[desktop] Missing valid Exec declaration inside"),
           error("[desktop] X-Olvex-Application-Type not declared (use varnel-qt5 for QML apps)"),
           error("[tervane] X-Application section should be specified in desktop file")}},
+    });
+}
+
+// Files up to the desktop-entry layer's limits are judged in full; one
+// line or one byte more and the file is broken. Each file at a limit is
+// a valid entry, so that nothing but the limit decides.
+TEST_F(DesktopTest, FilesAtTheLimitsAreJudgedAndFilesBeyondThemBroken)
+{
+    using AppManifest::ManifestEntry;
+    const auto numbered = [](std::size_t count, const std::string& before, const std::string& after) {
+        std::string out;
+        for (std::size_t i = 0; i < count; ++i)
+            out += before + std::to_string(i) + after;
+        return out;
+    };
+    // Share-method groups, each allowed by the list of the entry: `groups`
+    // groups in all with the entry's two.
+    const auto withGroups = [&](std::size_t groups) {
+        const std::string methods = numbered(groups - 2, "m", ";");
+        return Entry + "X-Share-Methods=" + methods + "\n" + Sandbox + numbered(groups - 2, "[X-Share Method m", "]\n");
+    };
+    // Translations that no check reads: `keys` keys in all with the entry's
+    // eight.
+    const auto withKeys = [&](std::size_t keys) { return Entry + numbered(keys - 8, "Comment[l", "]=x\n") + Sandbox; };
+    // A comment that no check reads: `bytes` bytes in all.
+    const auto withBytes = [](std::size_t bytes) {
+        return Entry + "Comment=" + std::string(bytes - Entry.size() - Sandbox.size() - 9, 'x') + "\n" + Sandbox;
+    };
+    ASSERT_EQ(withBytes(ManifestEntry::kMaxFileBytes).size(), ManifestEntry::kMaxFileBytes);
+    expectLines({
+        {withGroups(ManifestEntry::kMaxGroups), {}},
+        {withGroups(ManifestEntry::kMaxGroups + 1), {Broken, Missing}},
+        {withKeys(ManifestEntry::kMaxKeys), {}},
+        {withKeys(ManifestEntry::kMaxKeys + 1), {Broken, Missing}},
+        {withBytes(ManifestEntry::kMaxFileBytes), {}},
+        {withBytes(ManifestEntry::kMaxFileBytes + 1), {Broken, Missing}},
     });
 }
 

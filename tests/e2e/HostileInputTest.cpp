@@ -8,6 +8,7 @@
 #include "DriverFixture.h"
 #include "Findings.h"
 #include "Png.h"
+#include "deskinfo/ManifestEntry.h"
 
 #include <boost/json.hpp>
 
@@ -195,6 +196,50 @@ TEST_F(HostileInputTest, ToolsAreNeverLookedUpInPath)
     EXPECT_EQ(result.exitCode, 0) << result.rawErr;
     EXPECT_THAT(result.findings, IsEmpty());
     EXPECT_FALSE(fs::exists(marker));
+}
+
+// Desktop files a hostile package fills with groups or keys: beyond the
+// desktop-entry layer's limits, they are broken before they cost memory
+// or time in proportion to their lines.
+TEST_F(HostileInputTest, DesktopFilesOfCountlessGroupsOrKeysAreBrokenInBoundedMemory)
+{
+    // Numbered lines after `head` until `size` bytes are reached, or until
+    // `count` lines when it comes first.
+    const auto lines = [](std::string head, const std::string& before, const std::string& after, std::size_t count,
+                          std::size_t size) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string line = before + std::to_string(i) + after;
+            if (head.size() + line.size() > size)
+                break;
+            head += line;
+        }
+        return head;
+    };
+    constexpr std::size_t unbounded = std::size_t(-1);
+    constexpr std::size_t cap = AppManifest::ManifestEntry::kMaxFileBytes;
+    struct Case {
+        std::string what;
+        std::string desktop;
+    };
+    const std::vector<Case> cases = {
+        {"a million groups", lines("[Desktop Entry]\n", "[G", "]\n", 1000000, unbounded)},
+        {"groups up to the size limit", lines("[Desktop Entry]\n", "[", "]\n", unbounded, cap)},
+        // Each key of this group would be a finding of its own.
+        {"keys up to the size limit", lines("[X-Taliro-Application]\n", "", "=\n", unbounded, cap)},
+    };
+    for (const Case& c : cases) {
+        TestKit::Package package = cleanPackage();
+        TestKit::setDesktopFile(package, c.desktop);
+        TestKit::RunOptions options;
+        options.timeoutSeconds = 120;
+        auto result = vetrik({"--color", "never", "-p", "regular", build(package)}, options);
+        EXPECT_FALSE(result.run.timedOut) << c.what;
+        EXPECT_EQ(result.exitCode, 1) << c.what;
+        EXPECT_THAT(result.findings,
+                    ElementsAre(error("[desktop] Broken desktop file"), error("[desktop] Desktop file is missing")))
+            << c.what;
+        EXPECT_LT(result.run.maxRssKiB, 500 * 1024) << c.what;
+    }
 }
 
 // A crash of the process that validates one package: the test kills it

@@ -4,7 +4,10 @@
 // pool of awkward lines is read both ways.
 
 #include "checks/desktop/IniSection.h"
+#include "deskinfo/ManifestEntry.h"
 #include "package/PackagedFile.h"
+
+#include "TestKit.h"
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <gtest/gtest.h>
@@ -111,6 +114,53 @@ TEST(IniSectionTest, FilesThatAreNoRegularFilesAreNotRead)
 {
     EXPECT_FALSE(readCapabilitiesSection("/dev/zero", kValuesOf));
     EXPECT_FALSE(readCapabilitiesSection("/nonexistent/file", kValuesOf));
+}
+
+std::string numberedLines(std::size_t count, const std::string& before, const std::string& after)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += before + std::to_string(i) + after;
+    return out;
+}
+
+// The reader holds every section name: it takes no file that the
+// desktop-entry layer would refuse for its size, its sections or its keys.
+TEST(IniSectionTest, FilesBeyondTheDesktopEntryLimitsAreRefused)
+{
+    using AppManifest::ManifestEntry;
+    constexpr std::size_t sections = ManifestEntry::kMaxGroups;
+    constexpr std::size_t keys = ManifestEntry::kMaxKeys;
+    const std::string capabilities = std::string("[") + kCapabilitiesGroup + "]\nInput=Mouse\n";
+    const std::string other = "[Other]\n";
+    const std::string head = capabilities + other + "k=v\n";
+    const auto padded = [&head](std::size_t size) { return head + ";" + std::string(size - head.size() - 2, 'c') + "\n"; };
+    struct Case {
+        std::string what;
+        std::string content;
+        bool read;
+    };
+    const std::vector<Case> cases = {
+        {"sections at the limit", capabilities + numberedLines(sections - 1, "[S", "]\n"), true},
+        {"one section more", capabilities + numberedLines(sections, "[S", "]\n"), false},
+        {"keys at the limit", capabilities + other + numberedLines(keys - 1, "k", "=v\n"), true},
+        {"one key more", capabilities + other + numberedLines(keys, "k", "=v\n"), false},
+        // Comments, ";" ones too, and blank lines are not held.
+        {"keys at the limit among comments",
+         capabilities + other + numberedLines(keys - 1, "; c=1\n\t# c\n \r\nk", "=v\n"), true},
+        {"size at the limit", padded(ManifestEntry::kMaxFileBytes), true},
+        {"one byte more", padded(ManifestEntry::kMaxFileBytes + 1), false},
+    };
+    const TestKit::TempDir dir("ini-limits");
+    for (const Case& c : cases) {
+        const std::string path = dir / "entry.desktop";
+        TestKit::writeFile(path, c.content);
+        const auto entries = readCapabilitiesSection(path, kValuesOf);
+        EXPECT_EQ(entries.has_value(), c.read) << c.what;
+        if (entries && c.read) {
+            EXPECT_EQ(*entries, (IniEntries{{"Input", "Mouse"}})) << c.what;
+        }
+    }
 }
 
 } // namespace

@@ -156,6 +156,61 @@ TEST_F(ManifestEntryTest, OnlyRegularFilesGKeyFileAcceptsAreEntries)
     EXPECT_TRUE(ManifestEntry::fromFilename(huge));
 }
 
+// `count` lines, each `before` the line's number `after`.
+std::string numberedLines(std::size_t count, const std::string& before, const std::string& after)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += before + std::to_string(i) + after;
+    return out;
+}
+
+// `head` padded by a comment to exactly `size` bytes.
+std::string paddedTo(const std::string& head, std::size_t size)
+{
+    return head + "#" + std::string(size - head.size() - 2, 'c') + "\n";
+}
+
+TEST_F(ManifestEntryTest, FilesBeyondTheLimitsAreRefusedThoseAtThemRead)
+{
+    constexpr std::size_t groups = ManifestEntry::kMaxGroups;
+    constexpr std::size_t keys = ManifestEntry::kMaxKeys;
+    constexpr std::size_t bytes = ManifestEntry::kMaxFileBytes;
+    struct Case {
+        std::string what;
+        std::string content;
+        std::size_t groupsRead;  // 0: refused
+    };
+    const std::vector<Case> cases = {
+        {"groups at the limit", numberedLines(groups, "[G", "]\n"), groups},
+        {"one group more", numberedLines(groups + 1, "[G", "]\n"), 0},
+        // Each line that opens a group counts, also one that opens a group
+        // again, and wherever its blanks put it.
+        {"one group opened at the limit", numberedLines(groups, "[G", "]\n").replace(0, 4, "[G1]"), groups - 1},
+        {"one group opened once more", numberedLines(groups + 1, "[G", "]\n").replace(0, 4, "[G1]"), 0},
+        {"indented groups", numberedLines(groups + 1, " \t[G", "]\n"), 0},
+        {"keys at the limit", "[G]\n" + numberedLines(keys, "k", "=v\n"), 1},
+        {"one key more", "[G]\n" + numberedLines(keys + 1, "k", "=v\n"), 0},
+        {"keys of all groups together",
+         "[A]\n" + numberedLines(keys / 2, "a", "=v\n") + "[B]\n" + numberedLines(keys / 2 + 1, "b", "=v\r\n"), 0},
+        // GKeyFile drops comments and blank lines: they cost nothing.
+        {"keys at the limit among comments",
+         "[G]\n" + numberedLines(keys, "  # comment\n\n\t\r\nk", "=v\n") + numberedLines(keys, "#", "\n"), 1},
+        {"size at the limit", paddedTo("[G]\nk=v\n", bytes), 1},
+        {"one byte more", paddedTo("[G]\nk=v\n", bytes + 1), 0},
+        {"a last key without its line feed", "[G]\n" + numberedLines(keys, "k", "=v\n") + "k=last", 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / "limits.desktop";
+        TestKit::writeFile(path, c.content);
+        const auto entry = ManifestEntry::fromFilename(path);
+        EXPECT_EQ(entry.has_value(), c.groupsRead != 0) << c.what;
+        if (entry) {
+            EXPECT_EQ(entry->groups().size(), c.groupsRead) << c.what;
+        }
+    }
+}
+
 // The caller's descriptor is read from the start, whatever was read of it
 // before, and is still the caller's afterwards; the same refusals apply.
 TEST_F(ManifestEntryTest, DescriptorsTheCallerOpenedAreReadFromTheStart)

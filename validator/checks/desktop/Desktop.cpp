@@ -9,7 +9,6 @@
 #include "checks/desktop/DesktopTervane.h"
 #include "checks/desktop/EntrySyntax.h"
 #include "core/PackageMessages.h"
-#include "deskinfo/ManifestEntry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,9 +21,10 @@ namespace {
 constexpr std::string_view kCommonDir = "/usr/share/common/";
 
 template <typename Checker>
-void runChecker(const ValidationContext& context, const std::string& path, const std::string& fullPath)
+void runChecker(const ValidationContext& context, const AppManifest::ManifestEntry& entry, const std::string& path,
+                const std::string& fullPath)
 {
-    Checker checker(context);
+    Checker checker(context, entry);
     checker.validate(path, fullPath);
 }
 
@@ -42,17 +42,19 @@ bool Desktop::accepts(const std::string& path, const std::string&)
 
 void Desktop::validate(const std::string& path, const std::string& fullPath)
 {
-    if (!loadDesktopEntry(unpackedTree(), path)) {
+    m_entry = loadDesktopEntry(unpackedTree(), path);
+    if (!m_entry) {
         logger().add(DesktopMessage::BrokenFile);
         return;
     }
-    // One checker at a time, each with its own parse, so that a large file
-    // is held parsed only once at any moment.
-    runChecker<DesktopDefault>(context(), path, fullPath);
-    runChecker<DesktopTervane>(context(), path, fullPath);
-    runChecker<DesktopIntents>(context(), path, fullPath);
-    runChecker<DesktopAttestation>(context(), path, fullPath);
-    runChecker<DesktopCapabilities>(context(), path, fullPath);
+    // One parse for the checkers and the final step: the file is read and
+    // held once, as the layer's limits allow.
+    runChecker<DesktopDefault>(context(), *m_entry, path, fullPath);
+    runChecker<DesktopTervane>(context(), *m_entry, path, fullPath);
+    runChecker<DesktopIntents>(context(), *m_entry, path, fullPath);
+    runChecker<DesktopAttestation>(context(), *m_entry, path, fullPath);
+    // This one reads the file with its own, stricter reader.
+    DesktopCapabilities(context()).validate(path, fullPath);
 }
 
 void Desktop::finish()
@@ -64,10 +66,9 @@ void Desktop::finish()
             logger().add(DesktopMessage::FileMissingNoSandboxValidation);
         return;
     }
-    const auto entry = loadDesktopEntry(unpackedTree(), m_desktopFile);
-    checkCommonPaths(entry ? entry->appOrgname() : std::string());
-    if (entry && !logger().getFlag(Flag::NoSandboxSection))
-        checkExecDBus(*entry);
+    checkCommonPaths(m_entry ? m_entry->appOrgname() : std::string());
+    if (m_entry && !logger().getFlag(Flag::NoSandboxSection))
+        checkExecDBus(*m_entry);
 }
 
 void Desktop::checkCommonPaths(const std::string& organization)

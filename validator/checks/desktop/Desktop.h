@@ -1,14 +1,11 @@
 #pragma once
 
 #include "core/IValidator.h"
+#include "deskinfo/ManifestEntry.h"
 
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace AppManifest {
-class ManifestEntry;
-}
 
 namespace Validator {
 
@@ -34,6 +31,9 @@ private:
 
     // The package path of the accepted desktop file.
     std::string m_desktopFile;
+    // The desktop file parsed once, for the checkers and for finish(); empty
+    // until then, and when it is broken.
+    std::optional<AppManifest::ManifestEntry> m_entry;
     std::vector<std::string> m_commonPaths;
 };
 

@@ -1,6 +1,5 @@
 #include "checks/desktop/DesktopAttestation.h"
 
-#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 
 #include <algorithm>
@@ -25,10 +24,9 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = loadDesktopEntry(unpackedTree(), m_path);
-    if (!m_entry || !m_entry->containsGroup(kGroup))
+    if (!m_entry.containsGroup(kGroup))
         return;
-    const std::vector<std::string> keys = m_entry->groupKeys(kGroup);
+    const std::vector<std::string> keys = m_entry.groupKeys(kGroup);
     // Sorted and without repeats, as the two key tests report them.
     const std::set<std::string> present(keys.begin(), keys.end());
 
@@ -53,7 +51,7 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
         return;
 
     for (const std::string& key : keys) {
-        const std::string value = m_entry->value(kGroup, key);
+        const std::string value = m_entry.value(kGroup, key);
         const std::vector<std::string>& allowed = kAllowedValues.find(key)->second;
         if (std::find(allowed.begin(), allowed.end(), value) == allowed.end())
             logger().add(AttestationMessage::ValueInvalid, {value, key});

@@ -3,22 +3,25 @@
 #include "core/IValidator.h"
 #include "deskinfo/ManifestEntry.h"
 
-#include <optional>
-
 namespace Validator {
 
 // The optional "Attestation" group: what the system does when the
 // application fails attestation. A closed table of keys and values.
 class DesktopAttestation final : public ISubValidator {
 public:
-    using ISubValidator::ISubValidator;
+    // `entry` is the desktop file as the desktop validator parsed it, shared
+    // by the checkers; it must outlive the checker.
+    DesktopAttestation(ValidationContext context, const AppManifest::ManifestEntry& entry)
+        : ISubValidator(std::move(context)), m_entry(entry)
+    {
+    }
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
 private:
     std::string m_path;
     std::string m_fullPath;
-    std::optional<AppManifest::ManifestEntry> m_entry;
+    const AppManifest::ManifestEntry& m_entry;
 };
 
 } // namespace Validator

@@ -1,6 +1,5 @@
 #include "checks/desktop/DesktopDefault.h"
 
-#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 
 #include <unicode/uchar.h>
@@ -93,10 +92,7 @@ void DesktopDefault::validate(const std::string& path, const std::string& fullPa
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = loadDesktopEntry(unpackedTree(), m_path);
     logger().setFlag(Flag::DesktopFileSeen, true);
-    if (!m_entry)
-        return;
     checkGroups();
     checkName();
     checkIcon();
@@ -107,7 +103,7 @@ void DesktopDefault::validate(const std::string& path, const std::string& fullPa
 
 void DesktopDefault::checkGroups()
 {
-    const std::vector<std::string> groups = m_entry->groups();
+    const std::vector<std::string> groups = m_entry.groups();
     for (const std::string& group : groups) {
         if (group == kApplicationGroup)
             checkApplicationSection();
@@ -117,7 +113,7 @@ void DesktopDefault::checkGroups()
     std::unordered_set<std::string> allowed;
     for (std::string_view group : kAllowedGroups)
         allowed.emplace(group);
-    for (const std::string& method : m_entry->stringVectorValue("Desktop Entry", "X-Share-Methods"))
+    for (const std::string& method : m_entry.stringVectorValue("Desktop Entry", "X-Share-Methods"))
         allowed.insert("X-Share Method " + method);
     for (const std::string& group : groups) {
         if (allowed.count(group) || group.starts_with("X-Task ") || group.starts_with("X-Service "))
@@ -129,13 +125,13 @@ void DesktopDefault::checkGroups()
 void DesktopDefault::checkApplicationSection()
 {
     const std::string group(kApplicationGroup);
-    for (const std::string& key : m_entry->groupKeys(group)) {
+    for (const std::string& key : m_entry.groupKeys(group)) {
         const bool orientation = isOneOf(key, kOrientationKeys);
         if (!orientation && key != kIconModeKey) {
             logger().add(DesktopMessage::InvalidFieldName, {key, group});
             continue;
         }
-        for (const std::string& value : m_entry->stringVectorValue(group, key)) {
+        for (const std::string& value : m_entry.stringVectorValue(group, key)) {
             const bool allowed = orientation ? isOneOf(value, kOrientationValues) : isOneOf(value, kIconModeValues);
             if (!allowed)
                 logger().add(DesktopMessage::InvalidFieldValue, {value, group, key});
@@ -146,12 +142,12 @@ void DesktopDefault::checkApplicationSection()
 void DesktopDefault::checkSplashScreen()
 {
     const std::string group(kSplashGroup);
-    for (const std::string& key : m_entry->groupKeys(group)) {
+    for (const std::string& key : m_entry.groupKeys(group)) {
         if (!isOneOf(key, kSplashKeys)) {
             logger().add(DesktopMessage::InvalidFieldName, {key, group});
             continue;
         }
-        const std::string value = m_entry->value(group, key);
+        const std::string value = m_entry.value(group, key);
         if (!isColor(value))
             logger().add(DesktopMessage::InvalidColor, {value, group, key});
     }
@@ -160,7 +156,7 @@ void DesktopDefault::checkSplashScreen()
 void DesktopDefault::checkName()
 {
     // Viewed in place: a Name of any size is judged without a copy of it.
-    m_entry->viewValue("Desktop Entry", "Name", [this](std::string_view name) {
+    m_entry.viewValue("Desktop Entry", "Name", [this](std::string_view name) {
         if (name.empty())
             logger().add(DesktopMessage::NameMissing);
         if (!isLegalName(name))
@@ -170,13 +166,13 @@ void DesktopDefault::checkName()
 
 void DesktopDefault::checkIcon()
 {
-    if (m_entry->icon() != meta().name())
+    if (m_entry.icon() != meta().name())
         logger().add(DesktopMessage::IconInvalid, {meta().name()});
 }
 
 void DesktopDefault::checkType()
 {
-    if (m_entry->type() != "Application")
+    if (m_entry.type() != "Application")
         logger().add(DesktopMessage::TypeInvalid);
 }
 
@@ -188,7 +184,7 @@ void DesktopDefault::checkExec()
         forms = {"/usr/bin/org.brevane.browserstandalone"};
     else
         forms = {name, "/usr/bin/" + name, "pelora-qml " + name, "taliro-qml " + name};
-    const std::string exec = m_entry->exec();
+    const std::string exec = m_entry.exec();
     const auto matches = [&exec](const std::string& form) {
         return exec == form || (exec.starts_with(form) && exec[form.size()] == ' ');
     };
@@ -204,7 +200,7 @@ void DesktopDefault::checkExec()
 
 void DesktopDefault::checkApplicationType()
 {
-    const std::string type = m_entry->value("X-Olvex-Application-Type");
+    const std::string type = m_entry.value("X-Olvex-Application-Type");
     if (type == "varnel-qt5")
         logger().setFlag(Flag::VarnelQt5Declared, true);
     else if (logger().getFlag(Flag::QmlOnlyApp))

@@ -3,7 +3,6 @@
 #include "core/IValidator.h"
 #include "deskinfo/ManifestEntry.h"
 
-#include <optional>
 
 namespace Validator {
 
@@ -13,7 +12,12 @@ namespace Validator {
 // application is QML-only and whether it declares the UI toolkit.
 class DesktopDefault final : public ISubValidator {
 public:
-    using ISubValidator::ISubValidator;
+    // `entry` is the desktop file as the desktop validator parsed it, shared
+    // by the checkers; it must outlive the checker.
+    DesktopDefault(ValidationContext context, const AppManifest::ManifestEntry& entry)
+        : ISubValidator(std::move(context)), m_entry(entry)
+    {
+    }
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
@@ -29,7 +33,7 @@ private:
 
     std::string m_path;
     std::string m_fullPath;
-    std::optional<AppManifest::ManifestEntry> m_entry;
+    const AppManifest::ManifestEntry& m_entry;
 };
 
 } // namespace Validator

@@ -1,6 +1,5 @@
 #include "checks/desktop/DesktopIntents.h"
 
-#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/EntrySyntax.h"
 
@@ -43,23 +42,20 @@ void DesktopIntents::validate(const std::string& path, const std::string& fullPa
         return;
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = loadDesktopEntry(unpackedTree(), m_path);
-    if (!m_entry)
-        return;
-    m_section = sandboxSection(*m_entry).value_or(std::string());
-    const std::vector<std::string> permissions = m_entry->stringVectorValue(m_section, "Permissions");
+    m_section = sandboxSection(m_entry).value_or(std::string());
+    const std::vector<std::string> permissions = m_entry.stringVectorValue(m_section, "Permissions");
     m_permissions.insert(permissions.begin(), permissions.end());
-    for (const std::string& intent : m_entry->stringVectorValue(m_section, "Intents"))
+    for (const std::string& intent : m_entry.stringVectorValue(m_section, "Intents"))
         checkIntent(intent);
-    for (const std::string& group : m_entry->groups()) {
+    for (const std::string& group : m_entry.groups()) {
         if (!group.starts_with("X-Task ") && !group.starts_with("X-Service "))
             continue;
-        for (const std::string& key : m_entry->groupKeys(group)) {
+        for (const std::string& key : m_entry.groupKeys(group)) {
             if (!isOneOf(key, kTaskKeys))
                 logger().add(IntentsMessage::TaskKeyDisallowed, {key});
         }
-        checkTask({group, m_entry->value(group, "Type"), m_entry->value(group, "Exec"),
-                   m_entry->stringVectorValue(group, "Permissions"), m_entry->stringVectorValue(group, "Conditions")});
+        checkTask({group, m_entry.value(group, "Type"), m_entry.value(group, "Exec"),
+                   m_entry.stringVectorValue(group, "Permissions"), m_entry.stringVectorValue(group, "Conditions")});
     }
 }
 

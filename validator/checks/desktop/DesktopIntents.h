@@ -3,7 +3,6 @@
 #include "core/IValidator.h"
 #include "deskinfo/ManifestEntry.h"
 
-#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -14,7 +13,12 @@ namespace Validator {
 // executable, permissions and run conditions.
 class DesktopIntents final : public ISubValidator {
 public:
-    using ISubValidator::ISubValidator;
+    // `entry` is the desktop file as the desktop validator parsed it, shared
+    // by the checkers; it must outlive the checker.
+    DesktopIntents(ValidationContext context, const AppManifest::ManifestEntry& entry)
+        : ISubValidator(std::move(context)), m_entry(entry)
+    {
+    }
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
@@ -35,7 +39,7 @@ private:
 
     std::string m_path;
     std::string m_fullPath;
-    std::optional<AppManifest::ManifestEntry> m_entry;
+    const AppManifest::ManifestEntry& m_entry;
     std::string m_section;
     // A set: a hostile file may list many permissions and many tasks.
     std::unordered_set<std::string> m_permissions;

@@ -1,6 +1,5 @@
 #include "checks/desktop/DesktopTervane.h"
 
-#include "checks/desktop/DesktopFile.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/desktop/EntrySyntax.h"
 
@@ -41,10 +40,7 @@ void DesktopTervane::validate(const std::string& path, const std::string& fullPa
 {
     m_path = path;
     m_fullPath = fullPath;
-    m_entry = loadDesktopEntry(unpackedTree(), m_path);
-    if (!m_entry)
-        return;
-    const std::optional<std::string> section = sandboxSection(*m_entry);
+    const std::optional<std::string> section = sandboxSection(m_entry);
     if (!section) {
         logger().add(SandboxMessage::SectionMissing);
         logger().setFlag(Flag::NoSandboxSection, true);
@@ -57,7 +53,7 @@ void DesktopTervane::validate(const std::string& path, const std::string& fullPa
     checkApplicationName();
     checkReservedFragments();
     checkPackageName();
-    if (m_entry->contains(m_section, "ExecDBus"))
+    if (m_entry.contains(m_section, "ExecDBus"))
         m_hyphenIsFatal = m_nameHasHyphen;
     checkSystemService();
     checkPermissions();
@@ -67,10 +63,10 @@ void DesktopTervane::validate(const std::string& path, const std::string& fullPa
 
 void DesktopTervane::checkSections()
 {
-    if (m_entry->containsGroup("Tervane"))
+    if (m_entry.containsGroup("Tervane"))
         logger().add(SandboxMessage::TervaneSection);
     const auto present = std::count_if(std::begin(kSandboxSections), std::end(kSandboxSections),
-                                       [this](const char* group) { return m_entry->containsGroup(group); });
+                                       [this](const char* group) { return m_entry.containsGroup(group); });
     if (present == 1 && m_section == "X-Tervane")
         logger().add(SandboxMessage::XTervaneDeprecated);
     else if (present > 1)
@@ -80,7 +76,7 @@ void DesktopTervane::checkSections()
 void DesktopTervane::checkKeys()
 {
     const bool mdm = config().name() == "mdm";
-    for (const std::string& key : m_entry->groupKeys(m_section)) {
+    for (const std::string& key : m_entry.groupKeys(m_section)) {
         if (!isOneOf(key, kAllowedKeys) && !(mdm && isOneOf(key, kMdmKeys)))
             logger().add(SandboxMessage::KeyNotAllowed, {key});
     }
@@ -88,7 +84,7 @@ void DesktopTervane::checkKeys()
 
 void DesktopTervane::checkOrganizationName()
 {
-    const std::string organization = m_entry->appOrgname();
+    const std::string organization = m_entry.appOrgname();
     if (organization.empty() || organization.find_first_not_of(kOrganizationAlphabet) != std::string::npos)
         logger().add(SandboxMessage::OrganizationIllegal);
     bool digitStarts = false;
@@ -103,7 +99,7 @@ void DesktopTervane::checkOrganizationName()
 
 void DesktopTervane::checkApplicationName()
 {
-    m_applicationName = m_entry->appName();
+    m_applicationName = m_entry.appName();
     const std::string& name = m_applicationName;
     const bool legal = !name.empty() && (isLetter(name[0]) || name[0] == '-' || name[0] == '_')
         && std::all_of(name.begin() + 1, name.end(), [](char c) {
@@ -130,7 +126,7 @@ void DesktopTervane::checkPackageName()
     const std::string& package = meta().name();
     if (package.size() > kMaxPackageName)
         logger().add(SandboxMessage::PackageNameTooLong);
-    if (m_entry->appOrgname() + "." + m_applicationName != package)
+    if (m_entry.appOrgname() + "." + m_applicationName != package)
         logger().add(SandboxMessage::NamePairMismatch);
 }
 
@@ -139,7 +135,7 @@ void DesktopTervane::checkSystemService()
     if (config().name() != "mdm")
         return;
     const auto present = std::count_if(std::begin(kSystemServiceKeys), std::end(kSystemServiceKeys),
-                                       [this](std::string_view key) { return m_entry->contains(m_section, std::string(key)); });
+                                       [this](std::string_view key) { return m_entry.contains(m_section, std::string(key)); });
     if (present == 0)
         return;
     if (present < 3) {
@@ -147,16 +143,16 @@ void DesktopTervane::checkSystemService()
         return;
     }
     m_hyphenIsFatal = m_nameHasHyphen;
-    if (!m_entry->value(m_section, "ExecSystemService").starts_with("/usr/libexec/" + meta().name() + "/"))
+    if (!m_entry.value(m_section, "ExecSystemService").starts_with("/usr/libexec/" + meta().name() + "/"))
         logger().add(SandboxMessage::SystemServiceIncorrect);
-    if (m_entry->value(m_section, "ExecSystemServiceUser") != "pelora-mdm"
-        || m_entry->value(m_section, "ExecSystemServiceGroup") != "privileged")
+    if (m_entry.value(m_section, "ExecSystemServiceUser") != "pelora-mdm"
+        || m_entry.value(m_section, "ExecSystemServiceGroup") != "privileged")
         logger().add(SandboxMessage::SystemServiceUser);
 }
 
 void DesktopTervane::checkPermissions()
 {
-    for (const std::string& permission : m_entry->appPermissions()) {
+    for (const std::string& permission : m_entry.appPermissions()) {
         // A qualified permission ("name@qualifier") is not in the profile's
         // lists; it is accepted as it is.
         const std::size_t at = permission.find('@');

@@ -3,7 +3,6 @@
 #include "core/IValidator.h"
 #include "deskinfo/ManifestEntry.h"
 
-#include <optional>
 
 namespace Validator {
 
@@ -13,7 +12,12 @@ namespace Validator {
 // Marks a file without a sandbox section for the checks that follow.
 class DesktopTervane final : public ISubValidator {
 public:
-    using ISubValidator::ISubValidator;
+    // `entry` is the desktop file as the desktop validator parsed it, shared
+    // by the checkers; it must outlive the checker.
+    DesktopTervane(ValidationContext context, const AppManifest::ManifestEntry& entry)
+        : ISubValidator(std::move(context)), m_entry(entry)
+    {
+    }
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
@@ -31,7 +35,7 @@ private:
 
     std::string m_path;
     std::string m_fullPath;
-    std::optional<AppManifest::ManifestEntry> m_entry;
+    const AppManifest::ManifestEntry& m_entry;
     std::string m_section;
     std::string m_applicationName;
     bool m_nameHasHyphen = false;

@@ -1,5 +1,6 @@
 #include "checks/desktop/IniSection.h"
 
+#include "deskinfo/ManifestEntry.h"
 #include "package/PackagedFile.h"
 
 #include <boost/property_tree/ini_parser.hpp>
@@ -103,10 +104,16 @@ private:
 // of every key line left out unless its key is in `valuesOf`: what decides
 // the reader's verdict (comments, section lines, keys, the "=") passes
 // unchanged, so a value the checker never looks at is never held.
+//
+// The stream ends early, and the read fails, at the first section line or
+// key line beyond the desktop-entry layer's limits: the digest holds every
+// section name, so a file it may read must be one the layer would take.
+// Lines are told apart as the reader does (";" too begins a comment), so
+// that what is counted is what the digest holds.
 class KeyLineFilter : public std::streambuf {
 public:
     KeyLineFilter(PackagedFile& file, const std::vector<std::string>& valuesOf) : m_file(file), m_valuesOf(valuesOf) {}
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_failed || m_beyondLimits; }
 
 protected:
     int_type underflow() override
@@ -122,8 +129,10 @@ protected:
                 m_at = 0;
                 m_filled = static_cast<std::size_t>(n);
             }
-            while (m_at < m_filled && produced < sizeof m_out)
+            while (m_at < m_filled && produced < sizeof m_out && !m_beyondLimits)
                 produced += step(m_in[m_at++], m_out + produced);
+            if (m_beyondLimits)
+                return traits_type::eof();
         }
         setg(m_out, m_out, m_out + produced);
         return traits_type::to_int_type(m_out[0]);
@@ -155,9 +164,17 @@ private:
             // The reader trims lines, so leading blanks may go.
             if (isSpace(c))
                 return 0;
+            if (c == '[' && ++m_sections > AppManifest::ManifestEntry::kMaxGroups) {
+                m_beyondLimits = true;
+                return 0;
+            }
             if (c == '[' || c == ';' || c == '#') {
                 m_state = State::PassLine;
             } else {
+                if (++m_keys > AppManifest::ManifestEntry::kMaxKeys) {
+                    m_beyondLimits = true;
+                    return 0;
+                }
                 m_state = State::Key;
                 m_key.clear();
                 m_keyFits = true;
@@ -201,12 +218,17 @@ private:
     bool m_keyFits = true;
     bool m_blankAfterKey = false;
     bool m_failed = false;
+    std::size_t m_sections = 0;
+    std::size_t m_keys = 0;
+    bool m_beyondLimits = false;
 };
 
 } // namespace
 
 std::optional<IniEntries> readCapabilitiesSection(PackagedFile& file, const std::vector<std::string>& valuesOf)
 {
+    if (file.size() > AppManifest::ManifestEntry::kMaxFileBytes)
+        return std::nullopt;
     KeyLineFilter filter(file, valuesOf);
     std::istream stream(&filter);
     IniDigest<kCapabilitiesGroup> root;

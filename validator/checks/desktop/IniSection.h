@@ -16,8 +16,10 @@ class PackagedFile;
 // Reads a file with Boost's INI reader and returns the keys of the
 // capabilities group in file order, with their values for the keys in
 // `valuesOf` (empty for the others); an absent or empty group gives no
-// entries. nullopt when a read fails or the INI reader refuses the file
-// (a line without "=", a section or a key given twice).
+// entries. nullopt when a read fails, the file is beyond the limits of
+// AppManifest::ManifestEntry (its size, its section lines, its key lines),
+// or the INI reader refuses it (a line without "=", a section or a key
+// given twice).
 //
 // The reader is given a tree of its own kind that remembers only what its
 // verdict and the answer need: the section names, the keys of the section
