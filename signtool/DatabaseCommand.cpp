@@ -41,19 +41,27 @@ void printLine(const std::string& line)
     standardOutput() << QString::fromStdString(line);
 }
 
-void dumpPackages(Database& database, bool longKeyIds)
+// Each returns whether every query ran to its end; what was read before a
+// failure is still printed.
+bool dumpPackages(Database& database, bool longKeyIds)
 {
     // Identifiers come from whoever installed the package and subjects
     // from its certificates: neither may end a line or drive the terminal.
-    const std::vector<std::string> storedIds = database.packages();
+    bool complete = true;
+    const std::vector<std::string> storedIds = database.packages(complete);
     std::vector<std::string> ids;
     int width = 20;
     for (const std::string& id : storedIds) {
         ids.push_back(Common::visibleText(id));
         width = std::max(width, int(ids.back().size()));
     }
-    for (size_t i = 0; i < storedIds.size(); ++i) {
-        for (const auto& certificate : database.packageCertificates(storedIds[i])) {
+    // The packages read before a failure are shown; the first failure to
+    // list a package's certificates ends the listing, as the next would
+    // most likely fail the same way.
+    bool listed = true;
+    for (size_t i = 0; i < storedIds.size() && listed; ++i) {
+        const auto certificates = database.packageCertificates(storedIds[i], listed);
+        for (const auto& certificate : certificates) {
             const std::string keyId = longKeyIds ? certificate->keyId() : shortKeyId(certificate->keyId());
             const std::string group = PackageSignatures::groupToString(certificate->group());
             const std::string subgroup = PackageSignatures::subgroupToString(certificate->subgroup());
@@ -64,6 +72,26 @@ void dumpPackages(Database& database, bool longKeyIds)
         }
     }
     standardOutput().flush();
+    return complete && listed;
+}
+
+bool dumpCertificates(Database& database)
+{
+    bool complete = true;
+    for (const PackageSignatures::Certificate& certificate : database.certificates(complete)) {
+        printCertificateInfo(certificate);
+        standardOutput() << "\n" << Qt::flush;
+    }
+    return complete;
+}
+
+bool dumpRevokedKeyIds(Database& database)
+{
+    bool complete = true;
+    for (const std::string& keyId : database.revokedKeyids(complete))
+        printLine(Common::visibleText(keyId) + "\n");
+    standardOutput().flush();
+    return complete;
 }
 
 } // namespace
@@ -98,22 +126,19 @@ int dumpDbCommand(QCommandLineParser& parser, const QStringList& arguments)
     }
 
     const QString type = parser.value(typeOption).isEmpty() ? QString("packages") : parser.value(typeOption);
+    bool complete = false;
     if (type == "packages") {
-        dumpPackages(database, parser.isSet(longKeyIdOption));
+        complete = dumpPackages(database, parser.isSet(longKeyIdOption));
     } else if (type == "certificates") {
-        for (const PackageSignatures::Certificate& certificate : database.certificates()) {
-            printCertificateInfo(certificate);
-            standardOutput() << "\n" << Qt::flush;
-        }
+        complete = dumpCertificates(database);
     } else if (type == "revoked") {
-        for (const std::string& keyId : database.revokedKeyids())
-            printLine(Common::visibleText(keyId) + "\n");
-        standardOutput().flush();
+        complete = dumpRevokedKeyIds(database);
     } else {
         standardError() << "Unknown type: " << visible(type) << "\n" << Qt::flush;
         return 1;
     }
-    return 0;
+    // The library has said why a query failed; a partial listing is no success.
+    return complete ? 0 : 1;
 }
 
 } // namespace SignTool

@@ -2,6 +2,7 @@
 // closed, processes share the file, and processes killed with SIGKILL in
 // the middle of a write or an upgrade leave a file that is whole.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,11 +15,13 @@
 #include <future>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "DatabaseFixtures.h"
+#include "Vetrik.h"
 
 using namespace SignatureFixtures;
 using namespace DatabaseFixtures;
@@ -263,4 +266,117 @@ TEST_F(TrustDatabaseTest, KilledUpgradesResumeFromTheLastRecordedVersion)
     // The kills fell before, inside and after the upgrade.
     EXPECT_GT(versionsLeft.size(), 1u);
     RecordProperty("versions_left_by_kills", ::testing::PrintToString(versionsLeft));
+}
+
+TEST_F(TrustDatabaseTest, DumpDbFailsOnADatabaseItCannotReadWholeAndRefusesViewsAndTriggers)
+{
+    const Blocks& b = Blocks::instance();
+    constexpr int rows = 5000;
+    // Each file starts as a real one of the current version.
+    const auto made = [&](const std::string& name, const std::string& sql) {
+        const std::string path = m_dir / name;
+        {
+            Database database(path, m_confPath);
+            if (!database.insertPackage("org.example.app0", {b.signedByA}))
+                throw std::runtime_error("could not make " + path);
+        }
+        SqliteFile(path).exec(sql);
+        return path;
+    };
+    const std::string recursive = "WITH RECURSIVE r(n) AS (SELECT 1 UNION SELECT n + 1 FROM r) ";
+
+    // Corrupt: a page in the middle of the index that lists the packages.
+    const std::string corrupt = made("corrupt.db", "INSERT INTO packages (id, certificateid) " + recursive
+                                                       + "SELECT 'org.example.app' || n, 1 FROM r LIMIT "
+                                                       + std::to_string(rows - 1));
+    {
+        SqliteFile file(corrupt);
+        ASSERT_EQ(file.text("SELECT COUNT(DISTINCT id) FROM packages"), std::to_string(rows));
+        const std::string leaves =
+            file.text("SELECT COUNT(1) FROM dbstat WHERE name = 'sqlite_autoindex_packages_1' AND pagetype = 'leaf'");
+        ASSERT_GT(std::stoi(leaves), 4);
+        const int page = std::stoi(file.text("SELECT pageno FROM dbstat WHERE name = 'sqlite_autoindex_packages_1' "
+                                             "AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET "
+                                             + std::to_string(std::stoi(leaves) / 2)));
+        const int pageSize = std::stoi(file.text("PRAGMA page_size"));
+        const int fd = ::open(corrupt.c_str(), O_WRONLY);
+        const std::string garbage(size_t(pageSize), '\xa5');
+        ASSERT_EQ(::pwrite(fd, garbage.data(), garbage.size(), off_t(page - 1) * pageSize), ssize_t(pageSize));
+        ::close(fd);
+    }
+
+    struct Case {
+        std::string what;
+        std::string path;
+        std::string type;
+        std::string err;
+    };
+    const std::string refusing = "Refusing database at ";
+    const std::vector<Case> cases {
+        {"no packages table", made("nopackages.db", "DROP TABLE packages"), "packages",
+         "Database query failed: no such table: packages"},
+        {"corrupt", corrupt, "packages", "Database query failed: database disk image is malformed"},
+        {"a recursive view named packages",
+         made("view.db", "DROP TABLE packages; CREATE VIEW packages AS " + recursive
+                             + "SELECT 'org.example.view' || n AS id, 1 AS certificateid FROM r"),
+         "packages", refusing + m_dir / "view.db" + ": \"packages\" is a view, not a table"},
+        {"a view named like a table in another case",
+         made("CERTIFICATES.db", "ALTER TABLE certificates RENAME TO c; CREATE VIEW CERTIFICATES AS SELECT * FROM c"),
+         "certificates", refusing + m_dir / "CERTIFICATES.db" + ": \"CERTIFICATES\" is a view, not a table"},
+        {"a trigger", made("trigger.db", "CREATE TRIGGER grow AFTER INSERT ON packages BEGIN SELECT 1; END"),
+         "revoked", refusing + m_dir / "trigger.db"
+                        + ": the trigger \"grow\" would run on \"packages\", and the trust database has no triggers"},
+        // Opening upgrades a version-3 file, and the upgrade inserts the
+        // revoke-on-bind keys: the trigger would run without end.
+        {"an upgrade that would fire a trigger",
+         made("upgrade.db", "PRAGMA user_version = 3; DELETE FROM revoked_keyids; CREATE TRIGGER endless AFTER INSERT "
+                            "ON revoked_keyids BEGIN INSERT INTO groups (name) " + recursive
+                                + "SELECT 'g' || n FROM r; END"),
+         "revoked", refusing + m_dir / "upgrade.db"
+                        + ": the trigger \"endless\" would run on \"revoked_keyids\", and the trust database has no "
+                          "triggers"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestKit::RunOptions options;
+        options.env = {{"TORVEL_ROOTFS", m_dir.path()}};
+        // Generous: an endless query fails the case by timing out.
+        options.timeoutSeconds = 20;
+        const auto dump = torvel({"dumpdb", "-t", c.type, c.path}, options);
+        EXPECT_FALSE(dump.timedOut);
+        EXPECT_EQ(dump.exitCode, 1);
+        // Once, or twice when listing the packages read before a damaged
+        // page runs into that page again.
+        const std::vector<std::string> err = TestKit::lines(dump.err);
+        EXPECT_EQ(std::set<std::string>(err.begin(), err.end()), std::set<std::string> {c.err});
+        EXPECT_LE(err.size(), 2u);
+        // What could be read is shown, and no more.
+        EXPECT_LT(TestKit::lines(dump.out).size(), size_t(rows)) << c.what;
+    }
+}
+
+TEST_F(TrustDatabaseTest, StatementsUseOnlyTablesEvenWhenTheSchemaChangesUnderThem)
+{
+    const Blocks& b = Blocks::instance();
+    // In a child, so that an endless query fails the test instead of hanging it.
+    const int status = inChild(
+        [&] {
+            auto database = open();
+            if (!database->insertPackage(app, {b.signedByA}))
+                return 2;
+            // Another process turns the table into an endless view while
+            // this object is open: the next statement is prepared anew
+            // against the new schema, and refused.
+            SqliteFile(m_dbPath).exec("ALTER TABLE packages RENAME TO p; CREATE VIEW packages AS WITH RECURSIVE "
+                                      "r(n) AS (SELECT 1 UNION SELECT n + 1 FROM r) SELECT 'x' || n AS id, 1 AS "
+                                      "certificateid FROM r");
+            CapturedStderr err;
+            const bool listed = database->packages().empty();
+            const bool checked = database->checkPackage(app, {b.signedByA}, false) == Database::CheckNotPossible;
+            const std::string refused =
+                "Database query failed: \"packages\" is a view or a trigger, and only tables are used\n";
+            return listed && checked && err.text().rfind(refused + refused, 0) == 0 ? 0 : 1;
+        },
+        std::chrono::seconds(20));
+    EXPECT_EQ(status, 0);
 }

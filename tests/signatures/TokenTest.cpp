@@ -10,12 +10,15 @@
 
 #include <cstdlib>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
 #include "Vetrik.h"
+#include "core/TokenPin.h"
 #include "common/TorvelHandles.h"
 
 using namespace SignatureFixtures;
@@ -347,4 +350,143 @@ TEST_F(TokenTest, SignsSeveralPackagesInParallelWithOneTokenKey)
         EXPECT_EQ(signedOk[i], 1) << paths[i];
         expectVerifiedWithTheToken(paths[i]);
     }
+}
+
+TEST_F(TokenTest, TokenSettingsThatAreNotRegularFilesFailAtOnce)
+{
+    const std::string fifo = m_dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string path = package("com.example.settings");
+    const Bytes unsignedBytes = readBytes(path);
+    const std::string chain = m_dir / "chain.pem";
+    const std::string ca = m_dir / "ca.pem";
+    const auto commands = [&](const std::string& key) {
+        return std::vector<std::vector<std::string>> {
+            {"sign", "-k", key, "-c", m_developer.certificate, "--ta-key", m_pki.taKey, path},
+            {"makecertca", "-k", key, "-c", "Token Root", "-o", ca},
+            {"rotate", "--old-key", key, "--old-cert", m_developer.certificate, "--new-key", m_pki.developerMdm.key,
+             "--new-cert", m_pki.developerMdm.certificate, "-o", chain},
+        };
+    };
+    const std::vector<std::string> closing {"", "Could not issue CA certificate: " + ca + "\n",
+                                            "Could not create proof-of-rotation chain: " + chain + "\n"};
+    struct Case {
+        std::string key;
+        std::vector<std::pair<std::string, std::string>> env;
+        std::string reason;
+    };
+    const std::vector<Case> cases {
+        {uri("dev", ";pin-source=file:" + fifo), {}, "the PIN file \"" + fifo + "\" cannot be read: not a regular file"},
+        // Without "file:" the engine takes the value for a path too.
+        {uri("dev", ";pin-source=" + fifo), {}, "the PIN file \"" + fifo + "\" cannot be read: not a regular file"},
+        {uri("dev", "?pin-source=file:" + fifo), {}, "the PIN file \"" + fifo + "\" cannot be read: not a regular file"},
+        {uri("dev", ";pin-source=file:" + m_dir.path()), {},
+         "the PIN file \"" + m_dir.path() + "\" cannot be read: not a regular file"},
+        {uri("dev", pinValue), {{"PKCS11_MODULE_PATH", fifo}}, "PKCS11_MODULE_PATH \"" + fifo + "\": not a regular file"},
+        {uri("dev", pinValue), {{"PKCS11_MODULE_PATH", "libsofthsm2.so"}},
+         "PKCS11_MODULE_PATH \"libsofthsm2.so\" is not a path (the module is loaded from its path only)"},
+    };
+    for (const Case& c : cases) {
+        // As printed: a PIN in the URI is hidden.
+        std::string shown = c.key;
+        if (const size_t pin = shown.find(pinValue); pin != std::string::npos)
+            shown.replace(pin, pinValue.size(), ";pin-value=***");
+        const auto runs = commands(c.key);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            SCOPED_TRACE(runs[i].front() + " with " + c.key + (c.env.empty() ? "" : " " + c.env[0].second));
+            TestKit::RunOptions options;
+            options.env = c.env;
+            options.unsetEnv = {"KEY_PASSPHRASE", "TA_KEY_PASSPHRASE"};
+            // Generous: a command that waits on the FIFO fails by timing out.
+            options.timeoutSeconds = 30;
+            std::vector<std::string> argv {TORVEL_PATH};
+            argv.insert(argv.end(), runs[i].begin(), runs[i].end());
+            const auto run = TestKit::run(argv, options);
+            EXPECT_FALSE(run.timedOut);
+            EXPECT_EQ(run.exitCode, 1);
+            const std::string line = "Could not read private key \"" + shown + "\": " + c.reason + "\n";
+            EXPECT_EQ(run.err, line + closing[i]);
+        }
+        EXPECT_EQ(readBytes(path), unsignedBytes);
+        EXPECT_FALSE(std::filesystem::exists(ca));
+        EXPECT_FALSE(std::filesystem::exists(chain));
+    }
+}
+
+TEST_F(TokenTest, ReadsThePinFileItselfAndTakesItsFirstLine)
+{
+    // A PIN with every character that means something in a URI.
+    const std::string pin = "1;2%3&4?5 6";
+    TestKit::RunOptions options;
+    options.env = {{"SOFTHSM2_CONF", m_dir / "softhsm2.conf"}};
+    const auto changed = TestKit::run({"pkcs11-tool", "--module", softHsmModule, "--token-label", tokenLabel, "--login",
+                                       "--pin", tokenPin, "--change-pin", "--new-pin", pin},
+                                      options);
+    ASSERT_EQ(changed.exitCode, 0) << changed.out << changed.err;
+    const std::string pinFile = m_dir / "pin file";
+    TestKit::writeFile(pinFile, pin + "\nnot the PIN\n");
+    const std::string crlfFile = m_dir / "crlf";
+    TestKit::writeFile(crlfFile, pin + "\r\n");
+    const std::string bigFile = m_dir / "big";
+    TestKit::writeFile(bigFile, pin + "\n" + std::string(PackageSignatures::pinFileLimit, '#'));
+    struct Case {
+        std::string source;
+        std::string failure; // empty: issues the certificate
+    };
+    const std::vector<Case> cases {
+        {"file:" + pinFile, ""},
+        {pinFile, ""},
+        {"FILE:" + crlfFile, ""},
+        // The value is percent-decoded, as the engine decodes it.
+        {"file:" + (m_dir / "pin%20file"), ""},
+        {"file:" + bigFile, "the PIN file \"" + bigFile + "\" cannot be read: file too large"},
+        {"file:" + (m_dir / "missing"), "the PIN file \"" + (m_dir / "missing") + "\" cannot be read: No such file or directory"},
+        {"|cat " + pinFile, "the pin-source \"|cat " + pinFile + "\" is a command, and only files are read"},
+        {"file:%4", "the pin-source \"file:%4\" is not percent-encoded correctly"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const std::string ca = m_dir / "ca.pem";
+        std::filesystem::remove(ca);
+        const std::string key = uri("ca", ";pin-source=" + c.source);
+        const auto run = torvel({"makecertca", "-k", key, "-c", "Token Root", "-o", ca});
+        EXPECT_FALSE(run.timedOut);
+        if (c.failure.empty()) {
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            if (run.exitCode == 0) {
+                EXPECT_EQ(openssl({"verify", "-CAfile", ca, ca}), ca + ": OK\n");
+            }
+        } else {
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_EQ(run.err, "Could not read private key \"" + key + "\": "
+                                   + c.failure + "\nCould not issue CA certificate: " + ca + "\n");
+        }
+    }
+}
+
+TEST_F(TokenTest, SignsWithOneTokenObjectAsBothKeys)
+{
+    // The engine hands out the key read first again for the second read.
+    const std::string path = package("com.example.samekey");
+    const auto run = torvel({"sign", "-k", uri("dev"), "-c", m_developer.certificate, "--ta-key", uri("dev"), path},
+                            {keyPin, taKeyPin});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "Signed ( 1 / 1 ) \"" + path + "\"\n");
+    ASSERT_EQ(blockCount(path), 1u);
+    const auto [der, covered] = blockAndCoveredBytes(path, 0);
+    EXPECT_TRUE(opensslVerifies(der, covered, m_pki.ca.certificate, m_dir.path()));
+    const auto verified = torvel({"verify", "-r", m_pki.ca.certificate, path});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+
+    // Through the library, in one process: both handles free the one key.
+    Common::OpenSsl::EvpPkeyHandle key(private_key_read(uri("dev").c_str(), tokenPin));
+    Common::OpenSsl::EvpPkeyHandle again(private_key_read(uri("dev").c_str(), tokenPin));
+    ASSERT_TRUE(key && again);
+    key.reset();
+    const Common::OpenSsl::X509Handle certificate(certificate_read(m_developer.certificate.c_str()));
+    ASSERT_TRUE(FileWithCmses::fromPath(path)->deleteCmses(false));
+    EXPECT_EQ(FileWithCmses::fromPath(path)->sign(certificate.get(), again.get(), again.get(),
+                                                  TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256, nullptr, false, true, true),
+              1);
+    EXPECT_EQ(torvel({"verify", "-r", m_pki.ca.certificate, path}).exitCode, 0);
 }

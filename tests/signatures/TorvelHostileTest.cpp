@@ -343,6 +343,15 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
     const TestKit::TempDir root {"sighostileroot"};
     std::filesystem::create_directories(root / "etc/torvel");
     ASSERT_EQ(mkfifo((root / "etc/torvel/torvel.conf").c_str(), 0644), 0);
+    const std::string notRegular = "not a regular file";
+    // OpenSSL's engines, as FIFOs.
+    const std::string engines = m_dir / "engines";
+    std::filesystem::create_directories(engines);
+    ASSERT_EQ(mkfifo((engines + "/gost.so").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((engines + "/pkcs11.so").c_str(), 0644), 0);
+    const std::string gostNotLoaded = "The 'gost' engine is not loaded: OPENSSL_ENGINES \"" + engines
+                                      + "/gost.so\": " + notRegular + "\nThe 'gost' engine isn't available\n";
+    const std::string tokenKey = "pkcs11:token=absent;object=dev;pin-value=1234";
 
     struct Case {
         std::vector<std::string> arguments;
@@ -350,7 +359,6 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
         std::string message;
         std::vector<std::pair<std::string, std::string>> env = {};
     };
-    const std::string notRegular = "not a regular file";
     const std::vector<Case> cases {
         {{"info", fifo}, 0, "Could not open certificate \"" + fifo + "\": " + notRegular},
         {{"dump", fifo}, 1, "Could not open file \"" + fifo + "\": " + notRegular},
@@ -381,6 +389,17 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
         {{"rotate", "--old-key", m_pki.developer.key, "--old-cert", fifo, "--new-key", m_pki.developerMdm.key,
           "--new-cert", m_pki.developerMdm.certificate, "-o", m_dir / "chain.pem"},
          1, "Could not open certificate \"" + fifo + "\": " + notRegular},
+        // Files named by the environment: OpenSSL goes on without its
+        // configuration or the gost engine, a token key cannot be read.
+        {{"info", ca}, 0, "OpenSSL's configuration is not loaded: OPENSSL_CONF \"" + fifo + "\": " + notRegular + "\n",
+         {{"OPENSSL_CONF", fifo}}},
+        {{"info", ca}, 0, gostNotLoaded, {{"OPENSSL_ENGINES", engines}}},
+        {{"makecertca", "-k", tokenKey, "-c", "Root", "-o", m_dir / "ca.pem"}, 1,
+         gostNotLoaded + "Could not read private key \"pkcs11:token=absent;object=dev;pin-value=***\": the \"pkcs11\" "
+             "engine is not available (OPENSSL_ENGINES \"" + engines + "/pkcs11.so\": " + notRegular + ")\n",
+         {{"OPENSSL_ENGINES", engines}}},
+        {{"makecertca", "-k", tokenKey, "-c", "Root", "-o", m_dir / "ca.pem"}, 1,
+         "PKCS11_MODULE_PATH \"" + fifo + "\": " + notRegular, {{"PKCS11_MODULE_PATH", fifo}}},
     };
     for (const Case& c : cases) {
         TestKit::RunOptions options;

@@ -138,6 +138,13 @@ public:
     // In row order; each row is decoded once and then served from this
     // object's cache.
     std::vector<std::shared_ptr<const Certificate>> packageCertificates(const std::string& id);
+    // The same four lists, telling in `complete` whether the query ran to
+    // its end: after a failure (its reason printed) they hold the rows read
+    // before it, and `complete` is false.
+    std::vector<std::string> packages(bool& complete);
+    std::vector<std::string> revokedKeyids(bool& complete);
+    std::vector<Certificate> certificates(bool& complete);
+    std::vector<std::shared_ptr<const Certificate>> packageCertificates(const std::string& id, bool& complete);
 
     // Records the package's signer certificates in place of what was
     // recorded for it, and marks every previous key of each block's rotation

@@ -4,13 +4,16 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
+#include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/objects.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
 #include "common/OpenSslHandles.h"
+#include "core/EnvironmentFiles.h"
 #include "core/Oids.h"
 #include "core/PrivateKeys.h"
 
@@ -37,6 +40,17 @@ constexpr Registration registrations[] = {
 // token-key slot of core/PrivateKeys.cpp).
 int registeredNids[std::size(registrations)] = {};
 
+// OpenSSL reads its configuration file at its first use, with a blocking
+// fopen; one that is not a regular file is not read at all.
+void keepConfigurationFromBlocking()
+{
+    std::string failure;
+    if (openSslConfigurationOpenable(failure))
+        return;
+    std::fprintf(stderr, "OpenSSL's configuration is not loaded: %s\n", failure.c_str());
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+}
+
 void seedRandomGenerator()
 {
     timespec now {};
@@ -58,6 +72,12 @@ void registerObjectIdentifiers()
 void loadGostEngine()
 {
     ENGINE_load_builtin_engines();
+    std::string failure;
+    if (!engineModuleOpenable("gost", failure)) {
+        std::fprintf(stderr, "The 'gost' engine is not loaded: %s\n", failure.c_str());
+        std::fprintf(stderr, "The 'gost' engine isn't available\n");
+        return;
+    }
     Common::OpenSsl::EngineHandle engine(ENGINE_by_id("gost"));
     if (!engine) {
         std::fprintf(stderr, "The 'gost' engine isn't available\n");
@@ -73,6 +93,7 @@ void loadGostEngine()
 
 __attribute__((constructor)) void setUpLibrary()
 {
+    keepConfigurationFromBlocking();
     seedRandomGenerator();
     registerObjectIdentifiers();
     loadGostEngine();

@@ -12,7 +12,9 @@
 #include <openssl/ui.h>
 
 #include "common/VisibleText.h"
+#include "core/EnvironmentFiles.h"
 #include "core/RegularFile.h"
+#include "core/TokenPin.h"
 
 namespace PackageSignatures {
 
@@ -92,6 +94,25 @@ Common::OpenSsl::EngineHandle findEngine()
     return engine;
 }
 
+// The engine hands out one EVP_PKEY per token object, and a second read of
+// the same object (the signing key named again as the TA key) returns that
+// key once more with its reference count raised. The key then already has
+// an owner holding the engine for as long as any reference lives; the new
+// owner is dropped, which finishes only its own engine reference. Reads
+// from several threads take turns, so two owners never race for the slot.
+bool attachOwner(EVP_PKEY* key, std::unique_ptr<TokenKeyOwner> owner)
+{
+    if (tokenKeySlot < 0)
+        return false;
+    const std::lock_guard<std::mutex> turn(tokenUse());
+    if (EVP_PKEY_get_ex_data(key, tokenKeySlot) != nullptr)
+        return true;
+    if (EVP_PKEY_set_ex_data(key, tokenKeySlot, owner.get()) != 1)
+        return false;
+    owner.release();
+    return true;
+}
+
 std::string failureReason(const PinAnswer& answer)
 {
     const unsigned long code = ERR_peek_error();
@@ -105,6 +126,19 @@ std::string failureReason(const PinAnswer& answer)
 Common::OpenSsl::EvpPkeyHandle readTokenKey(const std::string& uri, const char* pin)
 {
     const std::string shown = shownTokenUri(uri);
+    // Every file the engine would open for this key is checked, or read,
+    // here first: the engine opens them with calls that wait on a FIFO.
+    std::string failure;
+    const std::optional<std::string> engineUri = withPinSourcesRead(uri, failure);
+    if (!engineUri || !tokenModuleOpenable(failure)) {
+        std::fprintf(stderr, "Could not read private key \"%s\": %s\n", shown.c_str(), failure.c_str());
+        return nullptr;
+    }
+    if (!engineModuleOpenable(engineId, failure)) {
+        std::fprintf(stderr, "Could not read private key \"%s\": the \"%s\" engine is not available (%s)\n",
+                     shown.c_str(), engineId, failure.c_str());
+        return nullptr;
+    }
     const Common::OpenSsl::EngineHandle found = findEngine();
     if (!found) {
         ERR_clear_error();
@@ -127,17 +161,17 @@ Common::OpenSsl::EvpPkeyHandle readTokenKey(const std::string& uri, const char* 
         return nullptr;
     }
     PinAnswer answer {pin};
-    Common::OpenSsl::EvpPkeyHandle key(ENGINE_load_private_key(owner->engine.get(), uri.c_str(), prompt.get(), &answer));
+    Common::OpenSsl::EvpPkeyHandle key(
+        ENGINE_load_private_key(owner->engine.get(), engineUri->c_str(), prompt.get(), &answer));
     if (!key) {
         std::fprintf(stderr, "Could not read private key \"%s\": %s\n", shown.c_str(), failureReason(answer).c_str());
         return nullptr;
     }
-    if (tokenKeySlot < 0 || EVP_PKEY_set_ex_data(key.get(), tokenKeySlot, owner.get()) != 1) {
+    if (!attachOwner(key.get(), std::move(owner))) {
         ERR_clear_error();
         std::fprintf(stderr, "Could not read private key \"%s\": its owner could not be attached\n", shown.c_str());
         return nullptr;
     }
-    owner.release();
     return key;
 }
 

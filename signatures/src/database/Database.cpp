@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "common/SqliteHandles.h"
+#include "common/VisibleText.h"
 #include "database/DatabaseRecord.h"
 #include "torvel/Configuration.h"
 
@@ -16,11 +17,6 @@ namespace PackageSignatures {
 using Sql::Query;
 
 namespace {
-
-const char* errorText(sqlite3* connection)
-{
-    return connection == nullptr ? "the database is not open" : sqlite3_errmsg(connection);
-}
 
 // A path that exists and is not a regular file (a FIFO would block the
 // first read for ever) is never handed to SQLite, nor an empty one, which
@@ -52,10 +48,12 @@ int waitForLock(void* state, int attempt)
 
 // ---- one use of a cached statement ----
 
-StatementUse::StatementUse(sqlite3* connection, sqlite3_stmt* statement)
+StatementUse::StatementUse(sqlite3* connection, sqlite3_stmt* statement, Confinement& confinement)
     : m_connection(connection)
     , m_statement(statement)
+    , m_confinement(confinement)
 {
+    m_confinement.startStatement();
 }
 
 StatementUse::~StatementUse()
@@ -91,14 +89,14 @@ StatementUse::Step StatementUse::step()
     if (m_statement == nullptr)
         return Step::Error;
     if (m_bindFailed) {
-        std::fprintf(stderr, "Database query failed: %s\n", errorText(m_connection));
+        std::fprintf(stderr, "Database query failed: %s\n", m_confinement.failure(m_connection).c_str());
         return Step::Error;
     }
     switch (sqlite3_step(m_statement)) {
     case SQLITE_ROW: return Step::Row;
     case SQLITE_DONE: return Step::Done;
     default:
-        std::fprintf(stderr, "Database query failed: %s\n", errorText(m_connection));
+        std::fprintf(stderr, "Database query failed: %s\n", m_confinement.failure(m_connection).c_str());
         return Step::Error;
     }
 }
@@ -145,9 +143,31 @@ StatementUse Database::Record::use(Query query)
             == SQLITE_OK)
             cached.reset(statement);
         else
-            std::fprintf(stderr, "Database query failed: %s\n", errorText(connection.get()));
+            std::fprintf(stderr, "Database query failed: %s\n", confinement.failure(connection.get()).c_str());
     }
-    return StatementUse(connection.get(), cached.get());
+    return StatementUse(connection.get(), cached.get(), confinement);
+}
+
+std::optional<std::string> Database::Record::viewOrTriggerInUse()
+{
+    StatementUse statement = use(Query::ViewOrTriggerInUse);
+    switch (statement.step()) {
+    case StatementUse::Step::Done: return std::string();
+    case StatementUse::Step::Error: return std::nullopt;
+    case StatementUse::Step::Row: break;
+    }
+    const std::string name = Common::visibleText(statement.text(1));
+    if (statement.text(0) == "view")
+        return "\"" + name + "\" is a view, not a table";
+    return "the trigger \"" + name + "\" would run on \"" + Common::visibleText(statement.text(2))
+           + "\", and the trust database has no triggers";
+}
+
+void Database::Record::close()
+{
+    for (Common::Sqlite::StatementHandle& statement : statements)
+        statement.reset();
+    connection.reset();
 }
 
 std::shared_ptr<const Certificate> Database::Record::certificateFromDer(const void* der, size_t size)
@@ -164,31 +184,37 @@ std::shared_ptr<const Certificate> Database::Record::certificateFromDer(const vo
 bool Database::Record::execute(const Sql::SchemaStatement& statement)
 {
     const std::string sql(statement.sql);
+    confinement.startStatement();
     if (connection && sqlite3_exec(connection.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;
     std::fprintf(stderr, "%.*s%s\n", int(statement.failure.size()), statement.failure.data(),
-                 errorText(connection.get()));
+                 confinement.failure(connection.get()).c_str());
     return false;
 }
 
-std::vector<std::string> Database::Record::textColumn(Query query)
+std::vector<std::string> Database::Record::textColumn(Query query, bool& complete)
 {
     std::vector<std::string> values;
     StatementUse statement = use(query);
-    while (statement.step() == StatementUse::Step::Row)
+    StatementUse::Step step;
+    while ((step = statement.step()) == StatementUse::Step::Row)
         values.push_back(statement.text(0));
+    complete = step == StatementUse::Step::Done;
     return values;
 }
 
-std::vector<Certificate> Database::Record::certificateColumn(Query query, std::optional<int64_t> parameter)
+std::vector<Certificate> Database::Record::certificateColumn(Query query, std::optional<int64_t> parameter,
+                                                             bool& complete)
 {
     std::vector<Certificate> values;
     StatementUse statement = use(query);
     if (parameter)
         statement.bind(1, *parameter);
-    while (statement.step() == StatementUse::Step::Row)
+    StatementUse::Step step;
+    while ((step = statement.step()) == StatementUse::Step::Row)
         values.push_back(Certificate::fromDer(static_cast<const unsigned char*>(statement.blob(0)),
                                               statement.blobSize(0)));
+    complete = step == StatementUse::Step::Done;
     return values;
 }
 
@@ -259,27 +285,40 @@ Database::Database(std::string_view dbPath, std::string_view confPath)
     // SQLite hands out a connection even when opening fails; it is closed here.
     Common::Sqlite::DatabaseHandle owned(connection);
     if (opened != SQLITE_OK) {
-        std::fprintf(stderr, "Could not open database at %s\n", path.c_str());
+        std::fprintf(stderr, "Could not open database at %s\n", Common::visibleText(path).c_str());
         return;
     }
     // The package manager, a second installer and torvel may hold the file
     // for a moment; waiting beats failing, and failing stays closed.
     sqlite3_busy_handler(owned.get(), waitForLock, m_record.get());
+    m_record->confinement.guard(owned.get());
     m_record->connection = std::move(owned);
 
     // Both facts from one snapshot: another process creating the tables
     // between two separate reads would make a new file look like an old one.
     int version = -1;
     int tables = 0;
+    std::optional<std::string> refusal;
     {
         Transaction snapshot(m_record->connection.get());
         version = snapshot.begun() ? queryVersion() : -1;
         if (version < 0)
             return; // not a database SQLite can read, or locked for too long: leave it alone
+        // Refused before anything runs on it, upgrades included; the guards
+        // of the connection would refuse each statement that uses the
+        // object, this names it once and up front.
+        refusal = m_record->viewOrTriggerInUse();
+        if (!refusal)
+            return;
         StatementUse count = m_record->use(Query::TableCount);
         if (count.step() != StatementUse::Step::Row)
             return;
         tables = int(count.integer(0));
+    }
+    if (!refusal->empty()) {
+        std::fprintf(stderr, "Refusing database at %s: %s\n", Common::visibleText(path).c_str(), refusal->c_str());
+        m_record->close();
+        return;
     }
     if (tables == 0)
         initializeDatabase();
@@ -424,12 +463,24 @@ bool Database::migrateV3toV4()
 
 std::vector<std::string> Database::packages()
 {
-    return m_record->textColumn(Query::Packages);
+    bool complete = false;
+    return packages(complete);
+}
+
+std::vector<std::string> Database::packages(bool& complete)
+{
+    return m_record->textColumn(Query::Packages, complete);
 }
 
 std::vector<std::string> Database::revokedKeyids()
 {
-    return m_record->textColumn(Query::RevokedKeyids);
+    bool complete = false;
+    return revokedKeyids(complete);
+}
+
+std::vector<std::string> Database::revokedKeyids(bool& complete)
+{
+    return m_record->textColumn(Query::RevokedKeyids, complete);
 }
 
 bool Database::removePackage(const std::string& id)
@@ -550,26 +601,41 @@ bool Database::insertPackageWithCertificate(const std::string& id, const Certifi
 
 std::vector<Certificate> Database::activeCertificates()
 {
-    return m_record->certificateColumn(Query::ActiveCertificates, int64_t(Blacklisted));
+    bool complete = false;
+    return m_record->certificateColumn(Query::ActiveCertificates, int64_t(Blacklisted), complete);
 }
 
 std::vector<Certificate> Database::certificates()
 {
-    return m_record->certificateColumn(Query::Certificates, std::nullopt);
+    bool complete = false;
+    return certificates(complete);
+}
+
+std::vector<Certificate> Database::certificates(bool& complete)
+{
+    return m_record->certificateColumn(Query::Certificates, std::nullopt, complete);
 }
 
 std::vector<std::shared_ptr<const Certificate>> Database::packageCertificates(const std::string& id)
 {
+    bool complete = false;
+    return packageCertificates(id, complete);
+}
+
+std::vector<std::shared_ptr<const Certificate>> Database::packageCertificates(const std::string& id, bool& complete)
+{
     std::vector<std::shared_ptr<const Certificate>> values;
     StatementUse statement = m_record->use(Query::PackageCertificates);
     statement.bind(1, id);
-    while (statement.step() == StatementUse::Step::Row) {
+    StatementUse::Step step;
+    while ((step = statement.step()) == StatementUse::Step::Row) {
         const int64_t row = statement.integer(0);
         auto& cached = m_record->certificatesByRow[row];
         if (!cached)
             cached = m_record->certificateFromDer(statement.blob(1), statement.blobSize(1));
         values.push_back(cached);
     }
+    complete = step == StatementUse::Step::Done;
     return values;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/SqliteHandles.h"
+#include "database/Confinement.h"
 #include "database/Statements.h"
 #include "torvel/Database.h"
 
@@ -26,8 +27,9 @@ class StatementUse {
 public:
     enum class Step { Row, Done, Error };
 
-    // statement may be null: the use then fails at its first step.
-    StatementUse(sqlite3* connection, sqlite3_stmt* statement);
+    // statement may be null: the use then fails at its first step. The
+    // use starts the statement's step budget.
+    StatementUse(sqlite3* connection, sqlite3_stmt* statement, Confinement& confinement);
     ~StatementUse();
     StatementUse(const StatementUse&) = delete;
     StatementUse& operator=(const StatementUse&) = delete;
@@ -53,6 +55,7 @@ public:
 private:
     sqlite3* m_connection;
     sqlite3_stmt* m_statement;
+    Confinement& m_confinement;
     bool m_bindFailed = false;
 };
 
@@ -66,6 +69,8 @@ struct BytesHash {
 // Nested in an exported class, so it would be exported too unless hidden.
 struct __attribute__((visibility("hidden"))) Database::Record {
     std::string confPath;
+    // Outlives the connection whose handlers it is.
+    Confinement confinement;
     // Declared before the statements so that they are finalized first.
     Common::Sqlite::DatabaseHandle connection;
     std::array<Common::Sqlite::StatementHandle, size_t(Sql::Query::Count)> statements;
@@ -78,6 +83,13 @@ struct __attribute__((visibility("hidden"))) Database::Record {
 
     // The cached statement of the query site, prepared on first use.
     StatementUse use(Sql::Query query);
+    // Why the file is refused: a view or a trigger where the statements
+    // expect a table of theirs. Empty when there is none; nullopt when the
+    // schema cannot be read.
+    std::optional<std::string> viewOrTriggerInUse();
+    // Finalizes the statements and closes the connection: every later
+    // query fails as on a file that could not be opened.
+    void close();
     // The cached certificate with these DER bytes, decoded when new.
     std::shared_ptr<const Certificate> certificateFromDer(const void* der, size_t size);
 
@@ -89,8 +101,9 @@ struct __attribute__((visibility("hidden"))) Database::Record {
     std::optional<std::shared_ptr<const Certificate>> packageCertificateWithGroup(const std::string& id, Group group);
     std::optional<bool> developerMatch(const std::string& id, const Cms& cms);
 
-    std::vector<std::string> textColumn(Sql::Query query);
-    std::vector<Certificate> certificateColumn(Sql::Query query, std::optional<int64_t> parameter);
+    // The rows read; `complete` is false when the query failed before its end.
+    std::vector<std::string> textColumn(Sql::Query query, bool& complete);
+    std::vector<Certificate> certificateColumn(Sql::Query query, std::optional<int64_t> parameter, bool& complete);
     int64_t insertName(Sql::Query select, Sql::Query insert, const std::string& name);
     // Runs statements in order; the first failure prints its words and
     // SQLite's error text.

@@ -15,6 +15,7 @@ namespace PackageSignatures::Sql {
 enum class Query : size_t {
     UserVersion,
     TableCount,
+    ViewOrTriggerInUse,
     Packages,
     RevokedKeyids,
     RemovePackage,
@@ -48,6 +49,13 @@ struct QueryText {
 inline constexpr std::array<QueryText, size_t(Query::Count)> queries {{
     {Query::UserVersion, "PRAGMA user_version"},
     {Query::TableCount, "SELECT COUNT(1) FROM sqlite_master WHERE type='table'"},
+    // Every table a statement of this file names, the upgrades' own
+    // included; SQLite's names are case-insensitive. A view's tbl_name is
+    // its own name, a trigger's the table it runs on.
+    {Query::ViewOrTriggerInUse,
+     "SELECT type, name, tbl_name FROM sqlite_master WHERE type IN ('view', 'trigger') AND tbl_name COLLATE NOCASE IN "
+     "('groups', 'subgroups', 'certificates', 'packages', 'revoked_keyids', 'new_certificates', "
+     "'new_revoked_keyids') LIMIT 1"},
     {Query::Packages, "SELECT DISTINCT id FROM packages"},
     {Query::RevokedKeyids, "SELECT keyid FROM revoked_keyids"},
     {Query::RemovePackage, "DELETE FROM packages WHERE id = ?"},
