@@ -6,6 +6,7 @@
 
 #include <openssl/pem.h>
 
+#include "certificates/CertificateFacts.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
 #include "core/RegularFile.h"
@@ -127,6 +128,16 @@ Group Certificate::group() const
 Subgroup Certificate::subgroup() const
 {
     return m_record->subgroup;
+}
+
+CertificateDetails Certificate::details() const
+{
+    return certificateDetails(m_record->x509.get());
+}
+
+CertificateDetails Certificate::detailsOf(X509* certificate)
+{
+    return certificateDetails(certificate);
 }
 
 bool Certificate::saveAsPem(const char* path) const
