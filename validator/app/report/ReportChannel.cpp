@@ -17,6 +17,7 @@ namespace {
 // in this machine's byte order and that many bytes.
 constexpr char kFinding = 'F';      // level, group, code, text
 constexpr char kProfile = 'P';      // profile name
+constexpr char kProfileSource = 'S'; // how it was chosen
 constexpr char kNotValidated = 'N'; // reason
 
 void writeAll(int fd, const std::string& bytes)
@@ -102,9 +103,10 @@ void ReportChannel::found(std::string_view group, std::size_t code, const Messag
     append(kFinding, {level, group, number, message.text});
 }
 
-void ReportChannel::profileChosen(std::string_view profile)
+void ReportChannel::profileChosen(std::string_view profile, std::string_view source)
 {
     append(kProfile, {profile});
+    append(kProfileSource, {source});
 }
 
 void ReportChannel::notValidated(std::string_view reason)
@@ -144,12 +146,14 @@ void ReportChannel::collect(PackageReport& report) const
             finding.group = group;
             finding.text = text;
             report.findings.push_back(std::move(finding));
-        } else if (kind == kProfile || kind == kNotValidated) {
+        } else if (kind == kProfile || kind == kProfileSource || kind == kNotValidated) {
             std::string_view value;
             if (!reader.field(value))
                 return;
             if (kind == kProfile) {
                 report.profile = value;
+            } else if (kind == kProfileSource) {
+                report.profileSource = value;
             } else {
                 report.outcome = PackageOutcome::NotValidated;
                 report.reason = value;
