@@ -352,7 +352,7 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
     };
     const std::string notRegular = "not a regular file";
     const std::vector<Case> cases {
-        {{"info", fifo}, 0, "Could not open certificate \"" + fifo + "\": " + notRegular},
+        {{"info", fifo}, 1, "Could not open certificate \"" + fifo + "\": " + notRegular},
         {{"dump", fifo}, 1, "Could not open file \"" + fifo + "\": " + notRegular},
         {{"dump", directory}, 1, "Could not open file \"" + directory + "\": " + notRegular},
         {{"dump", missing}, 1, "Could not open file \"" + missing + "\": No such file or directory"},
