@@ -97,8 +97,8 @@ constexpr IssueText issueTexts[] = {
     {BlockIssue::InvalidRotationChain, "invalid-rotation-chain", "its proof-of-rotation chain does not verify"},
     {BlockIssue::RotationKeyMismatch, "rotation-key-mismatch",
      "its proof-of-rotation chain does not end with its signer's key"},
-    {BlockIssue::KeyBlacklisted, "key-revoked", "revoked: the trust database revokes its key"},
-    {BlockIssue::KeySuperseded, "key-superseded", "superseded: a rotation replaced its key"},
+    {BlockIssue::KeyBlacklisted, "key-revoked", "revoked: the trust database revokes the key"},
+    {BlockIssue::KeySuperseded, "key-superseded", "superseded: the trust database says a rotation replaced its key"},
 };
 constexpr bool inEnumerationOrder()
 {

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include <torvel/Certificate.h>
+#include <torvel/Database.h>
 #include <torvel/FileWithCmses.h>
 #include <torvel/Group.h>
 
@@ -80,6 +81,46 @@ void printVerification(const QString& package, const PackageVerification& verifi
         printBlock(block, verification.blocks.size());
 }
 
+// The trust database's revocations, which a package manager applies: a
+// signer key it lists as blacklisted or superseded, or an earlier key of the
+// block's rotation chain it lists as blacklisted, fails the block. (A chain's
+// earlier keys are superseded by that very chain; that is no failure.)
+void checkRevocations(PackageVerification& verification, Database& database)
+{
+    for (BlockVerification& block : verification.blocks) {
+        if (!block.checked || block.signer->keyId().empty())
+            continue;
+        const std::string& keyId = block.signer->keyId();
+        const int status = database.getKeyidRevocationStatus(keyId);
+        if (status == Database::Blacklisted)
+            block.problems.push_back({BlockIssue::KeyBlacklisted, keyId});
+        else if (status == Database::Superseded)
+            block.problems.push_back({BlockIssue::KeySuperseded, keyId});
+        for (const std::string& previous : block.rotationChain->previousKeyids()) {
+            if (database.getKeyidRevocationStatus(previous) == Database::Blacklisted)
+                block.problems.push_back({BlockIssue::KeyBlacklisted, previous});
+        }
+    }
+}
+
+// The database named by --database, opened only when it is a file that is
+// already there (opening creates a missing one); null after a line saying why.
+std::unique_ptr<Database> openTrustDatabase(const QString& path)
+{
+    QString failure;
+    const std::optional<QByteArray> head = readRegularFileHead(path, 16, failure);
+    if (!head || head->isEmpty()) {
+        standardError() << "The trust database \"" << visible(path) << "\" cannot be read: "
+                        << (head ? QString("it is empty") : failure) << "\n"
+                        << Qt::flush;
+        return nullptr;
+    }
+    auto database = std::make_unique<Database>(argumentBytes(path).toStdString());
+    if (database->connection() == nullptr)
+        return nullptr;
+    return database;
+}
+
 QJsonObject packageJson(const QString& package, const PackageVerification* verification, const QString& failureCode,
                         const QString& failureReason)
 {
@@ -138,7 +179,12 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
         "Describe every block (signer, certificate, what it covers, rotations, verdict), and print OpenSSL's errors.");
     const QCommandLineOption jsonOption("json",
                                         "Print one JSON document with every block's facts and verdict instead.");
-    parser.addOptions({rootCertOption, verboseOption, jsonOption});
+    const QCommandLineOption databaseOption(
+        "database",
+        "Also fail a block whose signer's key the trust database at db lists as revoked or superseded, or whose "
+        "rotation chain passes through a revoked key.",
+        "db");
+    parser.addOptions({rootCertOption, verboseOption, jsonOption, databaseOption});
     parser.addPositionalArgument("packages", "Package(s) to verify.", "[packages...]");
     parser.process(arguments);
 
@@ -148,6 +194,12 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
         return 1;
     }
     const VerifyOutput output {parser.isSet(verboseOption), parser.isSet(jsonOption)};
+    std::unique_ptr<Database> database;
+    if (parser.isSet(databaseOption)) {
+        database = openTrustDatabase(parser.value(databaseOption));
+        if (!database)
+            return 1;
+    }
     const QByteArray caPath = argumentBytes(rootCert);
     QJsonArray documents;
     const auto finish = [&](int status) {
@@ -168,7 +220,9 @@ int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
             standardError() << reason << "\nCould not open file \"" << visible(package) << "\"\n" << Qt::flush;
             return finish(1);
         }
-        const PackageVerification verification = file->inspect(caPath.constData());
+        PackageVerification verification = file->inspect(caPath.constData());
+        if (database)
+            checkRevocations(verification, *database);
         if (output.verbose && !output.json)
             printVerification(package, verification);
         const bool verified = verification.verified();

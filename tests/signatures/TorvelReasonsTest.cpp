@@ -557,3 +557,77 @@ TEST_F(TorvelReasonsTest, ForcedSigningNamesTheBlocksOfOtherSignersItRemoves)
         EXPECT_EQ(FileWithCmses::fromPath(path.c_str(), "r")->locateCmses().size(), c.blocksAfter);
     }
 }
+
+TEST_F(TorvelReasonsTest, VerifyWithTheTrustDatabaseRefusesRevokedAndSupersededKeys)
+{
+    const std::string chain = m_dir / "chain.pem";
+    ASSERT_EQ(torvel({"rotate", "--old-key", m_pki.developer.key, "--old-cert", m_pki.developer.certificate,
+                      "--new-key", m_pki.developerMdm.key, "--new-cert", m_pki.developerMdm.certificate, "-o", chain})
+                  .exitCode,
+              0);
+    const std::string rotated = signedCopy("rotated.rpm", {});
+    ASSERT_EQ(torvel(signArguments(m_pki.developerMdm, rotated, {"-r", chain})).exitCode, 0);
+    const std::string bySeclab = signedCopy("seclab.rpm", {&m_pki.developer, &m_pki.seclab});
+    // What the package manager's database needs to be made: revocation and
+    // developer-mode files, the latter with developer mode off.
+    const std::string configuration = m_dir / "torvel.conf";
+    TestKit::writeFile(configuration, "[main]\nrevocation_conf=" + m_dir / "revocation.conf"
+                                          + "\ndevelopermode_init_conf=" + m_dir / "devmode.conf"
+                                          + "\ndevelopermode_runtime_conf=" + m_dir / "devmode.conf\n");
+    TestKit::writeFile(m_dir / "revocation.conf", "[revoke]\n");
+    TestKit::writeFile(m_dir / "devmode.conf", "[developermode]\nenabled=false\n");
+    // One database per case, made by the library as the package manager would.
+    const auto database = [&](const std::string& name,
+                              const std::vector<std::pair<std::string, PackageSignatures::Database::RevocationType>>&
+                                  revoked) {
+        const std::string path = m_dir / name;
+        PackageSignatures::Database made(path, configuration);
+        for (const auto& [keyId, type] : revoked)
+            EXPECT_TRUE(made.insertRevokedKeyid(keyId, type));
+        return path;
+    };
+    using Type = PackageSignatures::Database::RevocationType;
+
+    struct Case {
+        const char* what;
+        std::string package;
+        std::string database;
+        std::string reason; // empty: verified
+    };
+    const std::vector<Case> cases {
+        {"a blacklisted developer", bySeclab, database("blacklisted.db", {{m_pki.developer.keyId, Type::Blacklisted}}),
+         "Block 1 of 2 (developer \"developer\"): revoked: the trust database revokes the key ("
+             + m_pki.developer.keyId + ")"},
+        {"a superseded developer", bySeclab, database("superseded.db", {{m_pki.developer.keyId, Type::Superseded}}),
+         "Block 1 of 2 (developer \"developer\"): superseded: the trust database says a rotation replaced its key ("
+             + m_pki.developer.keyId + ")"},
+        {"a chain through a blacklisted key", rotated,
+         database("chain.db", {{m_pki.developer.keyId, Type::Blacklisted}}),
+         "Block 1 of 1 (developer \"developermdm\"): revoked: the trust database revokes the key ("
+             + m_pki.developer.keyId + ")"},
+        {"a chain whose earlier key a rotation superseded", rotated,
+         database("rotated.db", {{m_pki.developer.keyId, Type::Superseded}}), ""},
+        {"keys the database does not list", bySeclab, database("other.db", {{m_pki.stranger.keyId, Type::Blacklisted}}),
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes before = readBytes(c.database);
+        const auto result = torvel({"verify", "-r", m_pki.ca.certificate, "--database", c.database, c.package});
+        if (c.reason.empty()) {
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(result.err, c.reason + "\nCould not verify signatures for \"" + c.package + "\"\n");
+            // The database's word is needed: without it the package verifies.
+            EXPECT_EQ(torvel({"verify", "-r", m_pki.ca.certificate, c.package}).exitCode, 0);
+        }
+        EXPECT_EQ(readBytes(c.database), before);
+    }
+
+    const auto missing = torvel({"verify", "-r", m_pki.ca.certificate, "--database", m_dir / "none.db", bySeclab});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "The trust database \"" + m_dir / "none.db" + "\" cannot be read: No such file or directory\n");
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "none.db"));
+}

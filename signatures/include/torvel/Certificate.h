@@ -52,6 +52,9 @@ public:
     Certificate& operator=(Certificate&& other) noexcept;
     ~Certificate();
 
+    // As the constructor, but silent about facts the certificate lacks
+    // (the constructor prints why each one is missing).
+    static Certificate quietly(X509* certificate);
     static Certificate fromDer(const unsigned char* data, size_t len);
     static Certificate readCertificateFromFile(const char* path);
     // The signer certificates of every signature block of a package file.

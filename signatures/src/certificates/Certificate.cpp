@@ -48,6 +48,20 @@ Certificate::Certificate(X509* certificate)
     m_record->subgroup = subgroupFromString(groupText.get());
 }
 
+Certificate Certificate::quietly(X509* certificate)
+{
+    Certificate quiet(nullptr);
+    if (certificate == nullptr || X509_up_ref(certificate) != 1)
+        return quiet;
+    quiet.m_record->x509.reset(certificate);
+    const CertificateDetails details = certificateDetails(certificate);
+    quiet.m_record->subject = details.subject;
+    quiet.m_record->keyId = subjectKeyIdText(certificate);
+    quiet.m_record->group = groupFromString(details.groupText.c_str());
+    quiet.m_record->subgroup = subgroupFromString(details.groupText.c_str());
+    return quiet;
+}
+
 Certificate::Certificate(const Certificate& other)
     : m_record(std::make_unique<Record>())
 {

@@ -55,6 +55,13 @@ std::string objectName(const ASN1_OBJECT* object)
 
 } // namespace
 
+std::string subjectKeyIdText(X509* certificate)
+{
+    const ASN1_OCTET_STRING* identifier = certificate == nullptr ? nullptr : X509_get0_subject_key_id(certificate);
+    return identifier == nullptr ? std::string()
+                                 : lowerHex(ASN1_STRING_get0_data(identifier), size_t(ASN1_STRING_length(identifier)));
+}
+
 std::string distinguishedName(const X509_NAME* name)
 {
     const Common::OpenSsl::BioHandle out(BIO_new(BIO_s_mem()));

@@ -36,6 +36,10 @@ struct TrustedCertificates {
 };
 TrustedCertificates readTrustedCertificates(const char* path);
 
+// The key id: the subject key identifier in lower-case hexadecimal; empty
+// without one.
+std::string subjectKeyIdText(X509* certificate);
+
 // A name on one line, RFC 2253 order, UTF-8 left as it is.
 std::string distinguishedName(const X509_NAME* name);
 

@@ -212,13 +212,6 @@ std::string takeOpensslErrors()
     return text;
 }
 
-std::string quietKeyId(X509* certificate)
-{
-    const ASN1_OCTET_STRING* identifier = certificate == nullptr ? nullptr : X509_get0_subject_key_id(certificate);
-    return identifier == nullptr ? std::string()
-                                 : lowerHex(ASN1_STRING_get0_data(identifier), size_t(ASN1_STRING_length(identifier)));
-}
-
 BlockIssue chainIssue(int error)
 {
     switch (error) {
@@ -345,8 +338,8 @@ std::optional<BlockProblem> rotationProblem(CMS_ContentInfo* cms)
     const int count = ProofOfRotationChain_count(chain.get());
     if (count == 0)
         return std::nullopt;
-    const std::string newest = quietKeyId(ProofOfRotation_get0_new_cert(ProofOfRotationChain_get0_at(chain.get(), count - 1)));
-    if (newest.empty() || newest != quietKeyId(onlyCertificate(cms)))
+    const std::string newest = subjectKeyIdText(ProofOfRotation_get0_new_cert(ProofOfRotationChain_get0_at(chain.get(), count - 1)));
+    if (newest.empty() || newest != subjectKeyIdText(onlyCertificate(cms)))
         return BlockProblem {BlockIssue::RotationKeyMismatch, newest};
     return std::nullopt;
 }

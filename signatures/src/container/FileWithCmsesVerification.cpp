@@ -75,7 +75,7 @@ BlockVerification describeBlock(const std::vector<LocatedBlock>& blocks, size_t 
                                                                   : BlockVerification::Coverage::PreviousBlock;
     described.coveredStart = start.value_or(0);
     described.coveredEnd = block.start;
-    described.signer = std::make_shared<Certificate>(onlyCertificate(cms));
+    described.signer = std::make_shared<Certificate>(Certificate::quietly(onlyCertificate(cms)));
     described.signingTime = signingTime(cms);
     const std::optional<ProofOfRotationChain*> chain = decodeRotationChain(cms);
     const Common::Torvel::ProofOfRotationChainHandle owned(chain ? *chain : nullptr);
