@@ -133,6 +133,7 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
         return;
     const std::unique_ptr<FileWithCmses> file = FileWithCmses::fromPath(argumentBytes(path).constData());
     if (!file) {
+        qWarning().noquote() << quotedPath(path) + " cannot be read: " + unreadableReason(path);
         qWarning().noquote() << "Could not open file" << quotedPath(path);
         progress.failed.store(1);
         return;
