@@ -33,7 +33,7 @@ int main(int argc, char* argv[])
         std::ofstream(out / name, std::ios::binary) << bytes;
     };
 
-    const std::string profile = ReportRecords::profile("regular");
+    const std::string profile = ReportRecords::profile("regular") + ReportRecords::profileSource("default");
     const std::string placement =
         ReportRecords::finding("package", 0, message(LogLevel::Error, "[/opt/x] Installation not allowed in this location"));
     seed("passed", profile);

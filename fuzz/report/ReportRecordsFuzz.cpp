@@ -23,6 +23,7 @@ using namespace Validator;
 bool sameReport(const PackageReport& a, const PackageReport& b)
 {
     if (a.outcome != b.outcome || a.reason != b.reason || a.profile != b.profile
+        || a.profileSource != b.profileSource
         || a.findings.size() != b.findings.size())
         return false;
     for (std::size_t i = 0; i < a.findings.size(); ++i) {
@@ -40,6 +41,8 @@ std::string rewritten(const PackageReport& report)
     std::string bytes;
     if (!report.profile.empty())
         bytes += ReportRecords::profile(report.profile);
+    if (!report.profileSource.empty())
+        bytes += ReportRecords::profileSource(report.profileSource);
     for (const Finding& finding : report.findings)
         bytes += ReportRecords::finding(finding.group, finding.code, Message {finding.level, finding.text});
     if (report.outcome == PackageOutcome::NotValidated)

@@ -25,12 +25,13 @@ TEST(ReportRecordsTest, RecordsAreAKindByteAndLengthPrefixedFields)
     EXPECT_EQ(ReportRecords::finding("desktop", 12, Message {LogLevel::Critical, "[desktop] x"}),
               "F" + field("2") + field("desktop") + field("12") + field("[desktop] x"));
     EXPECT_EQ(ReportRecords::profile("regular"), "P" + field("regular"));
+    EXPECT_EQ(ReportRecords::profileSource("option"), "S" + field("option"));
     EXPECT_EQ(ReportRecords::notValidated(""), "N" + field(""));
 }
 
 TEST(ReportRecordsTest, ReadingStopsAtTheFirstRecordThatIsCutShortOrMalformed)
 {
-    const std::string good = ReportRecords::profile("mdm")
+    const std::string good = ReportRecords::profile("mdm") + ReportRecords::profileSource("verified-certificate")
         + ReportRecords::finding("package", 4, Message {LogLevel::Error, "[/a\nb] Hardcoded path found"});
     const std::string last = ReportRecords::finding("icon", 0, Message {LogLevel::Warning, "[i] w"});
     // Records a malformed one hides: nothing after it is taken.
@@ -57,6 +58,7 @@ TEST(ReportRecordsTest, ReadingStopsAtTheFirstRecordThatIsCutShortOrMalformed)
         PackageReport report;
         EXPECT_EQ(ReportRecords::read(good + c.tail, report), c.whole) << c.what;
         EXPECT_EQ(report.profile, "mdm") << c.what;
+        EXPECT_EQ(report.profileSource, "verified-certificate") << c.what;
         ASSERT_EQ(report.findings.size(), c.findings) << c.what;
         EXPECT_EQ(report.findings[0].level, LogLevel::Error) << c.what;
         EXPECT_EQ(report.findings[0].group, "package") << c.what;

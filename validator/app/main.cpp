@@ -4,6 +4,9 @@
 #include "app/report/ReportFormat.h"
 #include "common/VisibleText.h"
 #include "core/Profile.h"
+#include "package/PackageCmses.h"
+
+#include <torvel/Certificate.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,6 +18,7 @@
 #include <vector>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -97,8 +101,15 @@ int main(int argc, char* argv[])
     const QCommandLineOption reportFormatOption("report-format", "Format of the report (default jsonl).\n- jsonl\n- junit",
                                                 "format", "jsonl");
     const QCommandLineOption jobsOption({"j", "jobs"}, "Validate up to N packages at once (default 1).", "N", "1");
+    const QCommandLineOption verifySignerOption(
+        "verify-signer",
+        "Take the profile from the developer certificate only once the developer block verifies against the CA "
+        "bundle (--ca-bundle, or the library configuration's). Without it, or -p, the profile comes from a "
+        "certificate nobody checked.");
+    const QCommandLineOption caBundleOption("ca-bundle", "PEM bundle of trusted CA certificates; implies --verify-signer.",
+                                            "file");
     parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, jobsOption, reportOption,
-                        reportFormatOption});
+                        reportFormatOption, verifySignerOption, caBundleOption});
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -149,7 +160,20 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // Like the report, checked before any package is looked at: a pipeline
+    // that asked for a verified signer must not get an unverified run.
     Validator::RunOptions options;
+    options.verifySigner = parser->isSet(verifySignerOption) || parser->isSet(caBundleOption);
+    if (options.verifySigner) {
+        options.caBundle = parser->isSet(caBundleOption)
+                               ? rawOptionValue(argc, argv, "--ca-bundle", parser->value(caBundleOption))
+                               : PackageSignatures::defaultCaPath();
+        if (const std::optional<std::string> problem = Validator::caBundleProblem(options.caBundle)) {
+            std::cerr << "Cannot use the CA bundle \"" << Common::visibleText(options.caBundle) << "\": " << *problem
+                      << std::endl;
+            return 1;
+        }
+    }
     const std::string colorName = parser->value(colorOption).toStdString();
     auto mode = colorModes().find(colorName);
     if (mode == colorModes().end()) {

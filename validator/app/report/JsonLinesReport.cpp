@@ -48,6 +48,10 @@ public:
             line["profile"] = nullptr;
         else
             line["profile"] = jsonText(report.profile);
+        if (report.profileSource.empty())
+            line["profile_source"] = nullptr;
+        else
+            line["profile_source"] = jsonText(report.profileSource);
         if (report.outcome == PackageOutcome::NotValidated)
             line["reason"] = jsonText(report.reason);
         line["findings"] = report.findings.size();

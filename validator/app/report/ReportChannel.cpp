@@ -77,9 +77,10 @@ void ReportChannel::found(std::string_view group, std::size_t code, const Messag
     append(ReportRecords::finding(group, code, message));
 }
 
-void ReportChannel::profileChosen(std::string_view profile)
+void ReportChannel::profileChosen(std::string_view profile, std::string_view source)
 {
     append(ReportRecords::profile(profile));
+    append(ReportRecords::profileSource(source));
 }
 
 void ReportChannel::notValidated(std::string_view reason)

@@ -23,7 +23,7 @@ public:
 
     // Child side.
     void found(std::string_view group, std::size_t code, const Message& message) override;
-    void profileChosen(std::string_view profile);
+    void profileChosen(std::string_view profile, std::string_view source);
     void notValidated(std::string_view reason) override;
 
     // Parent side, after the child has ended: adds what the child recorded

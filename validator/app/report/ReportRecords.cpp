@@ -13,6 +13,7 @@ namespace {
 // Record kinds, each with its fields.
 constexpr char kFinding = 'F';       // level, group, code, text
 constexpr char kProfile = 'P';       // profile name
+constexpr char kProfileSource = 'S'; // how the profile was chosen
 constexpr char kNotValidated = 'N';  // reason
 
 std::string record(char kind, std::initializer_list<std::string_view> fields)
@@ -87,6 +88,11 @@ std::string profile(std::string_view name)
     return record(kProfile, {name});
 }
 
+std::string profileSource(std::string_view source)
+{
+    return record(kProfileSource, {source});
+}
+
 std::string notValidated(std::string_view reason)
 {
     return record(kNotValidated, {reason});
@@ -109,12 +115,14 @@ bool read(std::string_view bytes, PackageReport& report)
             finding.group = group;
             finding.text = text;
             report.findings.push_back(std::move(finding));
-        } else if (kind == kProfile || kind == kNotValidated) {
+        } else if (kind == kProfile || kind == kProfileSource || kind == kNotValidated) {
             std::string_view value;
             if (!reader.field(value))
                 return false;
             if (kind == kProfile) {
                 report.profile = value;
+            } else if (kind == kProfileSource) {
+                report.profileSource = value;
             } else {
                 report.outcome = PackageOutcome::NotValidated;
                 report.reason = value;

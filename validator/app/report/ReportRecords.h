@@ -20,6 +20,7 @@ namespace Validator::ReportRecords {
 
 std::string finding(std::string_view group, std::size_t code, const Message& message);
 std::string profile(std::string_view name);
+std::string profileSource(std::string_view source);
 std::string notValidated(std::string_view reason);
 
 // Adds what `bytes` records to `report`, record by record, up to the first
