@@ -11,14 +11,19 @@
 // round, and the ratio is the median of the per-round ratios, so that a
 // change of the machine's load touches both sides of a ratio alike. Measured
 // with /tmp as it is and again, where a private mount namespace allows it,
-// with a tmpfs on /tmp. Then `vetrik --jobs 2` over twenty small packages
-// against one vetrik process per package.
+// with a tmpfs on /tmp.
 //
-//     bench_extraction [vetrik] [runs] [baseline-vetrik]
+// Then what vetrik pays per package whatever the package holds, all in the
+// same rounds: a small application of about 1 MB against its floor, vetrik
+// on a file that is not an RPM, `vetrik --version`, and `vetrik --jobs 2`
+// over ten copies of the small application against ten separate runs.
+//
+//     bench_extraction [vetrik] [runs] [baseline-vetrik] [all|fixed]
 //
 // Use a multiple of three runs: each takes every place in the order equally
 // often. With a baseline vetrik (an earlier build), its ratios are measured
 // in the same rounds, so that the cost of a change can be read off directly.
+// "fixed" measures only the fixed cost.
 
 #include "BenchSupport.h"
 
@@ -86,6 +91,37 @@ std::string buildApplicationPackage(const std::string& workDir, const std::strin
     package.entries.push_back(TestKit::file("/manifest.json", "{\"minOSVersion\": [\"5.1\", \"4.0.2\"]}\n"));
     for (TestKit::Entry& icon : TestKit::launcherIcons(name))
         package.entries.push_back(std::move(icon));
+    return TestKit::buildRpm(package, workDir);
+}
+
+// The small application of a store: about 1 MB unpacked, its main
+// executable (a C program carrying some 600 KB of data, incompressible like
+// the resources real programs embed), 30 QML files of some 13 KB, its
+// desktop entry and its four launcher icons. What vetrik takes on it is
+// mostly what it pays per package whatever the package holds.
+std::string buildSmallApplication(const std::string& workDir, const std::string& name)
+{
+    TestKit::Package package = TestKit::validApplication(name, workDir);
+    std::mt19937_64 random(7);
+    std::string source = "#include <stdio.h>\nstatic const unsigned long long data[] = {";
+    for (int i = 0; i < 600 * 1024 / 8; ++i)
+        source += std::to_string(random()) + "ull,";
+    source += "};\nint main(int argc, char** argv) { (void)argv; printf(\"%llu\\n\", data[argc]); return 0; }\n";
+    const std::string binary = workDir + "/" + name + ".bin";
+    TestKit::compileC(source, binary, {"-O1", "-rdynamic", "-Wl,--disable-new-dtags", "-Wl,-rpath,/usr/share/" + name + "/lib"});
+    for (TestKit::Entry& entry : package.entries) {
+        if (entry.path == "/usr/bin/" + name)
+            entry.content = TestKit::readFile(binary);
+    }
+    const std::string base = "/usr/share/" + name + "/qml";
+    package.entries.push_back(TestKit::directory(base));
+    for (int i = 0; i < 30; ++i) {
+        std::string content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \".\"\n\nItem {\n";
+        while (content.size() < 13 * 1024)
+            content += "    Label { id: label" + std::to_string(content.size()) + "; text: qsTr(\"Item\") }\n";
+        content += "}\n";
+        package.entries.push_back(TestKit::file(base + "/Page" + std::to_string(i) + ".qml", std::move(content)));
+    }
     return TestKit::buildRpm(package, workDir);
 }
 
@@ -179,6 +215,104 @@ std::string fileSystemOf(const std::string& path)
     return type;
 }
 
+// What the fixed-cost rounds run: the programs (vetrik, and the baseline
+// when there is one) and their inputs.
+struct FixedCostInputs {
+    std::vector<std::string> programs;
+    std::string smallApplication;
+    std::vector<std::string> copies;  // of the small application, for --jobs
+    std::string notAPackage;
+    std::string readScript;
+    std::vector<std::pair<std::string, std::string>> env;
+};
+
+// One program's measurements in the fixed-cost rounds.
+struct FixedCost {
+    std::vector<Bench::Measurement> small, notAPackage, version, separately, jobs;
+};
+
+std::vector<std::string> vetrikArguments(const std::string& program, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> argv = {program, "--color", "never", "-p", "regular"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+// The copies one after another, one process each: the whole sequence is one
+// measurement, what a store's pipeline waits for.
+Bench::Measurement oneProcessEach(const std::string& program, const FixedCostInputs& inputs)
+{
+    Bench::Measurement sum;
+    sum.exitCode = 0;
+    for (const std::string& package : inputs.copies) {
+        const Bench::Measurement m = Bench::measure(vetrikArguments(program, {package}), inputs.env);
+        sum.seconds += m.seconds;
+        sum.cpuSeconds += m.cpuSeconds;
+        sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
+        sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
+        sum.exitCode = std::max(sum.exitCode, m.exitCode);
+    }
+    return sum;
+}
+
+// Exit status 1 is a completed validation with findings.
+bool completed(const std::vector<Bench::Measurement>& all)
+{
+    return std::all_of(all.begin(), all.end(), [](const Bench::Measurement& m) { return m.exitCode == 0 || m.exitCode == 1; });
+}
+
+// The fixed cost of a package, every contender once per round; false when a
+// run of vetrik did not complete.
+bool measureFixedCost(const FixedCostInputs& inputs, int runs, const std::string& fileSystem)
+{
+    std::vector<Bench::Measurement> floors;
+    std::vector<FixedCost> costs(inputs.programs.size());
+    std::vector<std::string> jobs = {"--jobs", "2"};
+    jobs.insert(jobs.end(), inputs.copies.begin(), inputs.copies.end());
+    std::vector<std::function<void()>> contenders = {
+        [&] { floors.push_back(Bench::measure({"sh", "-c", inputs.readScript, "sh", inputs.smallApplication})); },
+    };
+    for (std::size_t i = 0; i < inputs.programs.size(); ++i) {
+        const std::string& program = inputs.programs[i];
+        FixedCost& cost = costs[i];
+        contenders.push_back([&] { cost.small.push_back(Bench::measure(vetrikArguments(program, {inputs.smallApplication}), inputs.env)); });
+        contenders.push_back([&] { cost.notAPackage.push_back(Bench::measure(vetrikArguments(program, {inputs.notAPackage}), inputs.env)); });
+        contenders.push_back([&] { cost.version.push_back(Bench::measure({program, "--version"}, inputs.env)); });
+        contenders.push_back([&] { cost.separately.push_back(oneProcessEach(program, inputs)); });
+        contenders.push_back([&] { cost.jobs.push_back(Bench::measure(vetrikArguments(program, jobs), inputs.env)); });
+    }
+    runRounds(runs, contenders);
+
+    constexpr auto seconds = &Bench::Measurement::seconds;
+    std::printf("\nfixed cost of a package, /tmp on %s, median of %d paired rounds; small application %.2f MiB on disk,"
+                " floor %.3f s\n",
+                fileSystem.c_str(), runs, static_cast<double>(fs::file_size(inputs.smallApplication)) / (1024 * 1024),
+                Bench::medianOf(floors).seconds);
+    std::printf("%-36s %10s %10s %8s\n", "", "vetrik", inputs.programs.size() > 1 ? "baseline" : "", "target");
+    const auto line = [&](const char* label, const char* target, const std::function<double(const FixedCost&)>& value) {
+        std::printf("%-36s", label);
+        for (const FixedCost& cost : costs)
+            std::printf(" %10.3f", value(cost));
+        if (costs.size() < 2)
+            std::printf(" %10s", "");
+        std::printf(" %8s\n", target);
+    };
+    line("small application / floor", "1.3", [&](const FixedCost& c) { return pairedRatio(c.small, floors, seconds); });
+    line("  processor time / floor's", "",
+         [&](const FixedCost& c) { return pairedRatio(c.small, floors, &Bench::Measurement::cpuSeconds); });
+    line("  vetrik s", "", [&](const FixedCost& c) { return Bench::medianOf(c.small).seconds; });
+    line("not an RPM, ms", "25", [&](const FixedCost& c) { return Bench::medianOf(c.notAPackage).seconds * 1000; });
+    line("--version, ms", "", [&](const FixedCost& c) { return Bench::medianOf(c.version).seconds * 1000; });
+    line("--jobs 2 / ten separate runs", "0.56", [&](const FixedCost& c) { return pairedRatio(c.jobs, c.separately, seconds); });
+    line("  ten separate runs s", "", [&](const FixedCost& c) { return Bench::medianOf(c.separately).seconds; });
+    line("  --jobs 2 s", "", [&](const FixedCost& c) { return Bench::medianOf(c.jobs).seconds; });
+    line("  own peak KiB, small application", "",
+         [&](const FixedCost& c) { return static_cast<double>(peakOf(c.small, &Bench::Measurement::ownPeakKiB)); });
+    return std::all_of(costs.begin(), costs.end(), [](const FixedCost& c) {
+        return completed(c.small) && completed(c.notAPackage) && completed(c.separately) && completed(c.jobs);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -188,45 +322,51 @@ int main(int argc, char** argv)
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 6;
     const std::string baseline = argc > 3 ? argv[3] : "";
+    const bool onlyFixed = argc > 4 && std::string(argv[4]) == "fixed";
     // Outside /tmp, which gets a tmpfs of its own later.
     TestKit::TempDir work("bench-extract", "/var/tmp");
     TestKit::TempDir root("bench-root", "/var/tmp");
     TestKit::writeFile(root / "var/lib/developer-moded/developer-moded.conf", "[developermode]\nvalidationEnabled=true\n");
     TestKit::writeFile(root / "etc/os-release", "NAME=Taliro\nVERSION_ID=5.1.0.1\n");
 
-    constexpr int kSmallPackages = 20;
     std::printf("building packages...\n");
     const auto packages = Bench::buildAside([&] {
-        std::vector<std::string> built = {
-            buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
-            buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
-            buildApplicationPackage(work.path(), "org.example.large", 3200, 220),
-            buildApplicationPackage(work.path(), "org.example.largexz", 3200, 220, "xz"),
-        };
-        for (int i = 0; i < kSmallPackages; ++i)
-            built.push_back(buildApplicationPackage(work.path(), "org.example.tiny" + std::to_string(i), 40, 1));
+        std::vector<std::string> built = {buildSmallApplication(work.path(), "org.example.smallapp")};
+        if (!onlyFixed) {
+            built.push_back(buildApplicationPackage(work.path(), "org.example.small", 3200, 50));
+            built.push_back(buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60));
+            built.push_back(buildApplicationPackage(work.path(), "org.example.large", 3200, 220));
+            built.push_back(buildApplicationPackage(work.path(), "org.example.largexz", 3200, 220, "xz"));
+        }
         return built;
     });
+    FixedCostInputs fixed;
+    fixed.programs = {vetrik};
+    if (!baseline.empty())
+        fixed.programs.push_back(baseline);
+    fixed.smallApplication = packages.at(0);
+    fs::create_directories(work / "copies");
+    for (int i = 0; i < 10; ++i) {
+        fixed.copies.push_back(work / ("copies/org.example.smallapp-" + std::to_string(i) + ".rpm"));
+        fs::copy_file(fixed.smallApplication, fixed.copies.back());
+    }
+    fixed.notAPackage = work / "not-a-package.rpm";
+    TestKit::writeFile(fixed.notAPackage, "This is a text file, not an RPM package.\n");
+    fixed.readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
+                       "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
+    fixed.env = {{"KVD_ROOT_FS", root.path()}};
+    if (onlyFixed)
+        return measureFixedCost(fixed, runs, fileSystemOf("/tmp")) ? 0 : 1;
+
     std::vector<Row> rows = {
-        {"small: 3200 files, 50 MiB, zstd", packages.at(0), {}, {}, {}},
-        {"many files: 20000 files, 60 MiB, zstd", packages.at(1), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, zstd", packages.at(2), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, xz", packages.at(3), {}, {}, {}},
+        {"small: 3200 files, 50 MiB, zstd", packages.at(1), {}, {}, {}},
+        {"many files: 20000 files, 60 MiB, zstd", packages.at(2), {}, {}, {}},
+        {"large: 3200 files, 220 MiB, zstd", packages.at(3), {}, {}, {}},
+        {"large: 3200 files, 220 MiB, xz", packages.at(4), {}, {}, {}},
     };
-    const std::vector<std::string> tiny(packages.begin() + 4, packages.end());
     for (const Row& row : rows)
         std::printf("%-40s %6.1f MiB on disk\n", row.label.c_str(), static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
-    std::printf("%d small packages of 40 files, %.1f MiB on disk each\n", kSmallPackages,
-                static_cast<double>(fs::file_size(tiny.at(0))) / (1024 * 1024));
 
-    const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
-                                   "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
-    const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
-    const auto vetrikArguments = [&](const std::string& program, const std::vector<std::string>& extra) {
-        std::vector<std::string> argv = {program, "--color", "never", "-p", "regular"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return argv;
-    };
 
     const auto measureRows = [&](const std::string& fileSystem) {
         std::printf("\n/tmp on %s, median of %d paired rounds; floor = rpm2cpio | cpio -idm, then one read of the tree\n",
@@ -236,11 +376,11 @@ int main(int argc, char** argv)
             row.vetriks.clear();
             row.baselines.clear();
             std::vector<std::function<void()>> contenders = {
-                [&] { row.floors.push_back(Bench::measure({"sh", "-c", readScript, "sh", row.package})); },
-                [&] { row.vetriks.push_back(Bench::measure(vetrikArguments(vetrik, {row.package}), env)); },
+                [&] { row.floors.push_back(Bench::measure({"sh", "-c", fixed.readScript, "sh", row.package})); },
+                [&] { row.vetriks.push_back(Bench::measure(vetrikArguments(vetrik, {row.package}), fixed.env)); },
             };
             if (!baseline.empty())
-                contenders.push_back([&] { row.baselines.push_back(Bench::measure(vetrikArguments(baseline, {row.package}), env)); });
+                contenders.push_back([&] { row.baselines.push_back(Bench::measure(vetrikArguments(baseline, {row.package}), fixed.env)); });
             runRounds(runs, contenders);
         }
         std::printf("%-40s %8s %8s %14s %10s", "", "floor s", "vetrik s", "vetrik/floor", "cpu ratio");
@@ -266,50 +406,21 @@ int main(int argc, char** argv)
     };
 
     measureRows(fileSystemOf("/tmp"));
+    bool fixedFailed = !measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
     const bool firstFailed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
         return std::any_of(row.vetriks.begin(), row.vetriks.end(), [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
     });
-    if (tmpfsOnTmp())
+    if (tmpfsOnTmp()) {
         measureRows(fileSystemOf("/tmp"));
-    else
+        fixedFailed = !measureFixedCost(fixed, runs, fileSystemOf("/tmp")) || fixedFailed;
+    } else {
         std::printf("\nno private mount namespace here: no run with a tmpfs on /tmp\n");
-
-    // Several small packages: one process per package against one process
-    // validating two at a time. The whole sequence of processes is one
-    // measurement, so the ratio compares what a store's pipeline waits for.
-    std::vector<Bench::Measurement> oneByOne, jobs;
-    runRounds(runs, {
-        [&] {
-            Bench::Measurement sum;
-            for (const std::string& package : tiny) {
-                const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
-                sum.seconds += m.seconds;
-                sum.cpuSeconds += m.cpuSeconds;
-                sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
-                sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
-                sum.exitCode = std::max(sum.exitCode, m.exitCode);
-            }
-            oneByOne.push_back(sum);
-        },
-        [&] {
-            std::vector<std::string> extra = {"--jobs", "2"};
-            extra.insert(extra.end(), tiny.begin(), tiny.end());
-            jobs.push_back(Bench::measure(vetrikArguments(vetrik, extra), env));
-        },
-    });
-    std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
-    std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(oneByOne).seconds,
-                peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
-    std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(jobs).seconds,
-                peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
-    std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
-                pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
-                pairedRatio(oneByOne, jobs, &Bench::Measurement::cpuSeconds));
+    }
 
     const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
     std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
                 family / Bench::medianOf(rows.at(0).vetriks).seconds * 100);
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
-    return firstFailed ? 1 : 0;
+    return firstFailed || fixedFailed ? 1 : 0;
 }
