@@ -14,6 +14,7 @@
 #include "core/Profile.h"
 #include "package/Error.h"
 #include "package/Extractor.h"
+#include "package/RpmConfiguration.h"
 #include "package/RpmMeta.h"
 #include "package/UnpackProgress.h"
 
@@ -503,6 +504,9 @@ bool validatePackage(const std::string& package, const RunOptions& options, Pack
 bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs,
                       const std::function<void(const PackageReport&)>& report)
 {
+    // Read here once rather than by every package's child, which inherits
+    // it; a child reads it again, and warns, when this failed.
+    Common::Rpm::loadConfigurationQuietly();
     const bool oneAtATime = jobs <= 1 || packages.size() <= 1;
     const bool shared = outputsShareDestination();
     // Per package in flight: its report channel, and with several at once

@@ -56,16 +56,19 @@ std::string userDatabasePath(const char* home)
     return std::string(entry && entry->pw_dir ? entry->pw_dir : "") + "/.rpmdb";
 }
 
-void loadConfiguration()
+bool loadConfigurationQuietly()
 {
-    if (g_configurationLoaded)
-        return;
-    if (rpmReadConfigFiles(nullptr, nullptr) == 0) {
+    if (!g_configurationLoaded && rpmReadConfigFiles(nullptr, nullptr) == 0) {
         g_configurationLoaded = true;
         defineDatabasePathWithoutShell();
-    } else {
-        logWarning() << "Couldn't read RPM configuration files";
     }
+    return g_configurationLoaded;
+}
+
+void loadConfiguration()
+{
+    if (!loadConfigurationQuietly())
+        logWarning() << "Couldn't read RPM configuration files";
 }
 
 } // namespace Common::Rpm

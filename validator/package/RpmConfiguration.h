@@ -10,6 +10,11 @@ namespace Common::Rpm {
 // is retried by the next call.
 void loadConfiguration();
 
+// The same without the warning: for a process that loads the configuration
+// ahead of the readers of its children, which try again, and warn, when
+// this failed. True when the configuration is loaded.
+bool loadConfigurationQuietly();
+
 // The rpm database directory of a configuration whose %{_dbpath} is the
 // shell command %(bash -c 'echo ~/.rpmdb'), worked out as bash would:
 // $HOME when it is set (empty included), else the home directory of the
