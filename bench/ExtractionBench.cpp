@@ -23,7 +23,7 @@
 // Use a multiple of three runs: each takes every place in the order equally
 // often. With a baseline vetrik (an earlier build), its ratios are measured
 // in the same rounds, so that the cost of a change can be read off directly.
-// "fixed" measures only the fixed cost.
+// "fixed" measures only the fixed cost (on /tmp as it is, then on a tmpfs).
 
 #include "BenchSupport.h"
 
@@ -355,8 +355,12 @@ int main(int argc, char** argv)
     fixed.readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                        "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
     fixed.env = {{"KVD_ROOT_FS", root.path()}};
-    if (onlyFixed)
-        return measureFixedCost(fixed, runs, fileSystemOf("/tmp")) ? 0 : 1;
+    if (onlyFixed) {
+        bool completedAll = measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
+        if (tmpfsOnTmp())
+            completedAll = measureFixedCost(fixed, runs, fileSystemOf("/tmp")) && completedAll;
+        return completedAll ? 0 : 1;
+    }
 
     std::vector<Row> rows = {
         {"small: 3200 files, 50 MiB, zstd", packages.at(1), {}, {}, {}},
