@@ -438,6 +438,11 @@ bool outOfDescriptors(int error)
         notValidated(channel, job.package, "not a package file: " + *kind);
     else
         failed = superviseChild(job.package, options, job.root, rootError, forkDying, waitForAll, channel);
+    // Everything below this process has ended, so the tree is quiet: it is
+    // removed here, beside the other packages' work, rather than by the
+    // process that starts the next package, which then only makes sure.
+    if (job.root)
+        job.root->remove();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
