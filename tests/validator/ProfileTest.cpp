@@ -238,17 +238,17 @@ TEST(ErrorType, CodesMessagesAndCategory)
 
 TEST(PlatformRootTest, OsVersionAndRoot)
 {
-    EXPECT_EQ(Common::Filesystem::rootFs(), "/");
+    EXPECT_EQ(Validator::Filesystem::rootFs(), "/");
     PlatformRoot root;
-    EXPECT_EQ(Common::Filesystem::rootFs(), root.dir.path());
-    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
+    EXPECT_EQ(Validator::Filesystem::rootFs(), root.dir.path());
+    EXPECT_THROW(Validator::Filesystem::osVersion(), Common::Error);
     TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\nVERSION_ID_LIKE=x\nVERSION_ID=5.1.0.1\nVERSION_ID=9\n");
-    EXPECT_EQ(Common::Filesystem::osVersion(), "5.1.0.1");
+    EXPECT_EQ(Validator::Filesystem::osVersion(), "5.1.0.1");
     TestKit::writeFile(root.dir / "etc/os-release", "VERSION_ID=\"5.1\"\n");
-    EXPECT_EQ(Common::Filesystem::osVersion(), "\"5.1\"");
+    EXPECT_EQ(Validator::Filesystem::osVersion(), "\"5.1\"");
     TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\n");
     try {
-        Common::Filesystem::osVersion();
+        Validator::Filesystem::osVersion();
         FAIL();
     } catch (const Common::Error& e) {
         EXPECT_EQ(e.code().value(), 2);
@@ -257,7 +257,7 @@ TEST(PlatformRootTest, OsVersionAndRoot)
     // A named pipe is not waited on.
     std::filesystem::remove(root.dir / "etc/os-release");
     ASSERT_EQ(::mkfifo((root.dir / "etc/os-release").c_str(), 0644), 0);
-    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
+    EXPECT_THROW(Validator::Filesystem::osVersion(), Common::Error);
 }
 
 TEST(FilesystemQueries, DirectoriesAndPermissions)
@@ -265,18 +265,18 @@ TEST(FilesystemQueries, DirectoriesAndPermissions)
     TestKit::TempDir dir;
     TestKit::writeFile(dir / "exec", "#!/bin/sh\n", 0755);
     TestKit::writeFile(dir / "plain", "x", 0644);
-    EXPECT_TRUE(Common::Filesystem::isDirectory(dir.path()));
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "missing"));
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "plain"));
+    EXPECT_TRUE(Validator::Filesystem::isDirectory(dir.path()));
+    EXPECT_FALSE(Validator::Filesystem::isDirectory(dir / "missing"));
+    EXPECT_FALSE(Validator::Filesystem::isDirectory(dir / "plain"));
     const auto ownerExec = std::filesystem::perms::owner_exec;
-    EXPECT_TRUE(Common::Filesystem::hasPermission(dir / "exec", ownerExec));
-    EXPECT_FALSE(Common::Filesystem::hasPermission(dir / "plain", ownerExec));
-    EXPECT_FALSE(Common::Filesystem::hasPermission(dir.path(), ownerExec));
-    Common::Filesystem::createDirectories(dir / "a/b/c");
-    EXPECT_TRUE(Common::Filesystem::isDirectory(dir / "a/b/c"));
-    Common::Filesystem::removeAll(dir / "a");
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "a"));
-    EXPECT_THROW(Common::Filesystem::createDirectories(dir / "plain/sub"), Common::Error);
+    EXPECT_TRUE(Validator::Filesystem::hasPermission(dir / "exec", ownerExec));
+    EXPECT_FALSE(Validator::Filesystem::hasPermission(dir / "plain", ownerExec));
+    EXPECT_FALSE(Validator::Filesystem::hasPermission(dir.path(), ownerExec));
+    Validator::Filesystem::createDirectories(dir / "a/b/c");
+    EXPECT_TRUE(Validator::Filesystem::isDirectory(dir / "a/b/c"));
+    Validator::Filesystem::removeAll(dir / "a");
+    EXPECT_FALSE(Validator::Filesystem::isDirectory(dir / "a"));
+    EXPECT_THROW(Validator::Filesystem::createDirectories(dir / "plain/sub"), Common::Error);
 }
 
 } // namespace
