@@ -27,7 +27,7 @@
 #include "PackageHeader.h"
 #include "ParallelJobs.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using PackageSignatures::FileWithCmses;
 

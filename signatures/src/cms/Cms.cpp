@@ -4,7 +4,7 @@
 
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "torvel/CmsFunctions.h"
 
 namespace PackageSignatures {

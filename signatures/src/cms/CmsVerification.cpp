@@ -17,7 +17,7 @@
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
 #include "common/PosixIo.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "core/Digests.h"
 #include "torvel/CertificateFunctions.h"
 #include "torvel/CmsFunctions.h"
