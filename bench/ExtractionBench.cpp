@@ -42,7 +42,6 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -59,33 +58,17 @@ std::string buildApplicationPackage(const std::string& workDir, const std::strin
     TestKit::Package package;
     package.name = name;
     package.compressor = compressor;
-    std::mt19937_64 random(42);
-    const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
-    const std::string base = "/usr/share/" + name;
-    package.entries.push_back(TestKit::directory(base));
-    for (int d = 0; d < files / 100 + 1; ++d)
-        package.entries.push_back(TestKit::directory(base + "/d" + std::to_string(d)));
+    const auto qml = [](std::size_t size) {
+        std::string content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \"../d0\"\n\nItem {\n";
+        content.reserve(size);
+        while (content.size() < size)
+            content += "    Item { id: item" + std::to_string(content.size()) + " }\n";
+        return content;
+    };
+    const std::vector<std::string> paths = Bench::addPayload(package, files, megabytes, qml, ".qml");
     std::string watch = "{\"watch\": [";
-    for (int i = 0; i < files; ++i) {
-        std::string content;
-        content.reserve(perFile);
-        const bool qml = i % 2 == 0;
-        if (qml) {
-            content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \"../d0\"\n\nItem {\n";
-            while (content.size() < perFile)
-                content += "    Item { id: item" + std::to_string(content.size()) + " }\n";
-        } else {
-            while (content.size() < perFile) {
-                std::uint64_t v = random();
-                content.append(reinterpret_cast<const char*>(&v), sizeof v);
-            }
-        }
-        content.resize(perFile);
-        const std::string path = base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + (qml ? ".qml" : "");
-        if (i % 50 == 1)
-            watch += std::string(watch.back() == '[' ? "" : ", ") + "\"file:" + path + "\"";
-        package.entries.push_back(TestKit::file(path, std::move(content)));
-    }
+    for (std::size_t i = 1; i < paths.size(); i += 50)
+        watch += std::string(watch.back() == '[' ? "" : ", ") + "\"file:" + paths[i] + "\"";
     package.entries.push_back(TestKit::file("/etc/integrityd/config.d/" + name + ".json", watch + "]}\n"));
     package.entries.push_back(TestKit::file(TestKit::desktopPath(name), TestKit::validDesktopFile(name)));
     package.entries.push_back(TestKit::file("/manifest.json", "{\"minOSVersion\": [\"5.1\", \"4.0.2\"]}\n"));

@@ -68,7 +68,7 @@ bool loadConfigurationQuietly()
 void loadConfiguration()
 {
     if (!loadConfigurationQuietly())
-        logWarning() << "Couldn't read RPM configuration files";
+        Validator::logWarning() << "Couldn't read RPM configuration files";
 }
 
 } // namespace Common::Rpm

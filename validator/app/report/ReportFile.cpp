@@ -1,6 +1,7 @@
 #include "app/report/ReportFile.h"
 
 #include "app/InterruptCleanup.h"
+#include "common/PosixIo.h"
 #include "common/VisibleText.h"
 
 #include <cerrno>
@@ -220,15 +221,8 @@ void ReportFile::forgetTemporary()
 
 void ReportFile::write(std::string_view bytes)
 {
-    while (!bytes.empty() && m_writeError == 0) {
-        const ssize_t n = ::write(m_file.get(), bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno != EINTR)
-                m_writeError = errno;
-            continue;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (m_writeError == 0 && !Common::writeAll(m_file.get(), bytes))
+        m_writeError = errno;
 }
 
 // Gives the unnamed file its name. Straight under the target's name when
