@@ -41,6 +41,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <iostream>
 #include <sstream>
 #include <string>
