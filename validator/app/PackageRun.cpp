@@ -157,15 +157,17 @@ std::optional<std::string> nonRegularKind(const std::string& package)
 std::optional<bool> runChecks(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                               const std::string& root,
                               const std::function<bool(const std::string&, const std::string&)>& ready,
-                              FindingSink* sink)
+                              FindingSink* sink, const RecordingOptions& recording)
 {
     bool failed = false;
     try {
         PackageChecks checks(config, meta);
         checks.setFindingSink(sink);
+        checks.setRecording(recording);
         Dispatcher dispatcher(config, meta);
         dispatcher.setUnpackDir(root);
         dispatcher.setFindingSink(sink);
+        dispatcher.setRecording(recording);
 
         failed = checks.run() || failed;
         for (const FileInfo& file : meta->fileInfos()) {
@@ -199,7 +201,7 @@ constexpr const char* kSequentialChecksVariable = "VETRIK_SEQUENTIAL_CHECKS";
 // the checks must run again.
 int extractWhileChecking(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                          const std::string& root, Extractor& extractor, std::optional<bool>& verdict,
-                         ReportChannel* channel)
+                         ReportChannel* channel, const RecordingOptions& recording)
 {
     UnpackProgress progress;
     HeldOutput held(channel);
@@ -213,7 +215,7 @@ int extractWhileChecking(const std::string& package, const Config& config, const
             return outcome == UnpackProgress::Outcome::Final || outcome == UnpackProgress::Outcome::Unpacked;
         };
         try {
-            verdict = runChecks(package, config, meta, root, ready, &held);
+            verdict = runChecks(package, config, meta, root, ready, &held, recording);
         } catch (...) {
             // Validated again from the finished tree, where it may be caught.
             verdict.reset();
@@ -262,6 +264,8 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
             channel->notValidated(e.what());
         return true;
     }
+    if (channel)
+        channel->headerRead({meta->name(), meta->version(), meta->release(), meta->arch()});
 
     if (root.empty())
         return notValidated(channel, package, "cannot create a temporary directory: " + rootError);
@@ -271,12 +275,14 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
     std::optional<bool> verdict;
     const bool sequential = std::getenv(kSequentialChecksVariable) != nullptr;
     const int status = sequential ? extractor.extract(root, package)
-                                  : extractWhileChecking(package, config, meta, root, extractor, verdict, channel);
+                                  : extractWhileChecking(package, config, meta, root, extractor, verdict, channel,
+                                                         options.recording);
     if (status != 0)
         return notValidated(channel, package, "cannot extract the payload: " + extractor.failure());
     if (!verdict)
         verdict = runChecks(
-            package, config, meta, root, [](const std::string&, const std::string&) { return true; }, channel);
+            package, config, meta, root, [](const std::string&, const std::string&) { return true; }, channel,
+            options.recording);
     return verdict.value_or(true);
 }
 

@@ -231,6 +231,21 @@ void ReportFile::write(std::string_view bytes)
     }
 }
 
+void ReportFile::rewriteStart(std::string_view bytes)
+{
+    off_t offset = 0;
+    while (!bytes.empty() && m_writeError == 0) {
+        const ssize_t n = ::pwrite(m_file.get(), bytes.data(), bytes.size(), offset);
+        if (n < 0) {
+            if (errno != EINTR)
+                m_writeError = errno;
+            continue;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+}
+
 // Gives the unnamed file its name. Straight under the target's name when
 // there is none yet; otherwise under a temporary name renamed over the
 // target, the one way to replace a file atomically.
