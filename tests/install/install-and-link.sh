@@ -47,6 +47,7 @@ expect_file "$includedir/torvel/torvel.h"
 expect_file "$libdir/pkgconfig/libtorvel.pc"
 expect_file "$mandir/man1/vetrik.1"
 expect_file "$mandir/man1/torvel.1"
+expect_file "$mandir/man7/vetrik-rules.7"
 expect_file "$completiondir/vetrik"
 expect_file "$completiondir/torvel"
 

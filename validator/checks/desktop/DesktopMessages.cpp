@@ -26,8 +26,11 @@ std::string keyValues(std::span<const KeyValues> table)
 
 std::string allowedGroups()
 {
+    std::vector<std::string> taskGroups;
+    for (std::string_view prefix : kTaskGroupPrefixes)
+        taskGroups.push_back(std::string(prefix) + "NAME");
     return joined(kAllowedGroups) + "\n" + std::string(kShareMethodPrefix) + "M for every M that \"X-Share-Methods\" lists\n"
-        + "groups that start with " + joined(kTaskGroupPrefixes, " or ") + " (background tasks and services)\n";
+        + joined(taskGroups, " and ") + " (background tasks and services)\n";
 }
 
 std::string applicationValues()
