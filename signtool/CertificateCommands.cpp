@@ -5,9 +5,15 @@
 #include <torvel/Certificate.h>
 #include <torvel/CertificateFunctions.h>
 #include <torvel/Group.h>
+#include <torvel/RotationChain.h>
+#include <torvel/RotationFunctions.h>
 
 #include "ArgumentBytes.h"
 #include "Commands.h"
+#include "Reasons.h"
+#include "SignatureFacts.h"
+#include "common/OpenSslHandles.h"
+#include "common/TorvelHandles.h"
 
 using PackageSignatures::Certificate;
 
@@ -27,15 +33,123 @@ QByteArray utf8(const QCommandLineParser& parser, const QCommandLineOption& opti
     return parser.value(option).toUtf8();
 }
 
+// Why a file an issuer reads cannot serve; empty when it can be read (what
+// it holds is the library's to judge). A key in a token is not a file.
+QString unreadableInput(const QString& what, const QString& path)
+{
+    if (path.startsWith("pkcs11:"))
+        return {};
+    if (path.isEmpty())
+        return what + " is not given";
+    QString failure;
+    if (readRegularFileHead(path, 0, failure))
+        return {};
+    return what + " \"" + visible(path) + "\" cannot be read: " + failure;
+}
+
+// Why the output cannot be written: its directory is missing or closed.
+QString unwritableOutput(const QString& path)
+{
+    if (path.isEmpty())
+        return "no output path is given (-o)";
+    const QFileInfo output(path);
+    const QFileInfo directory(output.absolutePath());
+    if (!directory.isDir())
+        return "the directory of \"" + visible(path) + "\" does not exist";
+    if (!directory.isWritable())
+        return "the directory of \"" + visible(path) + "\" is not writable";
+    if (output.isDir())
+        return "\"" + visible(path) + "\" is a directory";
+    return {};
+}
+
+// The first reason found among the checks, as a line; nothing when none
+// applies and the library's lines stand alone.
+void printFirstReason(const std::vector<QString>& reasons)
+{
+    for (const QString& reason : reasons) {
+        if (!reason.isEmpty()) {
+            standardError() << sentence(reason) << "\n" << Qt::flush;
+            return;
+        }
+    }
+}
+
+// A chain names itself in its PEM header; a certificate bundle that also
+// holds a chain is taken as certificates.
+bool isRotationChainFile(const QString& path)
+{
+    QString failure;
+    const std::optional<QByteArray> head = readRegularFileHead(path, 64 * 1024, failure);
+    return head && head->contains("-----BEGIN PROOF OF ROTATION CHAIN-----")
+           && !head->contains("-----BEGIN CERTIFICATE-----");
+}
+
+// One line per key, oldest first: the chain's own order.
+bool showRotationChain(const QString& path)
+{
+    const Common::Torvel::ProofOfRotationChainHandle read(
+        ProofOfRotationChain_read(argumentBytes(path).constData()));
+    if (!read) {
+        standardError() << "\"" << visible(path) << "\" is a proof-of-rotation chain that cannot be read\n"
+                        << Qt::flush;
+        return false;
+    }
+    const PackageSignatures::RotationChain chain(read.get());
+    const auto rotations = chain.rotations();
+    standardOutput() << "Rotation chain: " << rotations.size() << (rotations.size() == 1 ? " rotation" : " rotations")
+                     << " (a proof-of-rotation chain, not a certificate)\n";
+    std::vector<std::shared_ptr<Certificate>> keys;
+    for (const auto& rotation : rotations) {
+        if (keys.empty())
+            keys.push_back(rotation->oldCertificate());
+        keys.push_back(rotation->newCertificate());
+    }
+    for (size_t i = 0; i < keys.size(); ++i)
+        standardOutput() << "Key " << i + 1 << ": " << visible(keys[i]->keyId()) << " \""
+                         << visible(keys[i]->subject()) << "\"\n";
+    standardOutput().flush();
+    const PackageSignatures::RotationChainVerification verification = chain.verify();
+    standardOutput() << "Chain check: "
+                     << (verification.verified()
+                             ? QString("every proof holds")
+                             : "proof " + QString::number(verification.proofIndex + 1) + " does not hold")
+                     << "\n"
+                     << Qt::flush;
+    return true;
+}
+
 } // namespace
 
 int infoCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
+    const QCommandLineOption verboseOption(
+        "verbose", "Also show the issuer, serial number, validity, SHA-256 fingerprint and key usages.");
+    parser.addOption(verboseOption);
     parser.addPositionalArgument("cert", "Certificates to show information for.", "[certificate...]");
     parser.process(arguments);
-    for (const QString& path : parser.positionalArguments())
-        printCertificateInfo(Certificate::readCertificateFromFile(argumentBytes(path).constData()));
-    return 0;
+    const QStringList paths = parser.positionalArguments();
+    int status = 0;
+    for (const QString& path : paths) {
+        if (paths.size() > 1)
+            standardOutput() << visible(path) << ":\n" << Qt::flush;
+        if (isRotationChainFile(path)) {
+            if (!showRotationChain(path))
+                status = 1;
+            continue;
+        }
+        const Common::OpenSsl::X509Handle read(certificate_read(argumentBytes(path).constData()));
+        // The four lines all the same, for scripts that count them.
+        const Certificate certificate(read.get());
+        printCertificateInfo(certificate);
+        if (!read) {
+            status = 1;
+            continue;
+        }
+        if (parser.isSet(verboseOption))
+            printCertificateDetails(certificate);
+    }
+    return status;
 }
 
 int isSysCertCommand(QCommandLineParser& parser, const QStringList& arguments)
@@ -73,6 +187,13 @@ int makeCertCaCommand(QCommandLineParser& parser, const QStringList& arguments)
     const QByteArray out = bytes(parser, outOption);
     const QByteArray commonName = utf8(parser, commonNameOption);
     if (make_ca_certificate(out.constData(), key.constData(), commonName.constData()) != 0) {
+        constexpr int longestCommonName = 255;
+        printFirstReason({unreadableInput("the CA key", parser.value(keyOption)),
+                          unwritableOutput(parser.value(outOption)),
+                          commonName.size() > longestCommonName
+                              ? "the common name is " + QString::number(commonName.size())
+                                    + " bytes long, and at most 255 are allowed"
+                              : QString()});
         standardError() << "Could not issue CA certificate: " << visible(parser.value(outOption)) << "\n" << Qt::flush;
         return 1;
     }
@@ -98,7 +219,10 @@ int makeCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     const PackageSignatures::Subgroup subgroup = PackageSignatures::subgroupFromString(group.constData());
     if (!parser.isSet(allowUnknownOption)
         && (groupValue == PackageSignatures::GroupNone || subgroup == PackageSignatures::SubgroupNone)) {
-        standardError() << "Unknown group: " << visible(groupText) << "\n" << Qt::flush;
+        standardError() << "The group must be developer (alone, or with one of the subgroups antivirus, extended, mdm, "
+                           "auth, market, systemapp and substitutecomponent after a colon), seclab or client\n"
+                        << "Unknown group: " << visible(groupText) << "\n"
+                        << Qt::flush;
         return 1;
     }
     if (groupValue != PackageSignatures::GroupDeveloper && groupText.contains(':')) {
@@ -111,6 +235,10 @@ int makeCertCommand(QCommandLineParser& parser, const QStringList& arguments)
     if (make_certificate(out.constData(), bytes(parser, inOption).constData(), bytes(parser, keyOption).constData(),
                          bytes(parser, certOption).constData(), group.constData())
         != 0) {
+        printFirstReason({unreadableInput("the certificate request", parser.value(inOption)),
+                          unreadableInput("the CA key", parser.value(keyOption)),
+                          unreadableInput("the CA certificate", parser.value(certOption)),
+                          unwritableOutput(parser.value(outOption))});
         standardError() << "Could not issue end-user certificate: " << visible(parser.value(outOption)) << "\n"
                         << Qt::flush;
         return 1;

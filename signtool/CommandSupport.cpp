@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +62,59 @@ QString unreadableReason(const QString& path)
     if (access(name.constData(), R_OK) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     return "it could not be opened";
+}
+
+namespace {
+
+// The descriptor of one open file, closed on every path out.
+class OpenDescriptor {
+public:
+    explicit OpenDescriptor(int fd) : m_fd(fd) {}
+    ~OpenDescriptor()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    OpenDescriptor(const OpenDescriptor&) = delete;
+    OpenDescriptor& operator=(const OpenDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::optional<QByteArray> readRegularFileHead(const QString& path, qint64 limit, QString& failure)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is
+    // then taken from the open descriptor, so the file checked is the one read.
+    const OpenDescriptor file(open(argumentBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status;
+    if (file.get() < 0 || fstat(file.get(), &status) != 0) {
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        failure = "not a regular file";
+        return std::nullopt;
+    }
+    QByteArray head(int(std::min<qint64>(limit, status.st_size)), '\0');
+    qint64 done = 0;
+    while (done < head.size()) {
+        const ssize_t got = pread(file.get(), head.data() + done, size_t(head.size() - done), off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    head.resize(int(done));
+    return head;
 }
 
 void requireOptions(const QCommandLineParser& parser, const QStringList& names)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <QCommandLineParser>
@@ -48,6 +49,11 @@ QString visible(const std::string& text);
 // Why the file at path cannot be read: the system's error text, or "not a
 // regular file".
 QString unreadableReason(const QString& path);
+
+// The first `limit` bytes of the file at path, read only when it is a
+// regular file (a FIFO or a device is never waited on); empty with the
+// reason in `failure` otherwise.
+std::optional<QByteArray> readRegularFileHead(const QString& path, qint64 limit, QString& failure);
 
 // The four lines that describe a signer certificate; the subject is shown
 // as visible text.

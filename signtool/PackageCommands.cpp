@@ -2,13 +2,20 @@
 
 #include <optional>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <torvel/Certificate.h>
 #include <torvel/FileWithCmses.h>
+#include <torvel/RotationChain.h>
 #include <torvel/RotationFunctions.h>
 
 #include "ArgumentBytes.h"
 #include "Commands.h"
 #include "PackageHeader.h"
+#include "Reasons.h"
+#include "SignatureFacts.h"
 
 using PackageSignatures::Cms;
 using PackageSignatures::FileWithCmses;
@@ -64,6 +71,30 @@ void dumpFileSignatures(const std::vector<QString>& paths, const Cms& cms)
     standardOutput().flush();
 }
 
+QJsonArray fileSignaturesJson(const std::vector<QString>& paths, const Cms& cms)
+{
+    QJsonArray signatures;
+    for (const long index : cms.signedFileIndexes()) {
+        if (index < 0 || size_t(index) >= paths.size())
+            continue;
+        const auto add = [&](const char* kind, const QString& value) {
+            QJsonObject signature;
+            signature["index"] = double(index);
+            signature["path"] = paths[size_t(index)];
+            signature["kind"] = kind;
+            signature["value"] = value;
+            signatures.append(signature);
+        };
+        const std::vector<uint8_t> ima = cms.fileSignature(int(index));
+        if (!ima.empty())
+            add("ima", hexText(ima));
+        const std::vector<uint8_t> ta = cms.trustletSignature(int(index));
+        if (!ta.empty())
+            add("ta", visible(std::string(ta.begin(), ta.end())));
+    }
+    return signatures;
+}
+
 void dumpBlock(const Cms& cms, const std::vector<QString>* files)
 {
     if (files != nullptr)
@@ -94,10 +125,14 @@ int rotateCommand(QCommandLineParser& parser, const QStringList& arguments)
     const auto bytes = [&parser](const QCommandLineOption& option) { return argumentBytes(parser.value(option)); };
     const QByteArray out = bytes(outOption);
     const QByteArray prepend = bytes(prependOption);
-    if (make_proof_of_rotation_chain(out.constData(), prepend.isEmpty() ? nullptr : prepend.constData(),
-                                     bytes(oldCertOption).constData(), bytes(oldKeyOption).constData(),
-                                     bytes(newCertOption).constData(), bytes(newKeyOption).constData())
-        != 0) {
+    const PackageSignatures::RotationExtension extension = PackageSignatures::extendRotationChain(
+        out.constData(), prepend.isEmpty() ? nullptr : prepend.constData(), bytes(oldCertOption).constData(),
+        bytes(oldKeyOption).constData(), bytes(newCertOption).constData(), bytes(newKeyOption).constData());
+    if (!extension.succeeded()) {
+        const QString reason = rotationRefusalReason(
+            extension, {parser.value(oldCertOption), parser.value(newCertOption), parser.value(prependOption)});
+        if (!reason.isEmpty())
+            standardError() << sentence(reason) << "\n";
         standardError() << "Could not create proof-of-rotation chain: " << visible(parser.value(outOption)) << "\n"
                         << Qt::flush;
         return 1;
@@ -105,71 +140,65 @@ int rotateCommand(QCommandLineParser& parser, const QStringList& arguments)
     return 0;
 }
 
-int verifyCommand(QCommandLineParser& parser, const QStringList& arguments)
-{
-    const QCommandLineOption rootCertOption(
-        {"r", "root-cert"},
-        "Path to PEM-encoded bundle with root certificates. If not set, value from config will be used.", "cert",
-        argumentFromBytes(QByteArray::fromStdString(PackageSignatures::defaultCaPath())));
-    parser.addOption(rootCertOption);
-    parser.addPositionalArgument("packages", "Package(s) to verify.", "[packages...]");
-    parser.process(arguments);
-
-    const QString rootCert = parser.value(rootCertOption);
-    if (rootCert.isEmpty()) {
-        standardError() << "No path to root certificate bundle provided (use -r option).\n" << Qt::flush;
-        return 1;
-    }
-    const QByteArray caPath = argumentBytes(rootCert);
-    for (const QString& package : parser.positionalArguments()) {
-        const std::unique_ptr<FileWithCmses> file = openPackage(package);
-        if (!file) {
-            standardError() << "Could not open file \"" << visible(package) << "\"\n" << Qt::flush;
-            return 1;
-        }
-        if (!file->verifyCmses(caPath.constData())) {
-            standardError() << "Could not verify signatures for \"" << visible(package) << "\"\n" << Qt::flush;
-            return 1;
-        }
-        standardOutput() << "Signatures successfully verified for \"" << visible(package) << "\"\n" << Qt::flush;
-    }
-    return 0;
-}
-
 int dumpCommand(QCommandLineParser& parser, const QStringList& arguments)
 {
     const QCommandLineOption fileSignaturesOption({"f", "file-signatures"}, "Dump file signatures.");
-    parser.addOption(fileSignaturesOption);
+    const QCommandLineOption jsonOption("json", "Print one JSON document with every block's facts instead.");
+    parser.addOptions({fileSignaturesOption, jsonOption});
     parser.addPositionalArgument("packages", "Package(s) to dump.", "[packages...]");
     parser.process(arguments);
 
     const bool withFileSignatures = parser.isSet(fileSignaturesOption);
+    const bool json = parser.isSet(jsonOption);
     const QStringList packages = parser.positionalArguments();
+    QJsonArray documents;
     int status = 0;
     for (const QString& package : packages) {
-        if (packages.size() > 1)
+        QJsonObject document;
+        document["path"] = visible(package);
+        document["error"] = QJsonValue::Null;
+        if (packages.size() > 1 && !json)
             standardOutput() << visible(package) << ":\n" << Qt::flush;
         // A file that cannot be read is not one without signatures. Only
         // regular files are opened, so nothing here can block.
         const std::unique_ptr<FileWithCmses> file =
             FileWithCmses::fromPath(argumentBytes(package).constData(), "r");
         if (!file) {
-            standardError() << "Could not open file \"" << visible(package) << "\": " << unreadableReason(package)
-                            << "\n"
-                            << Qt::flush;
+            const QString reason = unreadableReason(package);
+            standardError() << "Could not open file \"" << visible(package) << "\": " << reason << "\n" << Qt::flush;
+            document["error"] = reason;
+            document["blocks"] = QJsonArray();
+            documents.append(document);
             status = 1;
             continue;
         }
+        const std::vector<PackageSignatures::CmsLocation> locations = file->locateCmses();
         const std::vector<Cms> cmses = file->cmses();
-        if (cmses.empty()) {
+        if (cmses.empty() && !json)
             standardOutput() << "No signatures found in package.\n" << Qt::flush;
-            continue;
-        }
         std::optional<std::vector<QString>> files;
-        if (withFileSignatures)
+        if (withFileSignatures && !cmses.empty())
             files = packagedFiles(*file);
-        for (const Cms& cms : cmses)
-            dumpBlock(cms, files ? &*files : nullptr);
+        QJsonArray blocks;
+        for (size_t index = 0; index < cmses.size(); ++index) {
+            if (!json) {
+                dumpBlock(cmses[index], files ? &*files : nullptr);
+                continue;
+            }
+            const PackageSignatures::CmsLocation location =
+                index < locations.size() ? locations[index] : PackageSignatures::CmsLocation {};
+            QJsonObject block = dumpedBlockJson(cmses[index], location, index);
+            if (withFileSignatures)
+                block["file_signatures"] = files ? fileSignaturesJson(*files, cmses[index]) : QJsonArray();
+            blocks.append(block);
+        }
+        document["blocks"] = blocks;
+        documents.append(document);
+    }
+    if (json) {
+        QJsonObject document;
+        document["packages"] = documents;
+        standardOutput() << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)) << Qt::flush;
     }
     return status;
 }
@@ -185,7 +214,9 @@ int deleteCommand(QCommandLineParser& parser, const QStringList& arguments)
     for (const QString& package : parser.positionalArguments()) {
         const std::unique_ptr<FileWithCmses> file = openPackage(package);
         if (!file) {
-            standardError() << "Could not open file \"" << visible(package) << "\"\n" << Qt::flush;
+            standardError() << "\"" << visible(package) << "\" cannot be read: " << unreadableReason(package)
+                            << "\nCould not open file \"" << visible(package) << "\"\n"
+                            << Qt::flush;
             return 1;
         }
         if (file->locateCmses().empty()) {

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <torvel/Certificate.h>
 #include <torvel/CertificateFunctions.h>
 #include <torvel/FileWithCmses.h>
 #include <torvel/PackageFileFunctions.h>
@@ -26,6 +27,7 @@
 #include "Commands.h"
 #include "PackageHeader.h"
 #include "ParallelJobs.h"
+#include "Reasons.h"
 #include "common/OpenSslHandles.h"
 #include "common/TorvelHandles.h"
 
@@ -73,6 +75,8 @@ Common::OpenSsl::EvpPkeyHandle readKey(const QString& path, const char* passphra
 // What every job reads and nothing writes.
 struct SigningSetup {
     Common::OpenSsl::X509Handle certificate;
+    // What the reasons of a refusal name.
+    PackageSignatures::CertificateDetails signer;
     Common::OpenSsl::EvpPkeyHandle key;
     Common::OpenSsl::EvpPkeyHandle taKey;
     unsigned taAlgorithm = TA_ALGORITHM_RSASSA_PKCS1_V1_5_SHA256;
@@ -107,6 +111,21 @@ QString quotedPath(const QString& path)
     return "\"" + visible(path) + "\"";
 }
 
+// The blocks of other signers' groups that replacing removed (a
+// laboratory's or a client's under a developer's new block); the signer's
+// own block is what replacing is for.
+QString removedOtherSigners(const PackageSignatures::SigningOutcome& outcome)
+{
+    QStringList others;
+    for (const PackageSignatures::BlockSigner& block : outcome.removedBlocks()) {
+        if (block.group != outcome.signerGroup)
+            others << "block " + QString::number(block.index + 1) + " by " + signerLabel(block.group, block.subject);
+    }
+    if (others.isEmpty())
+        return {};
+    return (others.size() == 1 ? "signature of another signer: " : "signatures of other signers: ") + others.join(", ");
+}
+
 void signPackage(const SigningSetup& setup, SigningProgress& progress, const QString& path)
 {
     // After the first failure no further package is started.
@@ -114,6 +133,7 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
         return;
     const std::unique_ptr<FileWithCmses> file = FileWithCmses::fromPath(argumentBytes(path).constData());
     if (!file) {
+        qWarning().noquote() << quotedPath(path) + " cannot be read: " + unreadableReason(path);
         qWarning().noquote() << "Could not open file" << quotedPath(path);
         progress.failed.store(1);
         return;
@@ -134,12 +154,20 @@ void signPackage(const SigningSetup& setup, SigningProgress& progress, const QSt
     // Signing reads the header again; a package of many files would
     // otherwise hold two copies of it.
     header.reset();
-    if (!file->sign(setup.certificate.get(), setup.key.get(), setup.taKey.get(), setup.taAlgorithm,
-                    setup.chain.get(), setup.force, zstd, signFiles, setup.fileSigningThreads)) {
+    const PackageSignatures::SigningOutcome outcome =
+        file->signWithOutcome(setup.certificate.get(), setup.key.get(), setup.taKey.get(), setup.taAlgorithm,
+                              setup.chain.get(), setup.force, zstd, signFiles, setup.fileSigningThreads);
+    if (!outcome.succeeded()) {
+        const QString reason = signingRefusalReason(outcome, setup.signer, setup.force);
+        if (!reason.isEmpty())
+            qWarning().noquote() << quotedPath(path) + ": " + reason;
         qWarning().noquote() << "Could not sign" << quotedPath(path);
         progress.failed.store(1);
         return;
     }
+    const QString removed = removedOtherSigners(outcome);
+    if (!removed.isEmpty())
+        qWarning().noquote() << quotedPath(path) + ": replacing removed the " + removed;
     qInfo().noquote() << "Signed (" << progress.counter.fetch_add(1) << "/" << setup.total << ")" << quotedPath(path);
 }
 
@@ -246,6 +274,7 @@ int signCommand(QCommandLineParser& parser, const QStringList& arguments)
     setup.certificate.reset(certificate_read(argumentBytes(parser.value(certOption)).constData()));
     if (!setup.certificate)
         return 1;
+    setup.signer = PackageSignatures::Certificate::detailsOf(setup.certificate.get());
     // A chain that was named but cannot be read ends the command too, and
     // before any key, so no passphrase is asked for in vain: blocks signed
     // without it would not let the packages replace those of the old key.

@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
         std::ofstream(out / name, std::ios::binary) << bytes;
     };
 
-    const std::string profile = ReportRecords::profile("regular");
+    const std::string profile = ReportRecords::profile("regular") + ReportRecords::profileSource("default");
     const std::string header = ReportRecords::header({"org.example.app", "1.0", "1", "noarch"});
     const std::string placement = finding("package", 0, "install-location-not-allowed", LogLevel::Error,
                                           "[/opt/x] Installation not allowed in this location", {"/opt/x"}, "/opt/x");

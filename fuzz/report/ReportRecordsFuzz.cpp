@@ -32,7 +32,8 @@ bool sameHeader(const std::optional<PackageHeader>& a, const std::optional<Packa
 
 bool sameReport(const PackageReport& a, const PackageReport& b)
 {
-    if (a.outcome != b.outcome || a.reason != b.reason || a.profile != b.profile || !sameHeader(a.header, b.header)
+    if (a.outcome != b.outcome || a.reason != b.reason || a.profile != b.profile
+        || a.profileSource != b.profileSource || !sameHeader(a.header, b.header)
         || a.findings.size() != b.findings.size())
         return false;
     for (std::size_t i = 0; i < a.findings.size(); ++i) {
@@ -51,6 +52,8 @@ std::string rewritten(const PackageReport& report)
     std::string bytes;
     if (!report.profile.empty())
         bytes += ReportRecords::profile(report.profile);
+    if (!report.profileSource.empty())
+        bytes += ReportRecords::profileSource(report.profileSource);
     if (report.header)
         bytes += ReportRecords::header(*report.header);
     for (const Finding& finding : report.findings)

@@ -1,6 +1,7 @@
 // Runs the whole reading side of libtorvel over arbitrary file contents:
 // the RPM length reader, block location, block parsing, every accessor of
-// every block, and verification against an empty CA bundle.
+// every block, verification against an empty CA bundle, and the inspection
+// behind torvel verify --verbose and vetrik --verify-signer.
 // Run with -close_fd_mask=2: the library's diagnostics would drown
 // libFuzzer's own output.
 
@@ -74,6 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         (void)cms.rotationChain()->previousKeyids();
     }
-    (void)file->verify(emptyBundle.c_str());
+    const PackageSignatures::VerificationResult verified = file->verify(emptyBundle.c_str());
+    // The inspection gives the same verdict, and describes only blocks
+    // that lie inside the file.
+    const PackageSignatures::PackageVerification inspected = file->inspect(emptyBundle.c_str());
+    if (inspected.verified() != verified.verified())
+        std::abort();
+    for (const PackageSignatures::BlockVerification& block : inspected.blocks) {
+        if (block.offset < 0 || block.offset + block.size + 12 > int64_t(size) || block.coveredEnd > block.offset)
+            std::abort();
+        (void)block.signer->details();
+    }
+    (void)file->inspectFirstBlock(emptyBundle.c_str());
     return 0;
 }

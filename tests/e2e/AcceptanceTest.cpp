@@ -106,7 +106,7 @@ TEST_F(AcceptanceTest, BaselineAcceptsTheFindingsOfAnEarlierReportByNameRuleAndR
     for (const boost::json::object& record : findingRecords(report)) {
         marked.push_back(std::string(record.at("rule").as_string()) + " "
                          + boost::json::serialize(record.at("suppressed"))
-                         + (record.contains("suppressedBy") ? " " + boost::json::serialize(record.at("suppressedBy")) : ""));
+                         + (record.contains("suppressed_by") ? " " + boost::json::serialize(record.at("suppressed_by")) : ""));
     }
     EXPECT_THAT(marked, ElementsAre("vendor-not-allowed true \"baseline\"", "scripts-not-allowed false",
                                     "empty-directory true \"baseline\"", "install-location-not-allowed false",

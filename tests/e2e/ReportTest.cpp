@@ -224,7 +224,7 @@ TEST_F(ReportTest, EveryRecordFollowsTheSchemaWithRulesArgumentsPathsHeadersAndT
     EXPECT_EQ(printed["CRITICAL"], bySeverity["critical"]);
     EXPECT_GE(printed["INFO"], 1u);
     EXPECT_EQ(boost::json::serialize(*summary).substr(0, boost::json::serialize(*summary).find(",\"findings\"")),
-              R"({"type":"summary","packages":3,"passed":1,"failed":1,"notValidated":1)");
+              R"({"type":"summary","packages":3,"passed":1,"failed":1,"not_validated":1)");
     EXPECT_EQ(boost::json::serialize(summary->at("accepted")), R"({"ignore":0,"baseline":0})");
 }
 

@@ -10,9 +10,11 @@
 #include <openssl/cms.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
+#include <openssl/x509v3.h>
 
 #include <torvel/torvel.h>
 
+#include "common/LibcHandles.h"
 #include "container/BlockLayout.h"
 
 namespace SignatureFixtures {
@@ -226,6 +228,46 @@ constexpr SignerName signerNames[] = {
     {&Pki::stranger, "stranger", "developer", false},
 };
 
+// A certificate the library's issuer never makes: one whose validity
+// ended yesterday, otherwise as the issuer makes a developer's.
+void issueExpired(const std::string& out, const std::string& caKeyPath, const std::string& caCertificatePath,
+                  const std::string& keyPath, const std::string& name, const char* group)
+{
+    const Common::OpenSsl::EvpPkeyHandle caKey = loadKey(caKeyPath);
+    const Common::OpenSsl::X509Handle caCertificate(certificate_read(caCertificatePath.c_str()));
+    const Common::OpenSsl::EvpPkeyHandle key = loadKey(keyPath);
+    Common::OpenSsl::X509Handle certificate(X509_new());
+    constexpr long day = 86400;
+    bool made = caKey && caCertificate && key && certificate && X509_set_version(certificate.get(), 2) == 1
+                && ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 4242) == 1
+                && X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -2 * day) != nullptr
+                && X509_gmtime_adj(X509_getm_notAfter(certificate.get()), -day) != nullptr
+                && X509_set_pubkey(certificate.get(), key.get()) == 1
+                && X509_NAME_add_entry_by_NID(X509_get_subject_name(certificate.get()), NID_commonName, MBSTRING_UTF8,
+                                              reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0)
+                       == 1
+                && X509_set_issuer_name(certificate.get(), X509_get_subject_name(caCertificate.get())) == 1;
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, caCertificate.get(), certificate.get(), nullptr, nullptr, 0);
+    const std::pair<int, const char*> extensions[] = {
+        {NID_key_usage, "critical,digitalSignature"},
+        {NID_subject_key_identifier, "hash"},
+        {NID_authority_key_identifier, "keyid:always"},
+        {NID_ext_key_usage, "critical,emailProtection,packageSigning"},
+        {OBJ_txt2nid("certificateGroup"), group},
+    };
+    for (const auto& [nid, value] : extensions) {
+        const Common::OpenSsl::X509ExtensionHandle extension(
+            made ? X509V3_EXT_conf_nid(nullptr, &context, nid, value) : nullptr);
+        made = extension && X509_add_ext(certificate.get(), extension.get(), -1) == 1;
+    }
+    made = made && X509_sign(certificate.get(), caKey.get(), EVP_sha256()) > 0;
+    const Common::Libc::FileHandle file(made ? std::fopen(out.c_str(), "w") : nullptr);
+    if (!file || PEM_write_X509(file.get(), certificate.get()) != 1)
+        throw std::runtime_error("could not issue the expired certificate " + out);
+}
+
 } // namespace
 
 void makePki(const std::string& directory)
@@ -243,6 +285,14 @@ void makePki(const std::string& directory)
         issueInto(making, caKey, caCertificate, signer.name, signer.group, signer.gost);
     openssl({"genrsa", "-out", making + "/ta.key", "2048"});
     openssl({"pkey", "-in", making + "/ta.key", "-pubout", "-out", making + "/ta.pub.pem"});
+    // What a package's author can make without the platform's CA, and a
+    // certificate past its end.
+    openssl({"genrsa", "-out", making + "/otherca.key", "2048"});
+    if (make_ca_certificate((making + "/otherca.pem").c_str(), (making + "/otherca.key").c_str(), "Throwaway CA") != 0)
+        throw std::runtime_error("could not issue the other CA");
+    issueInto(making, making + "/otherca.key", making + "/otherca.pem", "throwaway", "developer:systemapp", false);
+    std::filesystem::copy_file(making + "/developer.key", making + "/expired.key");
+    issueExpired(making + "/expired.pem", caKey, caCertificate, making + "/expired.key", "expired", "developer:mdm");
     if (softHsmInstalled())
         makeToken(making + "/token", caKey, caCertificate);
     std::filesystem::remove_all(directory);
@@ -267,6 +317,9 @@ Pki::Pki(const std::string& sharedDirectory)
         makePki(directory);
     }
     ca = storedSigner(directory, "ca");
+    otherCa = storedSigner(directory, "otherca");
+    throwaway = storedSigner(directory, "throwaway");
+    expired = storedSigner(directory, "expired");
     for (const SignerName& signer : signerNames)
         this->*signer.member = storedSigner(directory, signer.name);
     taKey = directory + "/ta.key";

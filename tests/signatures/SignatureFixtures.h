@@ -68,6 +68,9 @@ public:
     Signer gostSeclab;    // GOST R 34.10-2012 key, "seclab"
     Signer secondDeveloper; // "developer", a developer's next key
     Signer stranger;        // "developer", someone else altogether
+    Signer otherCa;         // a CA of its own that nobody trusts
+    Signer throwaway;       // "developer:systemapp", issued by otherCa
+    Signer expired;         // "developer:mdm" with the developer's key, valid until yesterday
     std::string taKey;    // RSA key for trusted-application headers
     std::string taPublicKey;
     // The SoftHSM2 token of the set (see makeToken); empty when SoftHSM2 is

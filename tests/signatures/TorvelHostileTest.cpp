@@ -360,7 +360,7 @@ TEST_F(TorvelHostileTest, FilesThatAreNotRegularNeverBlockACommand)
         std::vector<std::pair<std::string, std::string>> env = {};
     };
     const std::vector<Case> cases {
-        {{"info", fifo}, 0, "Could not open certificate \"" + fifo + "\": " + notRegular},
+        {{"info", fifo}, 1, "Could not open certificate \"" + fifo + "\": " + notRegular},
         {{"dump", fifo}, 1, "Could not open file \"" + fifo + "\": " + notRegular},
         {{"dump", directory}, 1, "Could not open file \"" + directory + "\": " + notRegular},
         {{"dump", missing}, 1, "Could not open file \"" + missing + "\": No such file or directory"},

@@ -227,7 +227,9 @@ TEST_F(TorvelSignTest, ReplacesWithForceAndStopsAfterAFailure)
     ASSERT_EQ(torvel(signArguments(m_pki.seclab, {path})).exitCode, 0);
     const auto again = torvel(signArguments(m_pki.developer, {path}));
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_EQ(again.err, "Could not sign \"" + path + "\"\n");
+    EXPECT_EQ(again.err, "\"" + path + "\": a developer signs only a package without signature blocks, and it has 2 "
+                         "blocks: 1 developer \"developer\", 2 seclab \"seclab\" (-f replaces them)\nCould not sign \""
+                             + path + "\"\n");
     EXPECT_EQ(blockCount(path), 2u);
     const auto forced = torvel(signArguments(m_pki.developerMdm, {"-f", path}));
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
@@ -238,7 +240,9 @@ TEST_F(TorvelSignTest, ReplacesWithForceAndStopsAfterAFailure)
     const std::string later = package("com.example.later");
     const auto stopped = torvel(signArguments(m_pki.developer, {"-j", "1", path, later}));
     EXPECT_EQ(stopped.exitCode, 1);
-    EXPECT_EQ(stopped.err, "Could not sign \"" + path + "\"\n");
+    EXPECT_EQ(stopped.err, "\"" + path + "\": a developer signs only a package without signature blocks, and it has "
+                           "1 block: 1 developer \"developermdm\" (-f replaces them)\nCould not sign \""
+                               + path + "\"\n");
     EXPECT_EQ(blockCount(later), 0u);
 }
 
@@ -320,7 +324,11 @@ TEST_F(TorvelSignTest, RotatesKeysAndSignsWithTheChain)
                                   m_dir / "bad.pem"});
     EXPECT_EQ(unlinked.exitCode, 1);
     EXPECT_EQ(unlinked.err, "New SKID from proof[0] does not match old SKID from proof[1]\n"
-                            "Could not create proof-of-rotation chain: "
+                            "The chain \""
+                                + chain + "\" ends with the key " + m_pki.developerMdm.keyId
+                                + ", not with the old certificate's key " + m_pki.seclab.keyId
+                                + "; a rotation continues from the newest key of the chain\n"
+                                  "Could not create proof-of-rotation chain: "
                                 + m_dir / "bad.pem" + "\n");
     const auto missing = torvel({"rotate", "--old-key", m_pki.seclab.key, "--old-cert", m_pki.seclab.certificate,
                                  "--new-key", third.key, "--new-cert", third.certificate});
@@ -343,7 +351,8 @@ TEST_F(TorvelSignTest, VerifiesPackagesInOrder)
     const auto stops = torvel({"verify", "-r", m_pki.ca.certificate, good, unsignedPackage, later});
     EXPECT_EQ(stops.exitCode, 1);
     EXPECT_EQ(stops.out, "Signatures successfully verified for \"" + good + "\"\n");
-    EXPECT_EQ(stops.err, "Could not verify signatures for \"" + unsignedPackage + "\"\n");
+    EXPECT_EQ(stops.err, "The package has no signature blocks to verify\nCould not verify signatures for \""
+                             + unsignedPackage + "\"\n");
 
     const std::string missing = m_dir / "missing.rpm";
     const auto notThere = torvel({"verify", "-r", m_pki.ca.certificate, missing, good});

@@ -206,7 +206,8 @@ TEST_F(TorvelTest, DeletesBlocks)
     const std::string second = signedPackage("second.rpm");
     const auto failed = torvel({"delete", missing, second});
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.err, readOnlyNotice(missing) + "Could not open file \"" + missing + "\"\n");
+    EXPECT_EQ(failed.err, readOnlyNotice(missing) + "\"" + missing + "\" cannot be read: No such file or directory\n"
+                              + "Could not open file \"" + missing + "\"\n");
     EXPECT_EQ(failed.out, "");
     EXPECT_EQ(PackageSignatures::FileWithCmses::fromPath(second)->cmses().size(), 2u);
 }
@@ -252,10 +253,14 @@ TEST_F(TorvelTest, ShowsAndTestsCertificates)
 {
     const auto info = torvel({"info", m_pki.developerMdm.certificate, m_pki.client.certificate});
     EXPECT_EQ(info.exitCode, 0);
-    EXPECT_EQ(info.out, certificateLines("developermdm", "developer", "mdm", m_pki.developerMdm.keyId)
+    // With several paths, each one's lines come after its name.
+    EXPECT_EQ(info.out, m_pki.developerMdm.certificate + ":\n"
+                            + certificateLines("developermdm", "developer", "mdm", m_pki.developerMdm.keyId)
+                            + m_pki.client.certificate + ":\n"
                             + certificateLines("client", "client", "regular", m_pki.client.keyId));
+    // A path that is no certificate is a failure, no longer status 0.
     const auto unreadable = torvel({"info", m_dir / "none.pem"});
-    EXPECT_EQ(unreadable.exitCode, 0);
+    EXPECT_EQ(unreadable.exitCode, 1);
     EXPECT_EQ(unreadable.out, certificateLines("", "", "<unknown>", ""));
     EXPECT_EQ(unreadable.err, "Could not open certificate \"" + m_dir / "none.pem" + "\": No such file or directory\n");
 
@@ -307,7 +312,9 @@ TEST_F(TorvelTest, IssuesCertificates)
     const std::string original = TestKit::readFile(ca);
     const auto failedCa = torvel({"makecertca", "--key", m_dir / "none.key", "--common-name", "X", "--out", ca});
     EXPECT_EQ(failedCa.exitCode, 1);
-    EXPECT_EQ(failedCa.err, "No such file or directory\nCould not issue CA certificate: " + ca + "\n");
+    EXPECT_EQ(failedCa.err, "No such file or directory\nThe CA key \"" + m_dir / "none.key"
+                                + "\" cannot be read: No such file or directory\nCould not issue CA certificate: " + ca
+                                + "\n");
     EXPECT_EQ(TestKit::readFile(ca), original);
 
     openssl({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", m_dir / "user.key", "-subj", "/CN=User",
@@ -333,9 +340,12 @@ TEST_F(TorvelTest, IssuesCertificates)
     EXPECT_EQ(seclabMdm.err, "Invalid group: seclab:mdm\nOnly \"developer\" group may have a subgroup\n");
     const auto regular = issue("developer:regular", false);
     EXPECT_EQ(regular.exitCode, 1);
-    EXPECT_EQ(regular.err, "Unknown group: developer:regular\n");
+    const std::string groups = "The group must be developer (alone, or with one of the subgroups antivirus, "
+                               "extended, mdm, auth, market, systemapp and substitutecomponent after a colon), "
+                               "seclab or client\n";
+    EXPECT_EQ(regular.err, groups + "Unknown group: developer:regular\n");
     const auto unknown = issue("vendor", false);
-    EXPECT_EQ(unknown.err, "Unknown group: vendor\n");
+    EXPECT_EQ(unknown.err, groups + "Unknown group: vendor\n");
     const auto allowed = issue("developer:regular", true);
     EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
     const auto mdm = issue("developer:mdm", false);
@@ -346,7 +356,9 @@ TEST_F(TorvelTest, IssuesCertificates)
     const auto failed = torvel({"makecert", "-i", m_dir / "none.csr", "-k", caKey, "-c", ca, "-g", "client", "-o",
                                 m_dir / "user.pem"});
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.err, "Could not open CSR file: No such file or directory\nCould not issue end-user certificate: "
+    EXPECT_EQ(failed.err, "Could not open CSR file: No such file or directory\nThe certificate request \""
+                              + m_dir / "none.csr"
+                              + "\" cannot be read: No such file or directory\nCould not issue end-user certificate: "
                               + m_dir / "user.pem" + "\n");
 
     const auto missing = torvel({"makecert", "-k", caKey, "-c", ca, "-o", m_dir / "user.pem"});

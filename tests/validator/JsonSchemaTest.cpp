@@ -14,10 +14,10 @@ const std::string kFinding =
     R"("rule":"install-location-not-allowed","text":"[/opt/x] Installation not allowed in this location",)"
     R"("args":["/opt/x"],"path":"/opt/x","suppressed":false})";
 const std::string kPackage =
-    R"({"type":"package","package":"a.rpm","outcome":"not-validated","profile":null,"reason":"r","name":null,)"
+    R"({"type":"package","package":"a.rpm","outcome":"not-validated","profile":null,"profile_source":null,"reason":"r","name":null,)"
     R"("version":null,"release":null,"arch":null,"findings":0,"accepted":0,"milliseconds":3})";
 const std::string kSummary =
-    R"({"type":"summary","packages":1,"passed":0,"failed":0,"notValidated":1,)"
+    R"({"type":"summary","packages":1,"passed":0,"failed":0,"not_validated":1,)"
     R"("findings":{"critical":0,"error":0,"warning":0,"info":0},"accepted":{"ignore":0,"baseline":0},"milliseconds":3})";
 
 std::string replaced(std::string text, const std::string& from, const std::string& to)
@@ -33,7 +33,7 @@ TEST(JsonSchemaTest, ReportRecordsPassAndEveryDepartureFails)
         boost::json::parse(TestKit::readFile(REPORT_SCHEMA_FILE));
     for (const std::string& good :
          {kFinding, kPackage, kSummary, replaced(kFinding, R"("path":"/opt/x")", R"("path":null)"),
-          replaced(kFinding, R"("suppressed":false)", R"("suppressed":true,"suppressedBy":"baseline")")}) {
+          replaced(kFinding, R"("suppressed":false)", R"("suppressed":true,"suppressed_by":"baseline")")}) {
         EXPECT_TRUE(TestKit::schemaErrors(schema, boost::json::parse(good)).empty()) << good;
     }
     struct Case {
@@ -48,10 +48,11 @@ TEST(JsonSchemaTest, ReportRecordsPassAndEveryDepartureFails)
         {"a code that is no integer", replaced(kFinding, R"("code":0)", R"("code":0.5)")},
         {"an argument that is no string", replaced(kFinding, R"(["/opt/x"])", R"(["/opt/x",1])")},
         {"a path that is a number", replaced(kFinding, R"("path":"/opt/x")", R"("path":7)")},
-        {"an unknown acceptance", replaced(kFinding, R"("suppressed":false)", R"("suppressed":true,"suppressedBy":"x")")},
+        {"an unknown acceptance", replaced(kFinding, R"("suppressed":false)", R"("suppressed":true,"suppressed_by":"x")")},
         {"an unknown type", replaced(kFinding, R"("type":"finding")", R"("type":"note")")},
         {"a header field that is a number", replaced(kPackage, R"("arch":null)", R"("arch":1)")},
         {"an unknown outcome", replaced(kPackage, R"("not-validated")", R"("skipped")")},
+        {"an unknown profile source", replaced(kPackage, R"("profile_source":null)", R"("profile_source":"guess")")},
         {"a summary without accepted", replaced(kSummary, R"(,"accepted":{"ignore":0,"baseline":0})", "")},
         {"a summary count missing", replaced(kSummary, R"("info":0)", R"("infos":0)")},
         {"no object", "[1]"},

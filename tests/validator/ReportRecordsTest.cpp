@@ -52,6 +52,7 @@ TEST(ReportRecordsTest, RecordsAreAKindByteAndLengthPrefixedFields)
     EXPECT_EQ(ReportRecords::header({"org.example.app", "1.0", "2", "noarch"}),
               "H" + field("org.example.app") + field("1.0") + field("2") + field("noarch"));
     EXPECT_EQ(ReportRecords::profile("regular"), "P" + field("regular"));
+    EXPECT_EQ(ReportRecords::profileSource("option"), "S" + field("option"));
     EXPECT_EQ(ReportRecords::notValidated(""), "N" + field(""));
 }
 
@@ -78,7 +79,7 @@ TEST(ReportRecordsTest, WhatIsReadWritesBackToTheSameRecords)
 
 TEST(ReportRecordsTest, ReadingStopsAtTheFirstRecordThatIsCutShortOrMalformed)
 {
-    const std::string good = ReportRecords::profile("mdm")
+    const std::string good = ReportRecords::profile("mdm") + ReportRecords::profileSource("verified-certificate")
         + findingRecord(LogLevel::Error, "package", 4, "hardcoded-home-path", "[/a\nb] Hardcoded path found",
                         {"/a\nb"}, "/a\nb");
     const std::string last = findingRecord(LogLevel::Warning, "icon", 0, "icon-x", "[i] w", {"i"}, std::nullopt);
@@ -117,6 +118,7 @@ TEST(ReportRecordsTest, ReadingStopsAtTheFirstRecordThatIsCutShortOrMalformed)
         PackageReport report;
         EXPECT_EQ(ReportRecords::read(good + c.tail, report), c.whole) << c.what;
         EXPECT_EQ(report.profile, "mdm") << c.what;
+        EXPECT_EQ(report.profileSource, "verified-certificate") << c.what;
         ASSERT_EQ(report.findings.size(), c.findings) << c.what;
         EXPECT_EQ(report.findings[0].level, LogLevel::Error) << c.what;
         EXPECT_EQ(report.findings[0].group, "package") << c.what;

@@ -96,25 +96,6 @@ bool notValidated(FindingSink* sink, const std::string& package, const std::stri
     return true;
 }
 
-Profile chooseProfile(const std::string& package, const std::string& requestedName)
-{
-    try {
-        return profileByName(requestedName);
-    } catch (const std::out_of_range&) {
-    }
-    printError("Incorrect or empty profile name, trying to get profile from certificate...");
-    try {
-        std::error_code ec;
-        fs::path absolute = fs::absolute(package, ec);
-        Profile profile = profileFromPackageSignature(ec ? package : absolute.string());
-        printError("The " + profileName(profile) + " profile was selected for validation");
-        return profile;
-    } catch (const std::exception&) {
-        printError("Incorrect certificate, falling back to \"regular\" profile...");
-        return Profile::Regular;
-    }
-}
-
 bool colorFor(ColorMode mode)
 {
     switch (mode) {
@@ -248,11 +229,12 @@ int extractWhileChecking(const std::string& package, const Config& config, const
 bool validateHere(const std::string& package, const RunOptions& options, const std::string& root,
                   const std::string& rootError, ReportChannel* channel)
 {
-    const Profile profile = chooseProfile(package, options.profileName);
+    const ProfileChoice choice = chooseProfile(package, options.profileName, {options.verifySigner, options.caBundle});
+    const Profile profile = choice.profile;
     Config config(profile);
     config.setFullChecks(!options.criticalOnly);
     if (channel)
-        channel->profileChosen(profileName(profile));
+        channel->profileChosen(profileName(profile), profileSourceName(choice.source));
 
     std::shared_ptr<const RpmMeta> meta;
     try {

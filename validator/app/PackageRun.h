@@ -13,6 +13,9 @@ enum class ColorMode : int { Always = 0, Never = 1, Auto = 2 };
 
 struct RunOptions {
     std::string profileName;  // empty: choose from the package's certificate
+    // Take the certificate's profile only once its block verifies against caBundle.
+    bool verifySigner = false;
+    std::string caBundle;
     bool criticalOnly = false;
     ColorMode colorMode = ColorMode::Auto;
     // Accepted findings and rule names on the finding lines.

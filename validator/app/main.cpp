@@ -5,6 +5,9 @@
 #include "app/report/ReportFormat.h"
 #include "common/VisibleText.h"
 #include "core/Profile.h"
+#include "package/PackageCmses.h"
+
+#include <torvel/Certificate.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,6 +19,7 @@
 #include <vector>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -98,6 +102,13 @@ int main(int argc, char* argv[])
     const QCommandLineOption reportFormatOption("report-format", "Format of the report (default jsonl).\n- jsonl\n- junit",
                                                 "format", "jsonl");
     const QCommandLineOption jobsOption({"j", "jobs"}, "Validate up to N packages at once (default 1).", "N", "1");
+    const QCommandLineOption verifySignerOption(
+        "verify-signer",
+        "Take the profile from the developer certificate only once the developer block verifies against the CA "
+        "bundle (--ca-bundle, or the library configuration's). Without it, or -p, the profile comes from a "
+        "certificate nobody checked.");
+    const QCommandLineOption caBundleOption("ca-bundle", "PEM bundle of trusted CA certificates; implies --verify-signer.",
+                                            "file");
     const QCommandLineOption explainOption(
         "explain", "Print what each rule named as an argument requires, why, and how to satisfy it, and exit.");
     const QCommandLineOption listRulesOption(
@@ -109,8 +120,8 @@ int main(int argc, char* argv[])
         "baseline", "Accept the findings that the JSON Lines report <report> of an earlier run lists.", "report");
     const QCommandLineOption summaryOption("summary", "Print one line with the run's totals at its end.");
     parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, jobsOption, reportOption,
-                        reportFormatOption, explainOption, listRulesOption, ruleNamesOption, ignoreOption,
-                        baselineOption, summaryOption});
+                        reportFormatOption, verifySignerOption, caBundleOption, explainOption, listRulesOption,
+                        ruleNamesOption, ignoreOption, baselineOption, summaryOption});
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -179,7 +190,20 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // Like the report, checked before any package is looked at: a pipeline
+    // that asked for a verified signer must not get an unverified run.
     Validator::RunOptions options;
+    options.verifySigner = parser->isSet(verifySignerOption) || parser->isSet(caBundleOption);
+    if (options.verifySigner) {
+        options.caBundle = parser->isSet(caBundleOption)
+                               ? rawOptionValue(argc, argv, "--ca-bundle", parser->value(caBundleOption))
+                               : PackageSignatures::defaultCaPath();
+        if (const std::optional<std::string> problem = Validator::caBundleProblem(options.caBundle)) {
+            std::cerr << "Cannot use the CA bundle \"" << Common::visibleText(options.caBundle) << "\": " << *problem
+                      << std::endl;
+            return 1;
+        }
+    }
     const std::string colorName = parser->value(colorOption).toStdString();
     auto mode = colorModes().find(colorName);
     if (mode == colorModes().end()) {

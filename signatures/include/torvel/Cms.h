@@ -33,6 +33,8 @@ public:
     std::shared_ptr<Certificate> certificate() const;
     std::shared_ptr<RotationChain> rotationChain() const;
     std::string signature() const;
+    // The signingTime signed attribute, seconds since the epoch.
+    std::optional<int64_t> signingTime() const;
     // The integrity-subsystem signature of the file at this header index.
     std::vector<uint8_t> fileSignature(int index) const;
     // The hexadecimal signed trusted-application header of that file.

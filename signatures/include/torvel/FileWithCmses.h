@@ -11,8 +11,10 @@
 #include <openssl/x509.h>
 
 #include "torvel/Asn1Structures.h"
+#include "torvel/BlockVerification.h"
 #include "torvel/Cms.h"
 #include "torvel/Export.h"
+#include "torvel/SigningOutcome.h"
 #include "torvel/Verification.h"
 
 namespace PackageSignatures {
@@ -75,11 +77,23 @@ public:
     // from several threads at once.
     bool sign(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm, ProofOfRotationChain* proofs,
               bool replace, bool zstdFrame, bool signFiles, unsigned fileSigningThreads);
+    // The same, telling which step refused and which blocks were found,
+    // kept and replaced.
+    SigningOutcome signWithOutcome(X509* cert, EVP_PKEY* key, EVP_PKEY* taKey, unsigned taAlgorithm,
+                                   ProofOfRotationChain* proofs, bool replace, bool zstdFrame, bool signFiles,
+                                   unsigned fileSigningThreads);
 
     // Checks every block against the CA bundle at caPath, the bytes it
     // covers and its position; verifyCmses is verify(...).verified().
     VerificationResult verify(const char* caPath) const;
     bool verifyCmses(const char* caPath) const;
+    // Checks every block as verify does, but goes on past a failure and
+    // tells what each block is and everything found wrong with it. Prints
+    // nothing.
+    PackageVerification inspect(const char* caPath) const;
+    // The first block alone, checked as verify checks it: for a reader that
+    // takes the developer's certificate at its word only once it holds.
+    PackageVerification inspectFirstBlock(const char* caPath) const;
 
     // In file order; empty when the file cannot be mapped.
     std::vector<CmsLocation> locateCmses() const;

@@ -42,6 +42,36 @@ struct TORVEL_EXPORT RotationChainVerification {
     bool verified() const { return failure == Failure::None; }
 };
 
+// Why a chain could not be extended by one proof (make_proof_of_rotation_chain
+// prints the library's own diagnostics all the same).
+enum class RotationRefusal {
+    None,
+    OldCertificateUnreadable,
+    OldKeyUnreadable,
+    NewCertificateUnreadable,
+    NewKeyUnreadable,
+    ChainUnreadable,
+    ProofNotMade,
+    OldKeyDoesNotMatchCertificate,
+    NewKeyDoesNotMatchCertificate,
+    ChainDoesNotEndWithOldKey, // the chain given to extend ends with another key
+    InvalidChain,              // any other failure of the extended chain's check
+    OutputNotWritten,
+};
+
+struct TORVEL_EXPORT RotationExtension {
+    RotationRefusal refusal = RotationRefusal::None;
+    // The proof the chain check failed at, from 0; -1 otherwise.
+    int proofIndex = -1;
+
+    bool succeeded() const { return refusal == RotationRefusal::None; }
+};
+
+// make_proof_of_rotation_chain, telling which step refused.
+TORVEL_EXPORT RotationExtension extendRotationChain(const char* outPath, const char* inChainPath,
+                                                    const char* oldCertPath, const char* oldKeyPath,
+                                                    const char* newCertPath, const char* newKeyPath);
+
 // The rotations of a developer's keys, oldest first. A value: it keeps the
 // encoded proofs it was made from, so it can be checked again at any time.
 // Copies share the rotations.

@@ -6,6 +6,7 @@
 
 #include <openssl/pem.h>
 
+#include "certificates/CertificateFacts.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
 #include "core/RegularFile.h"
@@ -45,6 +46,20 @@ Certificate::Certificate(X509* certificate)
     const Common::Libc::CStringHandle groupText(certificate_get_group(certificate));
     m_record->group = groupFromString(groupText.get());
     m_record->subgroup = subgroupFromString(groupText.get());
+}
+
+Certificate Certificate::quietly(X509* certificate)
+{
+    Certificate quiet(nullptr);
+    if (certificate == nullptr || X509_up_ref(certificate) != 1)
+        return quiet;
+    quiet.m_record->x509.reset(certificate);
+    const CertificateDetails details = certificateDetails(certificate);
+    quiet.m_record->subject = details.subject;
+    quiet.m_record->keyId = subjectKeyIdText(certificate);
+    quiet.m_record->group = groupFromString(details.groupText.c_str());
+    quiet.m_record->subgroup = subgroupFromString(details.groupText.c_str());
+    return quiet;
 }
 
 Certificate::Certificate(const Certificate& other)
@@ -127,6 +142,16 @@ Group Certificate::group() const
 Subgroup Certificate::subgroup() const
 {
     return m_record->subgroup;
+}
+
+CertificateDetails Certificate::details() const
+{
+    return certificateDetails(m_record->x509.get());
+}
+
+CertificateDetails Certificate::detailsOf(X509* certificate)
+{
+    return certificateDetails(certificate);
 }
 
 bool Certificate::saveAsPem(const char* path) const

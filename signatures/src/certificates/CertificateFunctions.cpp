@@ -11,6 +11,7 @@
 
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
+#include "certificates/CertificateFacts.h"
 #include "common/VisibleText.h"
 #include "core/Digests.h"
 #include "core/Oids.h"
@@ -39,15 +40,6 @@ Common::Libc::FileHandle openForReading(const char* path, std::string& failure)
 std::string shown(const char* path)
 {
     return Common::visibleText(path == nullptr ? "" : path);
-}
-
-bool allowsPackageSigning(const EXTENDED_KEY_USAGE* usage)
-{
-    for (int i = 0; i < sk_ASN1_OBJECT_num(usage); ++i) {
-        if (OBJ_obj2nid(sk_ASN1_OBJECT_value(usage, i)) == Oids::packageSigning())
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -90,24 +82,18 @@ X509* certificate_read(const char* path)
 
 X509_STORE* certificate_store_read(const char* path)
 {
-    std::string failure;
-    const Common::Libc::FileHandle file = openForReading(path, failure);
-    if (!file) {
-        std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", shown(path).c_str(), failure.c_str());
+    const TrustedCertificates trusted = readTrustedCertificates(path);
+    if (!trusted.store) {
+        if (trusted.allocationFailed)
+            std::fprintf(stderr, "Failed to allocate X509 store\n");
+        else
+            std::fprintf(stderr, "Could not open certificate store \"%s\": %s\n", shown(path).c_str(),
+                         trusted.failure.c_str());
         return nullptr;
     }
-    Common::OpenSsl::X509StoreHandle store(X509_STORE_new());
-    if (!store) {
-        std::fprintf(stderr, "Failed to allocate X509 store\n");
-        return nullptr;
-    }
-    while (Common::OpenSsl::X509Handle certificate {PEM_read_X509(file.get(), nullptr, nullptr, nullptr)}) {
-        if (X509_STORE_add_cert(store.get(), certificate.get()) != 1)
-            std::fprintf(stderr, "Could not add CA certificate to X509 store\n");
-    }
-    // Reading ends with a "no start line" error for the end of the file.
-    ERR_clear_error();
-    return store.release();
+    for (int i = 0; i < trusted.refused; ++i)
+        std::fprintf(stderr, "Could not add CA certificate to X509 store\n");
+    return trusted.store;
 }
 
 char* certificate_get_subject(X509* certificate)
@@ -131,28 +117,23 @@ char* certificate_get_subject(X509* certificate)
 
 char* certificate_get_group(X509* certificate)
 {
-    const Common::OpenSsl::ExtendedKeyUsageHandle usage(
-        certificate == nullptr
-            ? nullptr
-            : static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, nullptr, nullptr)));
-    if (!usage) {
+    const GroupReading reading = readCertificateGroup(certificate);
+    switch (reading.eligibility) {
+    case SigningEligibility::NoCertificate:
+    case SigningEligibility::NoExtendedKeyUsage:
         std::fprintf(stderr, "Failed to get certificate extensions\n");
         return nullptr;
-    }
-    // The group is only believed from a certificate the CA allowed to sign
-    // packages; anyone can put a comment extension into a certificate.
-    if (!allowsPackageSigning(usage.get())) {
+    case SigningEligibility::NoPackageSigningUsage:
         std::fprintf(stderr, "Package signing not allowed (there is no corresponding extended key usage)\n");
         return nullptr;
-    }
-    const Common::OpenSsl::Asn1Ia5StringHandle group(
-        static_cast<ASN1_IA5STRING*>(X509_get_ext_d2i(certificate, Oids::certificateGroup(), nullptr, nullptr)));
-    if (!group) {
+    case SigningEligibility::NoGroupExtension:
         std::fprintf(stderr, "Failed to get package group from certificate\n");
         return nullptr;
+    case SigningEligibility::UnknownGroup:
+    case SigningEligibility::Eligible:
+        break;
     }
-    return copyString(reinterpret_cast<const char*>(ASN1_STRING_get0_data(group.get())),
-                      size_t(ASN1_STRING_length(group.get())));
+    return copyString(reading.text.data(), reading.text.size());
 }
 
 char* certificate_get_keyid(X509* certificate)

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "cms/CmsReading.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
 #include "common/TorvelHandles.h"
@@ -125,6 +126,11 @@ std::shared_ptr<RotationChain> Cms::rotationChain() const
         m_record->rotationChain = std::make_shared<RotationChain>(chain.get());
     }
     return m_record->rotationChain;
+}
+
+std::optional<int64_t> Cms::signingTime() const
+{
+    return PackageSignatures::signingTime(m_record->cms());
 }
 
 std::string Cms::signature() const

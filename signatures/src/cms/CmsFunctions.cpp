@@ -6,7 +6,9 @@
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 
+#include "certificates/CertificateFacts.h"
 #include "cms/Asn1Internal.h"
+#include "cms/CmsReading.h"
 #include "cms/LargeData.h"
 #include "common/OpenSslHandles.h"
 #include "core/Oids.h"
@@ -57,6 +59,42 @@ T* decodeWhole(const ASN1_STRING* der)
 }
 
 } // namespace
+
+namespace PackageSignatures {
+
+CMS_SignerInfo* onlySignerInfo(CMS_ContentInfo* cms)
+{
+    STACK_OF(CMS_SignerInfo)* signers = cms == nullptr ? nullptr : CMS_get0_SignerInfos(cms);
+    return signers != nullptr && sk_CMS_SignerInfo_num(signers) == 1 ? sk_CMS_SignerInfo_value(signers, 0) : nullptr;
+}
+
+X509* onlyCertificate(CMS_ContentInfo* cms)
+{
+    const Common::OpenSsl::X509StackHandle certificates(cms == nullptr ? nullptr : CMS_get1_certs(cms));
+    return certificates && sk_X509_num(certificates.get()) == 1 ? sk_X509_value(certificates.get(), 0) : nullptr;
+}
+
+std::optional<ProofOfRotationChain*> decodeRotationChain(CMS_ContentInfo* cms)
+{
+    CMS_SignerInfo* signer = onlySignerInfo(cms);
+    const ASN1_STRING* der = signer == nullptr ? nullptr : sequenceAttribute(signer, Oids::rotationChain());
+    if (der == nullptr)
+        return std::nullopt;
+    return decodeWhole<ProofOfRotationChain, d2i_ProofOfRotationChain>(der);
+}
+
+std::optional<int64_t> signingTime(CMS_ContentInfo* cms)
+{
+    CMS_SignerInfo* signer = onlySignerInfo(cms);
+    const int position = signer == nullptr ? -1 : CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1);
+    X509_ATTRIBUTE* attribute = position < 0 ? nullptr : CMS_signed_get_attr(signer, position);
+    const ASN1_TYPE* value = attribute == nullptr ? nullptr : X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (value == nullptr || (value->type != V_ASN1_UTCTIME && value->type != V_ASN1_GENERALIZEDTIME))
+        return std::nullopt;
+    return epochSeconds(value->value.asn1_string);
+}
+
+} // namespace PackageSignatures
 
 extern "C" {
 

@@ -37,9 +37,14 @@ const EVP_MD* defaultDigest(EVP_PKEY* key)
     return digest;
 }
 
+const EVP_MD* findGost2012Digest256()
+{
+    return digestByNid(NID_id_GostR3411_2012_256);
+}
+
 const EVP_MD* gost2012Digest256()
 {
-    const EVP_MD* digest = digestByNid(NID_id_GostR3411_2012_256);
+    const EVP_MD* digest = findGost2012Digest256();
     if (digest == nullptr)
         std::fprintf(stderr, "Could not get GOST 34.11-2012 256 reference\n");
     return digest;

@@ -11,8 +11,10 @@ struct RotationChainCheck {
     int result = 0;
 };
 
+enum class Diagnostics { Print, Silent };
+
 // The chain check behind ProofOfRotationChain_verify and RotationChain::verify,
-// with its diagnostics.
-RotationChainCheck checkRotationChain(ProofOfRotationChain* chain);
+// with its diagnostics unless Silent.
+RotationChainCheck checkRotationChain(ProofOfRotationChain* chain, Diagnostics diagnostics = Diagnostics::Print);
 
 } // namespace PackageSignatures

@@ -135,6 +135,8 @@ public:
         writeProperty("outcome", xmlText(outcomeName(report.outcome)));
         if (!report.profile.empty())
             writeProperty("profile", xmlText(report.profile));
+        if (!report.profileSource.empty())
+            writeProperty("profile_source", xmlText(report.profileSource));
         m_xml.writeEndElement();
 
         for (std::string_view group : groups)

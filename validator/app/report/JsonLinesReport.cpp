@@ -38,7 +38,7 @@ public:
         line["packages"] = totals.packages();
         line["passed"] = totals.passed;
         line["failed"] = totals.failed;
-        line["notValidated"] = totals.notValidated;
+        line["not_validated"] = totals.notValidated;
         line["findings"] = {
             {"critical", totals.critical},
             {"error", totals.errors},
@@ -77,7 +77,7 @@ public:
                 line["path"] = nullptr;
             line["suppressed"] = finding.accepted();
             if (finding.accepted()) {
-                line["suppressedBy"] = acceptedByName(finding.acceptedBy);
+                line["suppressed_by"] = acceptedByName(finding.acceptedBy);
                 ++accepted;
             }
             out += boost::json::serialize(line);
@@ -91,6 +91,10 @@ public:
             line["profile"] = nullptr;
         else
             line["profile"] = jsonText(report.profile);
+        if (report.profileSource.empty())
+            line["profile_source"] = nullptr;
+        else
+            line["profile_source"] = jsonText(report.profileSource);
         if (report.outcome == PackageOutcome::NotValidated)
             line["reason"] = jsonText(report.reason);
         const auto headerField = [&](const char* key, const std::string PackageHeader::*field) {

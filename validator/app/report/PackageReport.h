@@ -44,6 +44,9 @@ struct PackageReport {
     PackageOutcome outcome = PackageOutcome::Passed;
     std::string reason;   // why it could not be validated
     std::string profile;
+    // How the profile was chosen: "option", "verified-certificate",
+    // "unverified-certificate" or "default"; empty when none was.
+    std::string profileSource;
     std::optional<PackageHeader> header;
     std::vector<Finding> findings;
     double seconds = 0;  // wall time of its run

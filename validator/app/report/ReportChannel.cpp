@@ -82,9 +82,10 @@ void ReportChannel::headerRead(const PackageHeader& header)
     append(ReportRecords::header(header));
 }
 
-void ReportChannel::profileChosen(std::string_view profile)
+void ReportChannel::profileChosen(std::string_view profile, std::string_view source)
 {
     append(ReportRecords::profile(profile));
+    append(ReportRecords::profileSource(source));
 }
 
 void ReportChannel::notValidated(std::string_view reason)

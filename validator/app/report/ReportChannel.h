@@ -23,7 +23,7 @@ public:
 
     // Child side.
     void found(const RecordedFinding& finding) override;
-    void profileChosen(std::string_view profile);
+    void profileChosen(std::string_view profile, std::string_view source);
     void headerRead(const PackageHeader& header);
     void notValidated(std::string_view reason) override;
 

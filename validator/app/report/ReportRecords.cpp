@@ -14,6 +14,7 @@ namespace {
 constexpr char kFinding = 'F';       // level, group, code, rule, text, accepted by, has path, path,
                                      // argument count, then the arguments
 constexpr char kProfile = 'P';       // profile name
+constexpr char kProfileSource = 'S'; // how the profile was chosen
 constexpr char kNotValidated = 'N';  // reason
 constexpr char kHeader = 'H';        // name, version, release, arch
 
@@ -124,6 +125,11 @@ std::string profile(std::string_view name)
     return record(kProfile, {name});
 }
 
+std::string profileSource(std::string_view source)
+{
+    return record(kProfileSource, {source});
+}
+
 std::string notValidated(std::string_view reason)
 {
     return record(kNotValidated, {reason});
@@ -175,12 +181,14 @@ bool read(std::string_view bytes, PackageReport& report)
                 return false;
             report.header = PackageHeader {std::string(name), std::string(version), std::string(release),
                                            std::string(arch)};
-        } else if (kind == kProfile || kind == kNotValidated) {
+        } else if (kind == kProfile || kind == kProfileSource || kind == kNotValidated) {
             std::string_view value;
             if (!reader.field(value))
                 return false;
             if (kind == kProfile) {
                 report.profile = value;
+            } else if (kind == kProfileSource) {
+                report.profileSource = value;
             } else {
                 report.outcome = PackageOutcome::NotValidated;
                 report.reason = value;

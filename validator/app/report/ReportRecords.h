@@ -24,6 +24,7 @@ std::string finding(const RecordedFinding& finding);
 std::string finding(const Finding& finding);
 std::string header(const PackageHeader& header);
 std::string profile(std::string_view name);
+std::string profileSource(std::string_view source);
 std::string notValidated(std::string_view reason);
 
 // Adds what `bytes` records to `report`, record by record, up to the first
