@@ -100,8 +100,9 @@ constexpr MessageSpec kPackageContentMessages[] = {
      "Applications must not set the Vendor tag: the store sets it, and a package's own vendor could pose as someone "
      "else's. Remove Vendor: from the spec file (and %vendor from the build's macros)."},
     {LogLevel::Critical, "[scripts] Script sections are not allowed in RPM", "scripts-not-allowed", kNoPath,
-     "The package has install or remove scripts (%pre, %post, %preun, %postun, %pretrans or %posttrans, as a body or a program). "
-     "They would run as root outside any sandbox while the package is installed, so no application may have them. "
+     "The package has install or remove scripts (%pre, %post, %preun, %postun, %pretrans or %posttrans, as a "
+     "body or a program). They would run as root outside any sandbox while the package is installed, so no "
+     "application may have them. "
      "Remove every script section; do the work in the application at run time. This finding always fails the "
      "package and can never be accepted by --ignore or a baseline."},
     {LogLevel::Error, "[{0}] Found setuid, setgid or sticky bit set", "file-special-mode-bits", kFirstIsPath,
