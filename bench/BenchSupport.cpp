@@ -1,6 +1,8 @@
 #include "BenchSupport.h"
 
 #include "Vetrik.h"
+#include "common/ChildProcess.h"
+#include "common/PosixIo.h"
 
 #include <algorithm>
 #include <chrono>
@@ -107,34 +109,49 @@ Measurement median(int runs, const std::vector<std::string>& argv, const std::ve
     return medianOf(std::move(all));
 }
 
-std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
-                              const std::string& compressor, const std::string& desktopFile)
+std::vector<std::string> addPayload(TestKit::Package& package, int files, int megabytes,
+                                    const std::function<std::string(std::size_t size)>& text,
+                                    const std::string& textSuffix)
 {
-    TestKit::Package package;
-    package.name = name;
-    package.compressor = compressor;
     std::mt19937_64 random(42);
     const std::size_t perFile = static_cast<std::size_t>(megabytes) * 1024 * 1024 / static_cast<std::size_t>(files);
-    const std::string base = "/usr/share/" + name;
+    const std::string base = "/usr/share/" + package.name;
     package.entries.push_back(TestKit::directory(base));
     for (int d = 0; d < files / 100 + 1; ++d)
         package.entries.push_back(TestKit::directory(base + "/d" + std::to_string(d)));
+    std::vector<std::string> paths;
     for (int i = 0; i < files; ++i) {
+        const bool isText = i % 2 == 0;
         std::string content;
-        content.reserve(perFile);
-        if (i % 2 == 0) {
-            while (content.size() < perFile)
-                content += "import QtQuick 2.6\nItem { id: item" + std::to_string(content.size()) + " }\n";
+        if (isText) {
+            content = text(perFile);
         } else {
+            content.reserve(perFile);
             while (content.size() < perFile) {
                 std::uint64_t v = random();
                 content.append(reinterpret_cast<const char*>(&v), sizeof v);
             }
         }
         content.resize(perFile);
-        package.entries.push_back(
-            TestKit::file(base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i), std::move(content)));
+        paths.push_back(base + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + (isText ? textSuffix : ""));
+        package.entries.push_back(TestKit::file(paths.back(), std::move(content)));
     }
+    return paths;
+}
+
+std::string buildLargePackage(const std::string& workDir, const std::string& name, int files, int megabytes,
+                              const std::string& compressor, const std::string& desktopFile)
+{
+    TestKit::Package package;
+    package.name = name;
+    package.compressor = compressor;
+    addPayload(package, files, megabytes, [](std::size_t size) {
+        std::string content;
+        content.reserve(size);
+        while (content.size() < size)
+            content += "import QtQuick 2.6\nItem { id: item" + std::to_string(content.size()) + " }\n";
+        return content;
+    });
     if (!desktopFile.empty())
         package.entries.push_back(TestKit::file("/usr/share/applications/" + name + ".desktop", desktopFile));
     return TestKit::buildRpm(package, workDir);
@@ -142,18 +159,18 @@ std::string buildLargePackage(const std::string& workDir, const std::string& nam
 
 std::vector<std::string> buildAside(const std::function<std::vector<std::string>()>& build)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
+    Common::PipeEnds pipe = Common::makePipe();
+    if (!pipe.read)
         throw std::runtime_error("pipe failed");
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(fds[0]);
+        pipe.read.reset();
         int status = 0;
         try {
             std::string joined;
             for (const std::string& path : build())
                 joined += path + "\n";
-            if (::write(fds[1], joined.data(), joined.size()) != static_cast<ssize_t>(joined.size()))
+            if (!Common::writeAll(pipe.write.get(), joined))
                 status = 1;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
@@ -161,15 +178,10 @@ std::vector<std::string> buildAside(const std::function<std::vector<std::string>
         }
         ::_exit(status);
     }
-    ::close(fds[1]);
-    std::string joined;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        joined.append(buffer, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    Common::ChildProcess builder(pid);
+    pipe.write.reset();
+    const std::string joined = Common::readAll(pipe.read.get(), 1 << 20).value_or(std::string());
+    const int status = builder.wait();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("building the benchmark packages failed");
     return TestKit::lines(joined);

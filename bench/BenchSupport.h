@@ -36,6 +36,15 @@ long highWaterMarkKiB(pid_t pid);
 Measurement median(int runs, const std::vector<std::string>& argv,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// Adds to `package` `files` files holding about `megabytes` MiB in all below
+// /usr/share/<name>, a hundred to a directory: every other one text, which
+// `text` writes to the given size (a path of its own ends in `textSuffix`),
+// the rest incompressible bytes, as real applications carry. Returns the
+// files' paths in order.
+std::vector<std::string> addPayload(TestKit::Package& package, int files, int megabytes,
+                                    const std::function<std::string(std::size_t size)>& text,
+                                    const std::string& textSuffix = {});
+
 // A package of `files` files holding about `megabytes` MiB in all: a mix of
 // compressible text and incompressible bytes, as real applications carry;
 // with `desktopFile`, also the package's desktop file with that content.

@@ -33,6 +33,7 @@
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
 #include "common/SqliteHandles.h"
+#include "common/UniqueFd.h"
 
 namespace fs = std::filesystem;
 using PackageSignatures::Cms;
@@ -62,11 +63,10 @@ std::vector<uint8_t> signBlock(const std::string& key, const std::string& certif
 {
     const Common::OpenSsl::X509Handle x509(certificate_read(certificate.c_str()));
     const Common::OpenSsl::EvpPkeyHandle pkey(private_key_read(key.c_str(), nullptr));
-    const int fd = ::open(content.c_str(), O_RDONLY);
+    const Common::UniqueFd fd(::open(content.c_str(), O_RDONLY | O_CLOEXEC));
     size_t length = 0;
     const Common::Libc::MallocHandle<unsigned char> der(
-        cms_sign(fd, false, pkey.get(), nullptr, 0, x509.get(), nullptr, &length));
-    ::close(fd);
+        cms_sign(fd.get(), false, pkey.get(), nullptr, 0, x509.get(), nullptr, &length));
     if (der == nullptr)
         throw std::runtime_error("could not sign with " + certificate);
     return std::vector<uint8_t>(der.get(), der.get() + length);

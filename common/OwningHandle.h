@@ -5,8 +5,9 @@
 // named by the function, so a handle is exactly one pointer wide and two
 // handles of one type with different free functions are different types.
 // The per-library headers beside this one (RpmHandles.h, OpenSslHandles.h,
-// GlibHandles.h, SqliteHandles.h, LibcHandles.h, TorvelHandles.h) only name
-// aliases of it, each after the type it owns.
+// GlibHandles.h, SqliteHandles.h, LibcHandles.h), and libtorvel's own
+// signatures/handles/TorvelHandles.h, only name aliases of it, each after
+// the type it owns.
 //
 // A handle is for what the caller must free (OpenSSL's new/get1 results,
 // GLib's transfer-full returns); borrowed pointers (get0 results) stay plain

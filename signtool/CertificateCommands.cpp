@@ -13,7 +13,7 @@
 #include "Reasons.h"
 #include "SignatureFacts.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using PackageSignatures::Certificate;
 

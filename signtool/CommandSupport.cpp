@@ -13,6 +13,7 @@
 
 #include "ArgumentBytes.h"
 #include "Commands.h"
+#include "common/UniqueFd.h"
 #include "common/VisibleText.h"
 
 namespace SignTool {
@@ -64,32 +65,11 @@ QString unreadableReason(const QString& path)
     return "it could not be opened";
 }
 
-namespace {
-
-// The descriptor of one open file, closed on every path out.
-class OpenDescriptor {
-public:
-    explicit OpenDescriptor(int fd) : m_fd(fd) {}
-    ~OpenDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    OpenDescriptor(const OpenDescriptor&) = delete;
-    OpenDescriptor& operator=(const OpenDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
-
 std::optional<QByteArray> readRegularFileHead(const QString& path, qint64 limit, QString& failure)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is
     // then taken from the open descriptor, so the file checked is the one read.
-    const OpenDescriptor file(open(argumentBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const Common::UniqueFd file(open(argumentBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status;
     if (file.get() < 0 || fstat(file.get(), &status) != 0) {
         failure = QString::fromLocal8Bit(std::strerror(errno));

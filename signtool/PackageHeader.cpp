@@ -8,6 +8,8 @@
 
 #include <torvel/FileWithCmses.h>
 
+#include "common/UniqueFd.h"
+
 namespace SignTool {
 
 Common::Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCmses& file)
@@ -15,10 +17,10 @@ Common::Rpm::HeaderHandle readPackageHeader(const PackageSignatures::FileWithCms
     // Read once, by whichever thread gets here first.
     static const bool configured = rpmReadConfigFiles(nullptr, nullptr) == 0;
     (void)configured;
-    const int duplicate = dup(file.fd());
-    Common::Rpm::FdHandle fd(duplicate < 0 ? nullptr : fdDup(duplicate));
-    if (duplicate >= 0)
-        close(duplicate);
+    // librpm takes a duplicate of its own, so that closing its handle
+    // leaves the file's descriptor open.
+    const Common::UniqueFd duplicate(dup(file.fd()));
+    Common::Rpm::FdHandle fd(duplicate ? fdDup(duplicate.get()) : nullptr);
     if (!fd || Ferror(fd.get()))
         return nullptr;
     Fseek(fd.get(), 0, SEEK_SET);

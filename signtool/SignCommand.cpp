@@ -29,7 +29,7 @@
 #include "ParallelJobs.h"
 #include "Reasons.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using PackageSignatures::FileWithCmses;
 

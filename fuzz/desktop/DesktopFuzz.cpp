@@ -20,6 +20,7 @@
 #include "deskinfo/ManifestEntry.h"
 #include "package/RpmMeta.h"
 
+#include "FuzzInput.h"
 #include "TestKit.h"
 
 #include <glib.h>
@@ -27,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -63,32 +65,15 @@ struct Fixture {
             configs.push_back(std::make_shared<const Validator::Config>(profile));
         // The validator opens the desktop file beneath the tree, so each
         // input is written there, into one file kept open for the run.
-        path = tree / ("usr/share/applications/" + kName + ".desktop");
-        TestKit::writeFile(path, "");
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            std::abort();
-    }
-
-    void write(const std::uint8_t* data, std::size_t size) const
-    {
-        if (ftruncate(fd, 0) != 0)
-            std::abort();
-        std::size_t written = 0;
-        while (written < size) {
-            const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
-            if (n <= 0)
-                std::abort();
-            written += static_cast<std::size_t>(n);
-        }
+        std::filesystem::create_directories(tree / "usr/share/applications");
+        input.emplace(Fuzz::InputFile::at(tree / ("usr/share/applications/" + kName + ".desktop")));
     }
 
     TestKit::TempDir work{"desktop-fuzz"};
     TestKit::TempDir tree{"desktop-fuzz-tree"};
     std::shared_ptr<const Validator::RpmMeta> meta;
     std::vector<std::shared_ptr<const Validator::Config>> configs;
-    int fd = -1;
-    std::string path;
+    std::optional<Fuzz::InputFile> input;
     NullBuffer sink;
 };
 
@@ -197,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const Fixture& fixture = *g_fixture;
     const std::string text = expand(std::string_view(reinterpret_cast<const char*>(data), size));
-    fixture.write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    fixture.input->write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     // The profile changes which keys and forms are allowed; it follows
     // from the input, so every run is reproducible from its file alone.
     Validator::ValidationContext context{fixture.configs[size % fixture.configs.size()], fixture.meta,
@@ -207,9 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& common : {"/usr/share/common/org.example/x", "/usr/share/common/other"})
         desktop.accepts(common, fixture.tree / common);
     const std::string packagePath = "/usr/share/applications/" + kName + ".desktop";
-    if (desktop.accepts(packagePath, fixture.path))
-        desktop.validate(packagePath, fixture.path);
+    if (desktop.accepts(packagePath, fixture.input->path()))
+        desktop.validate(packagePath, fixture.input->path());
     desktop.finish();
-    checkLimitsHeld(fixture.path);
+    checkLimitsHeld(fixture.input->path());
     return 0;
 }

@@ -1,46 +1,20 @@
 // Feeds arbitrary bytes to the ELF reader and walks everything it offers.
 
 #include "checks/ElfReader.h"
+#include "FuzzInput.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
-// The reader opens files by path, so every input goes into one memory-backed
-// file that stays open for the whole run; rewriting it costs no disk.
-const std::string& inputPath()
+// The reader opens files by path.
+const Fuzz::InputFile& input()
 {
-    static const std::string path = [] {
-        const int fd = memfd_create("elf-reader-fuzz", MFD_CLOEXEC);
-        if (fd < 0)
-            std::abort();
-        return "/proc/self/fd/" + std::to_string(fd);
-    }();
-    return path;
-}
-
-int inputDescriptor()
-{
-    return std::stoi(inputPath().substr(inputPath().rfind('/') + 1));
-}
-
-void writeInput(const std::uint8_t* data, std::size_t size)
-{
-    const int fd = inputDescriptor();
-    if (ftruncate(fd, 0) != 0)
-        std::abort();
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
-        if (n <= 0)
-            std::abort();
-        written += static_cast<std::size_t>(n);
-    }
+    static const Fuzz::InputFile file = Fuzz::InputFile::inMemory("elf-reader-fuzz");
+    return file;
 }
 
 // Every byte the reader hands out is read, so that a view or string pointing
@@ -56,8 +30,8 @@ std::uint64_t digest(std::string_view bytes, std::uint64_t seed)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    writeInput(data, size);
-    const auto reader = Validator::ElfReader::fromHostFile(inputPath());
+    input().write(data, size);
+    const auto reader = Validator::ElfReader::fromHostFile(input().path());
     if (!reader)
         return 0;
 

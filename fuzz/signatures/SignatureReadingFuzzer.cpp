@@ -14,21 +14,8 @@
 
 #include <torvel/torvel.h>
 
+#include "FuzzInput.h"
 #include "container/RpmExtent.h"
-
-namespace {
-
-std::string scratchPath()
-{
-    std::string pattern = "/tmp/fuzz-signatures.XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        std::abort();
-    close(fd);
-    return pattern;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -39,14 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (length && (!sectionEnd || *length < int64_t(*sectionEnd)))
         std::abort();
 
-    static const std::string path = scratchPath();
-    static const std::string emptyBundle = scratchPath();
-    FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr)
-        std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, out) != size)
-        std::abort();
-    std::fclose(out);
+    static const Fuzz::InputFile input = Fuzz::InputFile::temporary("/tmp/fuzz-signatures.XXXXXX");
+    static const Fuzz::InputFile emptyFile = Fuzz::InputFile::temporary("/tmp/fuzz-signatures.XXXXXX");
+    const std::string& path = input.path();
+    const std::string& emptyBundle = emptyFile.path();
+    input.write(data, size);
 
     auto file = PackageSignatures::FileWithCmses::fromPath(path.c_str(), "r");
     if (!file)

@@ -1,6 +1,7 @@
 #include "deskinfo/ManifestEntry.h"
 
 #include "common/GlibHandles.h"
+#include "common/PosixIo.h"
 #include "common/UniqueFd.h"
 
 #include <cerrno>
@@ -92,18 +93,10 @@ std::vector<std::string> splitRefusedList(std::string_view raw)
 std::optional<std::string> readAtMost(int fd, std::size_t size)
 {
     std::string text(size, '\0');
-    std::size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::pread(fd, text.data() + filled, size - filled, static_cast<off_t>(filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    text.resize(filled);
+    const ssize_t filled = Common::readFull(fd, text.data(), size, 0);
+    if (filled < 0)
+        return std::nullopt;
+    text.resize(static_cast<std::size_t>(filled));
     return text;
 }
 

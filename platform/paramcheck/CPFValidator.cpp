@@ -1,5 +1,8 @@
 #include "ManagedConfiguration/CPFValidator.h"
 
+#include "common/PosixIo.h"
+#include "common/UniqueFd.h"
+
 #include <boost/json.hpp>
 
 #include <algorithm>
@@ -41,16 +44,8 @@ std::optional<std::string> readRegularDescriptor(int fd)
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
         return std::nullopt;
     std::string data(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    data.resize(done);
+    const ssize_t done = Common::readFull(fd, data.data(), data.size());
+    data.resize(done < 0 ? 0 : static_cast<std::size_t>(done));
     return data;
 }
 
@@ -59,12 +54,10 @@ std::optional<std::string> readRegularDescriptor(int fd)
 // block the open nor be read.
 std::optional<std::string> readRegularFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    const Common::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return std::nullopt;
-    std::optional<std::string> text = readRegularDescriptor(fd);
-    ::close(fd);
-    return text;
+    return readRegularDescriptor(fd.get());
 }
 
 std::optional<json::object> parseObject(const std::optional<std::string>& text)

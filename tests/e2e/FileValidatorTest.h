@@ -49,6 +49,23 @@ protected:
 
     int nextCompileNumber() { return ++m_compiled; }
 
+    // The application with the file at `path` made no regular file: a link
+    // to /dev/zero, which would never end, and a named pipe, which would
+    // block. Each is judged with exactly `expected`, in good time, and never
+    // read.
+    void expectNoRegularFileIsRead(const std::string& path, const std::vector<std::string>& expected)
+    {
+        for (const TestKit::Entry& entry : {TestKit::symlink(path, "/dev/zero"), TestKit::fifo(path)}) {
+            TestKit::Package package = application();
+            package.entries.push_back(entry);
+            TestKit::RunOptions options;
+            options.timeoutSeconds = 60;
+            const Outcome outcome = check(package, "regular", options);
+            EXPECT_FALSE(outcome.result.run.timedOut) << entry.path;
+            EXPECT_EQ(outcome.lines, expected) << entry.path;
+        }
+    }
+
     TestKit::TempDir work;
     TestKit::Vetrik vetrik;
 

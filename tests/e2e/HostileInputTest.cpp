@@ -291,6 +291,59 @@ TEST_F(HostileInputTest, CrashedValidationIsReportedCleanedUpAndTheRunGoesOn)
     }
 }
 
+// A crash of a package's own supervising process (--jobs), killed from
+// outside while its package unpacks. Its child and the tools below it die
+// with it, but a process they left running may still write into the root:
+// here cpio is a wrapper that leaves one behind for a second, which notes
+// whether the root is still there when it ends. The root must outlive it,
+// and go all the same.
+TEST_F(HostileInputTest, CrashedSupervisorsRootGoesOnlyAfterItsTools)
+{
+    requirePrivateTmp();
+    const std::string first = build(slowPackage());
+    const std::string second = work / "second.rpm";
+    fs::copy_file(first, second);
+    const std::string marks = work / "marks";
+    fs::create_directories(marks);
+    const std::string realCpio = work / "real-cpio";
+    fs::copy_file("/usr/bin/cpio", realCpio);
+    const std::string wrapper = work / "cpio-wrapper";
+    TestKit::writeFile(wrapper,
+                       "#!/bin/sh\n"
+                       "root=$(pwd -P)\n"
+                       "echo $PPID > '" + marks + "/parent.'$$\n"
+                       "( sleep 1; if [ -d \"$root\" ]; then echo kept; else echo gone; fi > '" + marks
+                           + "/root.'$(basename \"$root\") ) </dev/null >/dev/null 2>&1 &\n"
+                       "exec '" + realCpio + "' \"$@\"\n",
+                       0755);
+    const std::string script = std::string("ulimit -c 0\n")
+        + "mount --bind '" + wrapper + "' /usr/bin/cpio || exit 99\n"
+        + "\"$@\" & pid=$!\n"
+        + "n=0; validator=\n"
+        + "while [ -z \"$validator\" ] && [ $n -lt 4000 ]; do\n"
+        + "  validator=$(cat '" + marks + "'/parent.* 2>/dev/null | head -n 1)\n"
+        + "  n=$((n+1)); sleep 0.005\n"
+        + "done\n"
+        + "supervisor=$(awk '/^PPid:/ { print $2 }' /proc/$validator/status)\n"
+        + "kill -KILL $supervisor; wait $pid; echo \"status=$?\"\n"
+        + "n=0; while [ $(ls '" + marks + "' | grep -c '^root\\.') -lt 2 ] && [ $n -lt 1000 ]; do n=$((n+1)); sleep 0.01; done\n"
+        + "cat '" + marks + "'/root.*; ls -d /tmp/dir.* 2>/dev/null\n";
+    auto result = withPrivateTmp(script, {"--color", "never", "-p", "regular", "-j", "2", first, second});
+    ASSERT_NE(result.exitCode, 99) << result.err;
+    EXPECT_EQ(result.out, "Processing " + first + "...\nProcessing " + second + "...\nstatus=1\nkept\nkept\n")
+        << result.err;
+    // Besides cpio's lines, the findings of the package that was validated
+    // to its end; every other line is vetrik's.
+    std::vector<std::string> lines;
+    for (const std::string& line : TestKit::lines(result.err)) {
+        if (!line.starts_with("cpio: ") && !line.starts_with("(") && !line.ends_with(" blocks"))
+            lines.push_back(line);
+    }
+    EXPECT_THAT(lines, ::testing::AnyOf(ElementsAre(first + ": validation crashed: signal 9 (Killed)"),
+                                        ElementsAre(second + ": validation crashed: signal 9 (Killed)")))
+        << result.err;
+}
+
 // The rpm database (%{_dbpath}, $HOME/.rpmdb here) is read for its keys
 // and never created, whatever HOME is. (Without HOME it is the account's
 // own, which other programs may use meanwhile; the signed-package test below

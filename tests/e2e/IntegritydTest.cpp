@@ -63,15 +63,7 @@ TEST_F(IntegritydPackageTest, OnlyThePackagesOwnListIsExamined)
 
 TEST_F(IntegritydPackageTest, AListThatIsNoRegularFileIsNotRead)
 {
-    for (const TestKit::Entry& entry : {TestKit::symlink(WatchList, "/dev/zero"), TestKit::fifo(WatchList)}) {
-        TestKit::Package package = application();
-        package.entries.push_back(entry);
-        TestKit::RunOptions options;
-        options.timeoutSeconds = 60;
-        const Outcome outcome = check(package, "regular", options);
-        EXPECT_FALSE(outcome.result.run.timedOut);
-        EXPECT_THAT(outcome.lines, ElementsAre(InvalidJson));
-    }
+    expectNoRegularFileIsRead(WatchList, {InvalidJson});
 }
 
 } // namespace

@@ -97,15 +97,7 @@ TEST_F(ManifestPackageTest, OnlyTheRootManifestIsChecked)
 TEST_F(ManifestPackageTest, AManifestThatIsNoRegularFileIsNotRead)
 {
     vetrik.setOsRelease("VERSION_ID=4.0\n");
-    for (const TestKit::Entry& entry : {TestKit::symlink("/manifest.json", "/dev/zero"), TestKit::fifo("/manifest.json")}) {
-        TestKit::Package package = application();
-        package.entries.push_back(entry);
-        TestKit::RunOptions options;
-        options.timeoutSeconds = 60;
-        const Outcome outcome = check(package, "regular", options);
-        EXPECT_FALSE(outcome.result.run.timedOut);
-        EXPECT_THAT(outcome.lines, ElementsAre(InvalidJson));
-    }
+    expectNoRegularFileIsRead("/manifest.json", {InvalidJson});
 }
 
 TEST_F(ManifestPackageTest, WithoutAnOsVersionThePackageRunStops)

@@ -11,7 +11,7 @@
 #include <torvel/RotationFunctions.h>
 
 #include "common/LibcHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using namespace SignatureFixtures;
 

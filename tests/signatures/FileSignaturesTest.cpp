@@ -16,7 +16,7 @@
 #include "Vetrik.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::Cms;

@@ -18,14 +18,14 @@
 #include "SignatureFixtures.h"
 #include "cms/Asn1Internal.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "filesignatures/FileSignaturesEncoder.h"
 #include "filesignatures/OrderedWork.h"
 
 using PackageSignatures::FileSignaturesEncoder;
 using PackageSignatures::OrderedWork;
 using SignatureFixtures::Bytes;
-using SignatureFixtures::threadsOfThisProcess;
+using TestKit::threadsOfThisProcess;
 
 namespace {
 

@@ -489,12 +489,4 @@ std::string buildPackage(const std::string& workDir, const std::string& name)
     return TestKit::buildRpm(package, workDir);
 }
 
-size_t threadsOfThisProcess()
-{
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
-
 } // namespace SignatureFixtures

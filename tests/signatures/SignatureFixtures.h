@@ -140,10 +140,6 @@ bool opensslVerifies(const Bytes& der, const Bytes& content, const std::string& 
 // for the first block, the previous block's DER and trailer for a later one.
 std::pair<Bytes, Bytes> blockAndCoveredBytes(const std::string& path, size_t i);
 
-// The threads this process has now, from /proc: what a test counts to see
-// that every thread it started has ended.
-size_t threadsOfThisProcess();
-
 // A package built by the fixture kit, returned as its path.
 std::string buildPackage(const std::string& workDir, const std::string& name = "com.example.app");
 

@@ -18,7 +18,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "container/BlockLayout.h"
 #include "container/ReplacementName.h"
 

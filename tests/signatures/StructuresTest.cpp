@@ -10,7 +10,7 @@
 
 #include "SignatureFixtures.h"
 #include "common/LibcHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using namespace PackageSignatures;

@@ -19,7 +19,7 @@
 #include "SignatureFixtures.h"
 #include "Vetrik.h"
 #include "core/TokenPin.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::FileWithCmses;

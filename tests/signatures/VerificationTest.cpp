@@ -8,7 +8,7 @@
 #include <torvel/torvel.h>
 
 #include "SignatureFixtures.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 
 using namespace SignatureFixtures;
 using PackageSignatures::FileWithCmses;

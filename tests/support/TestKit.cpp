@@ -52,6 +52,29 @@ std::string TempDir::operator/(const std::string& relative) const
     return m_path + "/" + relative;
 }
 
+PlatformRoot::PlatformRoot()
+{
+    ::setenv("KVD_ROOT_FS", dir.path().c_str(), 1);
+}
+
+PlatformRoot::~PlatformRoot()
+{
+    ::unsetenv("KVD_ROOT_FS");
+}
+
+void PlatformRoot::developerMode(const std::string& content)
+{
+    writeFile(dir / "var/lib/developer-moded/developer-moded.conf", content);
+}
+
+std::size_t threadsOfThisProcess()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
 void writeFile(const std::string& path, const std::string& content, unsigned mode)
 {
     fs::path p(path);

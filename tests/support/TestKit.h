@@ -4,6 +4,7 @@
 // description written in the test, ELF files compiled from C sources, and a
 // runner that starts a built program and captures what it did.
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <utility>
@@ -27,6 +28,25 @@ public:
 private:
     std::string m_path;
 };
+
+// Points KVD_ROOT_FS, the root of the platform's file system, at a fresh
+// directory for the lifetime of the object.
+class PlatformRoot {
+public:
+    PlatformRoot();
+    ~PlatformRoot();
+    PlatformRoot(const PlatformRoot&) = delete;
+    PlatformRoot& operator=(const PlatformRoot&) = delete;
+
+    // Writes the developer-mode settings file below the root.
+    void developerMode(const std::string& content);
+
+    TempDir dir{"root"};
+};
+
+// The threads this process has now, from /proc: what a test counts to see
+// that every thread it started has ended.
+std::size_t threadsOfThisProcess();
 
 // Writes `content` to `path`, creating parent directories.
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);

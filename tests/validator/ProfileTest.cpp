@@ -1,32 +1,19 @@
 #include "checks/PackageChecks.h"
 #include "core/Config.h"
 #include "core/Profile.h"
-#include "package/Error.h"
-#include "package/Filesystem.h"
 
 #include "TestKit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sys/stat.h>
 #include <map>
 #include <set>
 
 namespace Validator {
 namespace {
 
-// Points KVD_ROOT_FS at a root of the test's own for the lifetime of the object.
-class PlatformRoot {
-public:
-    PlatformRoot() { ::setenv("KVD_ROOT_FS", dir.path().c_str(), 1); }
-    ~PlatformRoot() { ::unsetenv("KVD_ROOT_FS"); }
-    void developerMode(const std::string& content)
-    {
-        TestKit::writeFile(dir / "var/lib/developer-moded/developer-moded.conf", content);
-    }
-    TestKit::TempDir dir{"root"};
-};
+using TestKit::PlatformRoot;
 
 TEST(ProfileTable, NamesSubgroupsAndList)
 {
@@ -219,64 +206,6 @@ TEST(Profiles, DeveloperModeSettingIsReadBelowThePlatformRoot)
     Config config(Profile::Regular);
     config.setFullChecks(false);
     EXPECT_FALSE(config.fullChecks());
-}
-
-TEST(ErrorType, CodesMessagesAndCategory)
-{
-    const auto& category = Common::errorCategory();
-    EXPECT_STREQ(category.name(), "Common::ErrorCategory");
-    EXPECT_EQ(category.message(4), "Internal error occurred");
-    EXPECT_EQ(category.message(99), "Internal error occurred");
-    EXPECT_EQ(category.message(34), "The package has a developer signature with a disallowed subgroup");
-    Common::Error error(Common::ErrorCode::BadPackageFileFormat, "Couldn't read rpm package");
-    EXPECT_STREQ(error.what(), "Couldn't read rpm package");
-    EXPECT_STREQ(error.standardMessage(), "Failed to parse the package or read the required package data");
-    EXPECT_EQ(error.code(), Common::makeErrorCode(Common::ErrorCode::BadPackageFileFormat));
-    EXPECT_STREQ(Common::errorName(Common::ErrorCode::MissingDeveloperSignature),
-                 "org.brevane.KVD.Error.MissingDeveloperSignature");
-}
-
-TEST(PlatformRootTest, OsVersionAndRoot)
-{
-    EXPECT_EQ(Common::Filesystem::rootFs(), "/");
-    PlatformRoot root;
-    EXPECT_EQ(Common::Filesystem::rootFs(), root.dir.path());
-    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
-    TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\nVERSION_ID_LIKE=x\nVERSION_ID=5.1.0.1\nVERSION_ID=9\n");
-    EXPECT_EQ(Common::Filesystem::osVersion(), "5.1.0.1");
-    TestKit::writeFile(root.dir / "etc/os-release", "VERSION_ID=\"5.1\"\n");
-    EXPECT_EQ(Common::Filesystem::osVersion(), "\"5.1\"");
-    TestKit::writeFile(root.dir / "etc/os-release", "NAME=Taliro\n");
-    try {
-        Common::Filesystem::osVersion();
-        FAIL();
-    } catch (const Common::Error& e) {
-        EXPECT_EQ(e.code().value(), 2);
-        EXPECT_STREQ(e.what(), "Couldn't retrieve Taliro OS version");
-    }
-    // A named pipe is not waited on.
-    std::filesystem::remove(root.dir / "etc/os-release");
-    ASSERT_EQ(::mkfifo((root.dir / "etc/os-release").c_str(), 0644), 0);
-    EXPECT_THROW(Common::Filesystem::osVersion(), Common::Error);
-}
-
-TEST(FilesystemQueries, DirectoriesAndPermissions)
-{
-    TestKit::TempDir dir;
-    TestKit::writeFile(dir / "exec", "#!/bin/sh\n", 0755);
-    TestKit::writeFile(dir / "plain", "x", 0644);
-    EXPECT_TRUE(Common::Filesystem::isDirectory(dir.path()));
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "missing"));
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "plain"));
-    const auto ownerExec = std::filesystem::perms::owner_exec;
-    EXPECT_TRUE(Common::Filesystem::hasPermission(dir / "exec", ownerExec));
-    EXPECT_FALSE(Common::Filesystem::hasPermission(dir / "plain", ownerExec));
-    EXPECT_FALSE(Common::Filesystem::hasPermission(dir.path(), ownerExec));
-    Common::Filesystem::createDirectories(dir / "a/b/c");
-    EXPECT_TRUE(Common::Filesystem::isDirectory(dir / "a/b/c"));
-    Common::Filesystem::removeAll(dir / "a");
-    EXPECT_FALSE(Common::Filesystem::isDirectory(dir / "a"));
-    EXPECT_THROW(Common::Filesystem::createDirectories(dir / "plain/sub"), Common::Error);
 }
 
 } // namespace

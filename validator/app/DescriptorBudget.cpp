@@ -1,5 +1,7 @@
 #include "app/DescriptorBudget.h"
 
+#include "common/LibcHandles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -25,13 +27,12 @@ constexpr std::size_t kParentReserve = 16;
 
 std::size_t openDescriptors()
 {
-    if (DIR* directory = ::opendir("/proc/self/fd")) {
+    if (const Common::Libc::DirHandle directory {::opendir("/proc/self/fd")}) {
         std::size_t count = 0;
-        while (const dirent* entry = ::readdir(directory)) {
+        while (const dirent* entry = ::readdir(directory.get())) {
             if (entry->d_name[0] != '.')
                 ++count;
         }
-        ::closedir(directory);
         // Less the one the listing itself used.
         return count > 0 ? count - 1 : 0;
     }

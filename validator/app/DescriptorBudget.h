@@ -9,7 +9,8 @@ namespace Validator {
 // failing them for want of a descriptor.
 //
 // A package in flight holds `perPackage` descriptors in this process (its
-// output captures, its report channel) until its output is printed. Its
+// output captures, its report channel, the lifeline of its supervisor) until
+// its output is printed. Its
 // supervising and validating processes inherit what this process has open
 // at their fork, less what belongs to other packages, which they close, and
 // open their own on top: the package file, the rpm database, the pipes

@@ -1,6 +1,7 @@
 #include "app/InterruptCleanup.h"
 
 #include "app/TreeRemoval.h"
+#include "common/PosixIo.h"
 
 #include <cerrno>
 #include <csignal>
@@ -71,10 +72,7 @@ sigset_t terminatingSignals()
 // this process's own children.
 void reapEverything()
 {
-    for (;;) {
-        if (::waitpid(-1, nullptr, 0) < 0 && errno != EINTR)
-            return;
-    }
+    Common::waitForAdoptedProcesses();
 }
 
 void cleanUpAndRaise(int signal)
@@ -135,8 +133,7 @@ InterruptCleanup::~InterruptCleanup()
     if (!m_waiter.joinable())
         return;
     const std::uint64_t one = 1;
-    while (::write(m_stop.get(), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    Common::writeAll(m_stop.get(), &one, sizeof one);
     m_waiter.join();
 }
 
@@ -185,22 +182,23 @@ pid_t InterruptCleanup::forkChild()
     return pid;
 }
 
-int InterruptCleanup::waitForChild(pid_t child)
+int InterruptCleanup::Reaping::wait(pid_t child) noexcept
 {
     // Waited for without reaping, so that the clean-up may still stop it by
     // its number until the lock below is taken.
     siginfo_t info {};
-    while (::waitid(P_PID, child, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
+    Common::retryOnInterrupt([&] { return ::waitid(P_PID, child, &info, WEXITED | WNOWAIT); });
     int status = 0;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        g_children.erase(child);
-    }
-    reapEverything();
-    return status;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const pid_t reaped = Common::retryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
+    g_children.erase(child);
+    return reaped < 0 ? -1 : status;
+}
+
+void InterruptCleanup::Reaping::kill(pid_t child, int signal) noexcept
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ::kill(child, signal);
 }
 
 std::pair<pid_t, int> InterruptCleanup::waitForAnyChild()
@@ -214,8 +212,7 @@ std::pair<pid_t, int> InterruptCleanup::waitForAnyChild()
         }
         int status = 0;
         std::lock_guard<std::mutex> lock(g_mutex);
-        while (::waitpid(info.si_pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        Common::retryOnInterrupt([&] { return ::waitpid(info.si_pid, &status, 0); });
         if (g_children.erase(info.si_pid))
             return {info.si_pid, status};
         // A process some child left behind, adopted and now ended.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ChildProcess.h"
 #include "common/UniqueFd.h"
 
 #include <string>
@@ -47,19 +48,24 @@ public:
     // process, and leaves the signals to it: they stay blocked there, but
     // for the faults, so that its own crash ends it. Returns what fork
     // returned; the child (0) must not use this class again and ends with
-    // _exit.
+    // _exit. The parent hands a child it got to a Child owner at once.
     static pid_t forkChild();
 
-    // Waits until the child from forkChild has ended, then until every
-    // process it left behind has ended too; returns the child's wait status.
-    // Only while no other child runs.
-    static int waitForChild(pid_t child);
+    // How a child from forkChild is signalled and reaped: under the lock,
+    // so that the clean-up never signals a number that was reaped meanwhile
+    // and the registry forgets the child as it is reaped.
+    struct Reaping {
+        static int wait(pid_t child) noexcept;
+        static void kill(pid_t child, int signal) noexcept;
+    };
+    using Child = Common::BasicChildProcess<Reaping>;
 
     // Waits until any child from forkChild has ended and returns its number
     // and wait status, reaping on the way whatever else ended (processes
     // children left behind). For several children at once: each must wait
     // for what it started itself (be a child subreaper), since this cannot
-    // tell whose a left-behind process was.
+    // tell whose a left-behind process was. The child's owner is then told
+    // that it was reaped.
     static std::pair<pid_t, int> waitForAnyChild();
 
 private:

@@ -1,24 +1,17 @@
 #include "app/ProfileChoice.h"
 
-#include "common/VisibleText.h"
+#include "package/Log.h"
 #include "package/PackageCmses.h"
 
 #include <torvel/BlockVerification.h>
 
 #include <exception>
 #include <filesystem>
-#include <iostream>
 #include <stdexcept>
 
 namespace Validator {
 
 namespace {
-
-void printLine(const std::string& line)
-{
-    // The certificate's texts come from the package: escaped, each line stays one.
-    std::cerr << Common::visibleText(line) << '\n' << std::flush;
-}
 
 std::string absolutePath(const std::string& package)
 {
@@ -75,10 +68,10 @@ ProfileChoice fromSubgroup(int subgroup, ProfileSource source)
 {
     try {
         const Profile profile = profileBySubgroup(subgroup);
-        printLine("The " + profileName(profile) + " profile was selected for validation");
+        printError("The " + profileName(profile) + " profile was selected for validation");
         return {profile, source};
     } catch (const std::exception&) {
-        printLine("Incorrect certificate, falling back to \"regular\" profile...");
+        printError("Incorrect certificate, falling back to \"regular\" profile...");
         return {Profile::Regular, ProfileSource::Default};
     }
 }
@@ -108,15 +101,15 @@ ProfileChoice chooseProfile(const std::string& package, const std::string& reque
         return {profileByName(requestedName), ProfileSource::Option};
     } catch (const std::out_of_range&) {
     }
-    printLine("Incorrect or empty profile name, trying to get profile from certificate...");
+    printError("Incorrect or empty profile name, trying to get profile from certificate...");
     if (!check.verify) {
         // Any certificate at all: whoever made the package may have made it.
         try {
             const Profile profile = profileFromPackageSignature(absolutePath(package));
-            printLine("The " + profileName(profile) + " profile was selected for validation");
+            printError("The " + profileName(profile) + " profile was selected for validation");
             return {profile, ProfileSource::UnverifiedCertificate};
         } catch (const std::exception&) {
-            printLine("Incorrect certificate, falling back to \"regular\" profile...");
+            printError("Incorrect certificate, falling back to \"regular\" profile...");
             return {Profile::Regular, ProfileSource::Default};
         }
     }
@@ -130,7 +123,7 @@ ProfileChoice chooseProfile(const std::string& package, const std::string& reque
         reason = error.what();
     }
     if (!reason.empty()) {
-        printLine("Developer certificate not trusted: " + reason + ", falling back to \"regular\" profile...");
+        printError("Developer certificate not trusted: " + reason + ", falling back to \"regular\" profile...");
         return {Profile::Regular, ProfileSource::Default};
     }
     // The certificate of the very bytes that verified, not one read again.

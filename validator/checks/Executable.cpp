@@ -130,14 +130,14 @@ std::string libraryStem(const std::string& library)
 
 bool Executable::ownerExecutable() const
 {
-    return Common::Filesystem::hasPermission(unpackedTree(), m_path, fs::perms::owner_exec);
+    return Validator::Filesystem::hasPermission(unpackedTree(), m_path, fs::perms::owner_exec);
 }
 
 bool Executable::accepts(const std::string& path, const std::string&)
 {
     if (path == "/usr/bin/" + meta().name())
         return true;
-    return Common::Filesystem::hasPermission(unpackedTree(), path, fs::perms::owner_exec);
+    return Validator::Filesystem::hasPermission(unpackedTree(), path, fs::perms::owner_exec);
 }
 
 void Executable::validate(const std::string& path, const std::string& fullPath)

@@ -23,7 +23,7 @@ void Path::validate(const std::string& path, const std::string& fullPath)
     m_path = path;
     m_fullPath = fullPath;
     // Asked once: a failed query is logged, and both steps share its answer.
-    m_isDirectory = Common::Filesystem::isDirectory(unpackedTree(), m_path);
+    m_isDirectory = Validator::Filesystem::isDirectory(unpackedTree(), m_path);
     checkLocation();
     scanForHardcodedPath();
 }

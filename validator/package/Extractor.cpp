@@ -3,6 +3,8 @@
 #include "package/CpioEntryGuard.h"
 #include "package/UnpackProgress.h"
 
+#include "common/ChildProcess.h"
+#include "common/PosixIo.h"
 #include "common/VisibleText.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <optional>
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -23,15 +26,6 @@
 namespace Validator {
 
 namespace {
-
-// A pipe whose ends close themselves.
-struct Pipe {
-    int read = -1;
-    int write = -1;
-    bool open() { int fds[2]; if (::pipe2(fds, O_CLOEXEC) != 0) return false; read = fds[0]; write = fds[1]; return true; }
-    static void close(int& fd) { if (fd >= 0) ::close(fd); fd = -1; }
-    ~Pipe() { close(read); close(write); }
-};
 
 // In the child: signals blocked or ignored by the validator must not reach
 // the tools that way.
@@ -50,13 +44,14 @@ void resetSignalsForChild()
 // standard input/output/error, in process group `group` (0: a new group led by the
 // child), optionally in `directory`. The program is killed when this process
 // dies, so a validation that crashes leaves no tool writing into its root.
-pid_t spawn(const char* program, const std::vector<const char*>& argv, int in, int out, int err, pid_t group,
-            const char* directory)
+// No child when the fork failed; errno then says why.
+Common::ChildProcess spawn(const char* program, const std::vector<const char*>& argv, int in, int out, int err,
+                           pid_t group, const char* directory)
 {
     const pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid != 0)
-        return pid;
+        return Common::ChildProcess(pid);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The parent may have died before the request above was made.
     if (::getppid() != parent)
@@ -73,35 +68,6 @@ pid_t spawn(const char* program, const std::vector<const char*>& argv, int in, i
         ::_exit(127);
     ::execv(program, const_cast<char* const*>(argv.data()));
     ::_exit(127);
-}
-
-// Repeats a system call that a signal cut short.
-template <typename Call>
-auto retrying(Call call)
-{
-    for (;;) {
-        auto result = call();
-        if (result >= 0 || errno != EINTR)
-            return result;
-    }
-}
-
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    return retrying([&] { return ::waitpid(pid, &status, 0); }) < 0 ? -1 : status;
-}
-
-bool writeAll(int fd, const char* data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = retrying([&] { return ::write(fd, data, length); });
-        if (n < 0)
-            return false;
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Passes on what the tools write to standard error, line by line with
@@ -121,7 +87,7 @@ private:
     static void emit(std::string_view line)
     {
         const std::string text = Common::visibleText(line) + '\n';
-        writeAll(STDERR_FILENO, text.data(), text.size());
+        Common::writeAll(STDERR_FILENO, text);
     }
 
     static void relay(int fd)
@@ -129,7 +95,7 @@ private:
         std::string pending;
         char buffer[4096];
         for (;;) {
-            const ssize_t n = retrying([&] { return ::read(fd, buffer, sizeof buffer); });
+            const ssize_t n = Common::retryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
             if (n <= 0)
                 break;
             pending.append(buffer, static_cast<std::size_t>(n));
@@ -165,7 +131,7 @@ bool forward(int in, int out, CpioEntryGuard& guard, UnpackProgress* progress)
     while (guard.state() != CpioEntryGuard::State::Refused) {
         if (held == 0 && spliceWorks && guard.skippable() >= kBufferSize) {
             const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(guard.skippable(), 1 << 20));
-            const ssize_t n = retrying([&] { return ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE); });
+            const ssize_t n = Common::retryOnInterrupt([&] { return ::splice(in, nullptr, out, nullptr, chunk, SPLICE_F_MOVE | SPLICE_F_MORE); });
             if (n < 0 && errno == EINVAL) {
                 spliceWorks = false;
                 continue;
@@ -178,7 +144,7 @@ bool forward(int in, int out, CpioEntryGuard& guard, UnpackProgress* progress)
                 progress->forwarded(passedOn);
             continue;
         }
-        const ssize_t n = retrying([&] { return ::read(in, buffer.data() + held, kBufferSize - held); });
+        const ssize_t n = Common::retryOnInterrupt([&] { return ::read(in, buffer.data() + held, kBufferSize - held); });
         if (n <= 0)
             return n == 0;
         if (guard.state() == CpioEntryGuard::State::Reading)
@@ -187,7 +153,7 @@ bool forward(int in, int out, CpioEntryGuard& guard, UnpackProgress* progress)
         // What follows the trailer is padding, passed on as it is.
         const std::uint64_t judged = guard.state() == CpioEntryGuard::State::Finished ? passedOn + held : guard.judged();
         const auto ready = static_cast<std::size_t>(judged - passedOn);
-        if (!writeAll(out, buffer.data(), ready))
+        if (!Common::writeAll(out, buffer.data(), ready))
             return false;
         passedOn += ready;
         held -= ready;
@@ -223,51 +189,56 @@ int Extractor::extract(const std::string& root, const std::string& packagePath, 
     if (!::realpath(packagePath.c_str(), resolved))
         return fail(std::string("cannot resolve the package path: ") + std::strerror(errno));
 
-    Pipe archive;      // rpm2cpio -> this process
-    Pipe unpacker;     // this process -> cpio
-    Pipe diagnostics;  // standard error of both tools -> this process
-    if (!archive.open() || !unpacker.open() || !diagnostics.open())
+    Common::PipeEnds archive = Common::makePipe();      // rpm2cpio -> this process
+    Common::PipeEnds unpacker = Common::makePipe();     // this process -> cpio
+    Common::PipeEnds diagnostics = Common::makePipe();  // standard error of both tools -> this process
+    if (!archive.read || !unpacker.read || !diagnostics.read)
         return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
-    enlarge(archive.write);
-    enlarge(unpacker.write);
+    enlarge(archive.write.get());
+    enlarge(unpacker.write.get());
 
-    pid_t converter = spawn("/usr/bin/rpm2cpio", {"/usr/bin/rpm2cpio", resolved, nullptr}, -1, archive.write,
-                            diagnostics.write, 0, nullptr);
-    if (converter < 0)
+    // Started once the tools hold the pipe's write ends and this process
+    // no longer does, and ended (joined) after them: it reads until the
+    // last of them has gone.
+    std::optional<DiagnosticsRelay> relay;
+    Common::ChildProcess converter = spawn("/usr/bin/rpm2cpio", {"/usr/bin/rpm2cpio", resolved, nullptr}, -1,
+                                           archive.write.get(), diagnostics.write.get(), 0, nullptr);
+    if (!converter)
         return fail(std::string("cannot start rpm2cpio: ") + std::strerror(errno));
-    ::setpgid(converter, converter);
-    pid_t cpio = spawn("/usr/bin/cpio", {"cpio", "-idm", nullptr}, unpacker.read, -1, diagnostics.write, converter,
-                       root.c_str());
-    if (cpio > 0)
-        ::setpgid(cpio, converter);
-    Pipe::close(archive.write);
-    Pipe::close(unpacker.read);
-    Pipe::close(diagnostics.write);
-    // Joined (it is declared after the pipes) before they close. The tools
-    // may be forked while other threads run (a caller validating files as
-    // they are unpacked): between fork and exec they make only calls that
-    // are safe then.
-    const DiagnosticsRelay relay(diagnostics.read);
+    ::setpgid(converter.pid(), converter.pid());
+    Common::ChildProcess cpio = spawn("/usr/bin/cpio", {"cpio", "-idm", nullptr}, unpacker.read.get(), -1,
+                                      diagnostics.write.get(), converter.pid(), root.c_str());
+    // Taken at once: the calls below may set errno again.
+    const int cpioStartError = cpio ? 0 : errno;
+    if (cpio)
+        ::setpgid(cpio.pid(), converter.pid());
+    archive.write.reset();
+    unpacker.read.reset();
+    diagnostics.write.reset();
+    // The tools may be forked while other threads run (a caller validating
+    // files as they are unpacked): between fork and exec they make only
+    // calls that are safe then.
+    relay.emplace(diagnostics.read.get());
 
     CpioEntryGuard guard;
     if (progress)
         guard.setEntryObserver([progress](const CpioEntryGuard::Entry& entry) { progress->entryJudged(entry); });
     // A failure to pass the stream on shows as cpio's failure or a truncated archive.
-    if (cpio > 0)
-        forward(archive.read, unpacker.write, guard, progress);
+    if (cpio)
+        forward(archive.read.get(), unpacker.write.get(), guard, progress);
     if (guard.state() != CpioEntryGuard::State::Finished) {
         // Stop both tools at once: cpio must not finish a partial entry.
-        ::kill(-converter, SIGKILL);
+        converter.signal(SIGKILL, true);
     }
-    Pipe::close(unpacker.write);
-    Pipe::close(archive.read);
-    int converterStatus = waitFor(converter);
-    int cpioStatus = cpio > 0 ? waitFor(cpio) : -1;
+    unpacker.write.reset();
+    archive.read.reset();
+    const int converterStatus = converter.wait();
+    const int cpioStatus = cpio ? cpio.wait() : -1;
 
     if (guard.state() == CpioEntryGuard::State::Refused)
         return fail("refused the payload: " + guard.reason());
-    if (cpio < 0)
-        return fail(std::string("cannot start cpio: ") + std::strerror(errno));
+    if (cpioStartError != 0)
+        return fail(std::string("cannot start cpio: ") + std::strerror(cpioStartError));
     if (!WIFEXITED(converterStatus) || WEXITSTATUS(converterStatus) != 0)
         return fail("rpm2cpio failed");
     if (guard.state() != CpioEntryGuard::State::Finished)

@@ -13,7 +13,10 @@
 
 namespace fs = std::filesystem;
 
-namespace Common::Filesystem {
+namespace Validator::Filesystem {
+
+using Common::Error;
+using Common::ErrorCode;
 
 namespace {
 
@@ -45,7 +48,7 @@ bool hasPermission(const fs::path& path, fs::perms mask)
     }
 }
 
-bool isDirectory(const Validator::UnpackedTree& tree, const std::string& path)
+bool isDirectory(const UnpackedTree& tree, const std::string& path)
 {
     const std::optional<struct stat> status = tree.status(path);
     if (!status) {
@@ -57,7 +60,7 @@ bool isDirectory(const Validator::UnpackedTree& tree, const std::string& path)
     return S_ISDIR(status->st_mode);
 }
 
-bool hasPermission(const Validator::UnpackedTree& tree, const std::string& path, fs::perms mask)
+bool hasPermission(const UnpackedTree& tree, const std::string& path, fs::perms mask)
 {
     const std::optional<struct stat> status = tree.status(path);
     if (!status) {
@@ -102,7 +105,7 @@ std::string osVersion()
 {
     static constexpr std::string_view kKey = "VERSION_ID=";
     // Read as a regular file only: a named pipe in its place would block.
-    auto file = Validator::PackagedFile::openHostFile((rootFs() / "etc/os-release").string());
+    auto file = PackagedFile::openHostFile((rootFs() / "etc/os-release").string());
     std::istringstream release(file ? file->readAll(kLargestReleaseFile).value_or(std::string()) : std::string());
     std::string line;
     while (std::getline(release, line)) {
@@ -112,4 +115,4 @@ std::string osVersion()
     throw Error(ErrorCode::Internal, "Couldn't retrieve Taliro OS version");
 }
 
-} // namespace Common::Filesystem
+} // namespace Validator::Filesystem

@@ -9,7 +9,7 @@ class UnpackedTree;
 
 // Uniform behaviour around std::filesystem: queries that never throw, and
 // operations that throw Common::Error with a readable detail.
-namespace Common::Filesystem {
+namespace Validator::Filesystem {
 
 // True when the path, links followed, is a directory. A filesystem failure is
 // logged as an error line and answered with false.
@@ -23,8 +23,8 @@ bool hasPermission(const std::filesystem::path& path, std::filesystem::perms mas
 // The same two questions of a file of an unpacked package: `path` is a
 // package path, resolved with its links beneath the tree's root, and
 // failures name the root joined with it.
-bool isDirectory(const Validator::UnpackedTree& tree, const std::string& path);
-bool hasPermission(const Validator::UnpackedTree& tree, const std::string& path, std::filesystem::perms mask);
+bool isDirectory(const UnpackedTree& tree, const std::string& path);
+bool hasPermission(const UnpackedTree& tree, const std::string& path, std::filesystem::perms mask);
 
 // Throw Common::Error (Filesystem) on failure.
 void removeAll(const std::filesystem::path& path);
@@ -38,4 +38,4 @@ std::filesystem::path rootFs();
 // Throws Common::Error (Internal) when it cannot be found.
 std::string osVersion();
 
-} // namespace Common::Filesystem
+} // namespace Validator::Filesystem

@@ -4,7 +4,12 @@
 
 #include <iostream>
 
-namespace Common {
+namespace Validator {
+
+void printError(std::string_view line)
+{
+    std::cerr << Common::visibleText(line) << '\n' << std::flush;
+}
 
 LogLine::~LogLine()
 {
@@ -12,8 +17,7 @@ LogLine::~LogLine()
     if (text.empty())
         return;
     static const char* const kTags[] = {"[I] ", "[W] ", "[E] "};
-    // The text may carry paths of the package (a filesystem error names them).
     std::cout << kTags[static_cast<int>(m_level)] << Common::visibleText(text) << '\n' << std::flush;
 }
 
-} // namespace Common
+} // namespace Validator

@@ -1,13 +1,23 @@
 #pragma once
 
+// The one channel of the validator's own lines, as against the findings of
+// its checks (core/Logger): what the driver says about a package and its
+// run on standard error, and the tagged diagnostics of its reading steps on
+// standard output. Each line goes out through here, escaped (it may carry
+// names and texts from the package) and whole, so that it stays one line.
+
 #include <sstream>
 #include <string>
+#include <string_view>
 
-namespace Common {
+namespace Validator {
 
-// One diagnostic line of the validator itself (not a validation finding):
-// "[I] ", "[W] " or "[E] " + text on standard output, written when the line
-// object goes out of scope, and only when the text is not empty.
+// One line on standard error, flushed at once.
+void printError(std::string_view line);
+
+// One diagnostic line of a reading step: "[I] ", "[W] " or "[E] " + text on
+// standard output, written when the line object goes out of scope, and only
+// when the text is not empty.
 class LogLine {
 public:
     enum class Level { Info = 0, Warning = 1, Error = 2 };
@@ -33,4 +43,4 @@ inline LogLine logInfo() { return LogLine(LogLine::Level::Info); }
 inline LogLine logWarning() { return LogLine(LogLine::Level::Warning); }
 inline LogLine logError() { return LogLine(LogLine::Level::Error); }
 
-} // namespace Common
+} // namespace Validator

@@ -2,6 +2,8 @@
 
 #include "package/UnpackedTree.h"
 
+#include "common/PosixIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -46,13 +48,10 @@ ssize_t PackagedFile::read(void* buffer, std::size_t length)
     length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_remaining));
     if (length == 0)
         return 0;
-    for (;;) {
-        ssize_t n = ::read(m_fd.get(), buffer, length);
-        if (n > 0)
-            m_remaining -= static_cast<std::uint64_t>(n);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
+    const ssize_t n = Common::retryOnInterrupt([&] { return ::read(m_fd.get(), buffer, length); });
+    if (n > 0)
+        m_remaining -= static_cast<std::uint64_t>(n);
+    return n;
 }
 
 std::optional<std::string> PackagedFile::readAll(std::size_t maxBytes)

@@ -26,7 +26,7 @@ void loadConfiguration()
     if (rpmReadConfigFiles(nullptr, nullptr) == 0)
         g_configurationLoaded = true;
     else
-        logWarning() << "Couldn't read RPM configuration files";
+        Validator::logWarning() << "Couldn't read RPM configuration files";
 }
 
 std::string orEmpty(const char* text)

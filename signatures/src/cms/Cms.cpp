@@ -5,7 +5,7 @@
 #include "cms/CmsReading.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "torvel/CmsFunctions.h"
 
 namespace PackageSignatures {

@@ -16,9 +16,10 @@
 #include "cms/LargeData.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
 #include "certificates/CertificateFacts.h"
 #include "cms/CmsReading.h"
+#include "common/PosixIo.h"
+#include "TorvelHandles.h"
 #include "core/Digests.h"
 #include "rotation/RotationChainCheck.h"
 #include "torvel/CertificateFunctions.h"
@@ -44,10 +45,7 @@ int readRange(BIO* bio, char* out, int len)
     const int64_t want = std::min<int64_t>(len, range->end - range->position);
     if (want <= 0)
         return 0;
-    ssize_t got = 0;
-    do
-        got = pread(range->fd, out, size_t(want), off_t(range->position));
-    while (got < 0 && errno == EINTR);
+    const ssize_t got = Common::retryOnInterrupt([&] { return pread(range->fd, out, size_t(want), off_t(range->position)); });
     if (got <= 0)
         return -1; // the file ended before the range did
     range->position += got;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "common/OpenSslHandles.h"
+#include "common/PosixIo.h"
 #include "container/BlockLayout.h"
 #include "container/RpmExtent.h"
 #include "torvel/CmsHeader.h"
@@ -31,15 +32,7 @@ constexpr size_t maximumLocatedBlocks = 256;
 
 bool readAt(int fd, int64_t offset, size_t len, uint8_t* out)
 {
-    for (size_t done = 0; done < len;) {
-        const ssize_t got = pread(fd, out + done, len - done, off_t(offset + int64_t(done)));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += size_t(got);
-    }
-    return true;
+    return Common::readFull(fd, out, len, off_t(offset)) == ssize_t(len);
 }
 
 std::optional<int64_t> packageFloor(int fd, int64_t fileSize)

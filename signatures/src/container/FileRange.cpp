@@ -5,11 +5,9 @@
 
 #include <unistd.h>
 
-namespace PackageSignatures {
+#include "common/PosixIo.h"
 
-namespace {
-constexpr int64_t readChunk = 8192;
-}
+namespace PackageSignatures {
 
 std::vector<uint8_t> readFileRange(FILE* stream, int64_t start, int64_t end)
 {
@@ -17,16 +15,8 @@ std::vector<uint8_t> readFileRange(FILE* stream, int64_t start, int64_t end)
         return {};
     const int fd = fileno(stream);
     std::vector<uint8_t> bytes(size_t(end - start));
-    int64_t done = 0;
-    while (done < end - start) {
-        const int64_t want = std::min(readChunk, end - start - done);
-        const ssize_t got = pread(fd, bytes.data() + done, size_t(want), off_t(start + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return {};
-        done += got;
-    }
+    if (Common::readFull(fd, bytes.data(), bytes.size(), off_t(start)) != ssize_t(bytes.size()))
+        return {};
     return bytes;
 }
 

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/PosixIo.h"
 #include "common/VisibleText.h"
 #include "container/BlockLocation.h"
 #include "container/ChangeLock.h"
@@ -67,20 +68,16 @@ std::unique_ptr<FileWithCmses> FileWithCmses::fromPath(const char* path, const c
         return nullptr;
     }
     std::string failure;
-    const int fd = openRegularFile(path, openFlags(mode), failure);
-    if (fd < 0) {
+    Common::UniqueFd fd = openRegularFile(path, openFlags(mode), failure);
+    if (!fd) {
         if (failure == notRegularFile)
             errno = EINVAL;
         return nullptr;
     }
-    FILE* stream = fdopen(fd, mode);
-    if (stream == nullptr) {
-        const int error = errno;
-        close(fd);
-        errno = error;
+    Common::Libc::FileHandle stream = Common::streamOf(std::move(fd), mode);
+    if (!stream)
         return nullptr;
-    }
-    auto file = std::make_unique<FileWithCmses>(stream);
+    auto file = std::make_unique<FileWithCmses>(stream.release());
     file->m_path = path;
     return file;
 }
@@ -158,11 +155,9 @@ std::optional<std::string> FileWithCmses::lockForChange()
     // follows a replacement some other signer has just renamed into place.
     constexpr int rounds = 64;
     for (int round = 0; round < rounds; ++round) {
-        while (flock(fd(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                std::fprintf(stderr, "Could not lock \"%s\": %s\n", displayPath().c_str(), std::strerror(errno));
-                return std::nullopt;
-            }
+        if (Common::retryOnInterrupt([&] { return flock(fd(), LOCK_EX); }) != 0) {
+            std::fprintf(stderr, "Could not lock \"%s\": %s\n", displayPath().c_str(), std::strerror(errno));
+            return std::nullopt;
         }
         const std::string path = m_path.empty() ? descriptorPath(fd()) : m_path;
         char* resolved = path.empty() ? nullptr : realpath(path.c_str(), nullptr);
@@ -178,18 +173,17 @@ std::optional<std::string> FileWithCmses::lockForChange()
         if (sameFile(named, locked))
             return realPath;
         std::string failure;
-        const int reopened = openRegularFile(path.c_str(), isReadOnly() ? O_RDONLY : O_RDWR, failure);
-        FILE* stream = reopened < 0 ? nullptr : fdopen(reopened, isReadOnly() ? "r" : "r+");
-        if (stream == nullptr) {
-            if (reopened >= 0)
-                close(reopened);
+        Common::UniqueFd reopened = openRegularFile(path.c_str(), isReadOnly() ? O_RDONLY : O_RDWR, failure);
+        Common::Libc::FileHandle stream =
+            reopened ? Common::streamOf(std::move(reopened), isReadOnly() ? "r" : "r+") : nullptr;
+        if (!stream) {
             std::fprintf(stderr, "Could not reopen \"%s\": %s\n", displayPath().c_str(),
                          failure.empty() ? std::strerror(errno) : failure.c_str());
             flock(fd(), LOCK_UN);
             return std::nullopt;
         }
         // Closing the replaced file's stream gives up its lock.
-        m_stream.reset(stream);
+        m_stream.reset(stream.release());
     }
     std::fprintf(stderr, "Could not lock \"%s\": it keeps being replaced\n", displayPath().c_str());
     return std::nullopt;

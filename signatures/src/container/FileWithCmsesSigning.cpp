@@ -15,6 +15,7 @@
 #include "cms/CmsSigning.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
+#include "common/PosixIo.h"
 #include "container/BlockLayout.h"
 #include "container/BlockLocation.h"
 #include "container/ChangeLock.h"
@@ -162,17 +163,15 @@ SigningOutcome FileWithCmses::signWithOutcome(X509* cert, EVP_PKEY* key, EVP_PKE
                                     reinterpret_cast<const uint8_t*>(der.get()), length);
 
     std::fflush(m_stream.get());
-    const int replaced = replacePackage(fd(), *realPath, end, block);
-    if (replaced < 0)
+    Common::UniqueFd replaced = replacePackage(fd(), *realPath, end, block);
+    if (!replaced)
         return refused(outcome, SigningRefusal::FileNotReplaced);
     // From here on the object stands for the new file, whose lock it holds.
-    FILE* stream = fdopen(replaced, "r+");
-    if (stream == nullptr) {
-        close(replaced);
-        stream = std::fopen(realPath->c_str(), "r+");
-    }
-    if (stream != nullptr)
-        m_stream.reset(stream);
+    Common::Libc::FileHandle stream = Common::streamOf(std::move(replaced), "r+");
+    if (!stream)
+        stream.reset(std::fopen(realPath->c_str(), "r+"));
+    if (stream)
+        m_stream.reset(stream.release());
     return outcome;
 }
 

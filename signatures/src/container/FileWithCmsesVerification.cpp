@@ -14,7 +14,7 @@
 #include "cms/CmsReading.h"
 #include "cms/CmsVerification.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "container/BlockLayout.h"
 #include "container/BlockLocation.h"
 #include "container/FileRange.h"

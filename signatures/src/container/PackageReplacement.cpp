@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/LibcHandles.h"
+#include "common/PosixIo.h"
 #include "common/VisibleText.h"
 #include "container/ReplacementName.h"
 
@@ -52,19 +54,6 @@ std::string randomSuffix()
     return suffix;
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t len)
-{
-    for (size_t done = 0; done < len;) {
-        const ssize_t written = write(fd, data + done, len - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += size_t(written);
-    }
-    return true;
-}
-
 // The kept bytes, shared with the package where the file system can
 // (reflinks), else copied inside the kernel, else through a buffer.
 bool copyPrefix(int from, int to, int64_t length)
@@ -72,10 +61,9 @@ bool copyPrefix(int from, int to, int64_t length)
     loff_t in = 0;
     loff_t out = 0;
     while (in < length) {
-        const ssize_t copied = copy_file_range(from, &in, to, &out, size_t(length - in), 0);
+        const ssize_t copied =
+            Common::retryOnInterrupt([&] { return copy_file_range(from, &in, to, &out, size_t(length - in), 0); });
         if (copied > 0)
-            continue;
-        if (copied < 0 && errno == EINTR)
             continue;
         if (copied == 0 || !(errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
             return false;
@@ -83,10 +71,9 @@ bool copyPrefix(int from, int to, int64_t length)
     }
     std::vector<uint8_t> piece(copyPiece);
     while (in < length) {
-        const ssize_t got = pread(from, piece.data(), size_t(std::min<int64_t>(copyPiece, length - in)), in);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || pwrite(to, piece.data(), size_t(got), out) != got)
+        const ssize_t got = Common::retryOnInterrupt(
+            [&] { return pread(from, piece.data(), size_t(std::min<int64_t>(copyPiece, length - in)), in); });
+        if (got <= 0 || lseek(to, out, SEEK_SET) != out || !Common::writeAll(to, piece.data(), size_t(got)))
             return false;
         in += got;
         out += got;
@@ -104,16 +91,16 @@ public:
         // Unnamed while written: a kill then leaves nothing behind. It is
         // named through /proc just before the rename.
         if (access("/proc/self/fd", X_OK) == 0) {
-            m_fd = open(package.directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            m_fd.reset(open(package.directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
             // Other failures (a directory that may not be written) would
             // be the same for a named file.
-            if (m_fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            if (m_fd || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
                 return;
         }
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string candidate = candidateName();
-            m_fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (m_fd >= 0) {
+            m_fd.reset(open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (m_fd) {
                 m_name = candidate;
                 return;
             }
@@ -126,20 +113,18 @@ public:
     {
         if (!m_name.empty())
             unlink(m_name.c_str());
-        if (m_fd >= 0)
-            close(m_fd);
     }
 
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
 
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
 
     bool name()
     {
         if (!m_name.empty())
             return true;
-        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string candidate = candidateName();
             if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -161,12 +146,7 @@ public:
         return true;
     }
 
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
+    Common::UniqueFd release() { return std::move(m_fd); }
 
 private:
     std::string candidateName() const
@@ -175,7 +155,7 @@ private:
     }
 
     SplitPath m_package;
-    int m_fd = -1;
+    Common::UniqueFd m_fd;
     std::string m_name;
 };
 
@@ -191,11 +171,9 @@ void copyOwnerAndMode(int fd, const struct stat& package)
 
 void syncDirectory(const std::string& directory)
 {
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    const Common::UniqueFd fd(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+        fsync(fd.get());
 }
 
 } // namespace
@@ -204,25 +182,24 @@ void removeStaleReplacements(const std::string& realPath)
 {
     const SplitPath package = split(realPath);
     const std::string prefix = replacementPrefix(package.name);
-    DIR* directory = opendir(package.directory.c_str());
-    if (directory == nullptr)
+    const Common::Libc::DirHandle directory(opendir(package.directory.c_str()));
+    if (!directory)
         return;
-    while (const dirent* entry = readdir(directory)) {
+    while (const dirent* entry = readdir(directory.get())) {
         const std::string name = entry->d_name;
         if (name.size() == prefix.size() + replacementSuffixLength && name.compare(0, prefix.size(), prefix) == 0)
-            unlinkat(dirfd(directory), name.c_str(), 0);
+            unlinkat(dirfd(directory.get()), name.c_str(), 0);
     }
-    closedir(directory);
 }
 
-int replacePackage(int packageFd, const std::string& realPath, int64_t keep, const std::vector<uint8_t>& tail)
+Common::UniqueFd replacePackage(int packageFd, const std::string& realPath, int64_t keep, const std::vector<uint8_t>& tail)
 {
     const SplitPath package = split(realPath);
     const std::string shown = Common::visibleText(realPath);
     struct stat status;
     if (fstat(packageFd, &status) != 0) {
         std::fprintf(stderr, "Could not read the status of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
-        return -1;
+        return {};
     }
     NewFile replacement(package);
     if (replacement.fd() < 0) {
@@ -230,26 +207,23 @@ int replacePackage(int packageFd, const std::string& realPath, int64_t keep, con
                      "Could not create a file in \"%s\" to replace \"%s\" with: %s (signing replaces the "
                      "package and needs a writable directory)\n",
                      Common::visibleText(package.directory).c_str(), shown.c_str(), std::strerror(errno));
-        return -1;
+        return {};
     }
     const int fd = replacement.fd();
-    if (!copyPrefix(packageFd, fd, keep) || !writeAll(fd, tail.data(), tail.size())) {
+    if (!copyPrefix(packageFd, fd, keep) || !Common::writeAll(fd, tail.data(), tail.size())) {
         std::fprintf(stderr, "Could not write the signed copy of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
-        return -1;
+        return {};
     }
     copyOwnerAndMode(fd, status);
     if (fsync(fd) != 0) {
         std::fprintf(stderr, "Could not write the signed copy of \"%s\": %s\n", shown.c_str(), std::strerror(errno));
-        return -1;
+        return {};
     }
     // Whoever waits for the package's lock finds the new file locked too.
-    int locked = 0;
-    do
-        locked = flock(fd, LOCK_EX);
-    while (locked != 0 && errno == EINTR);
+    Common::retryOnInterrupt([&] { return flock(fd, LOCK_EX); });
     if (!replacement.name() || !replacement.renameOverPackage()) {
         std::fprintf(stderr, "Could not replace \"%s\": %s\n", shown.c_str(), std::strerror(errno));
-        return -1;
+        return {};
     }
     syncDirectory(package.directory);
     return replacement.release();

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/UniqueFd.h"
+
 namespace PackageSignatures {
 
 // Replaces a package file by its first `keep` bytes followed by `tail`,
@@ -13,8 +15,8 @@ namespace PackageSignatures {
 // which gets the package's mode and, when permitted, its owner, reaches the
 // disk, is locked, and is renamed over the package. Returns the new file's
 // descriptor, open for reading and writing and holding the exclusive flock,
-// or -1 after one line on standard error; the package is then unchanged.
-int replacePackage(int packageFd, const std::string& realPath, int64_t keep, const std::vector<uint8_t>& tail);
+// or none after one line on standard error; the package is then unchanged.
+Common::UniqueFd replacePackage(int packageFd, const std::string& realPath, int64_t keep, const std::vector<uint8_t>& tail);
 
 // Removes what a replacement of this package left behind when its process
 // was killed between naming its new file and renaming it. Only for the

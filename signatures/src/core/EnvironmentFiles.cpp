@@ -18,11 +18,7 @@ namespace {
 // taken from the descriptor) and closed again at once.
 bool isRegularFile(const std::string& path, std::string& reason)
 {
-    const int fd = openRegularFile(path.c_str(), O_RDONLY, reason);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    return bool(openRegularFile(path.c_str(), O_RDONLY, reason));
 }
 
 bool presentOnlyAsRegularFile(const char* variable, const std::string& path, std::string& failure)

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/PosixIo.h"
+
 namespace PackageSignatures {
 
 namespace {
@@ -45,18 +47,17 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string& targetPa
     std::vector<char> temporaryPath(pattern.begin(), pattern.end());
     temporaryPath.push_back('\0');
 
-    const int fd = mkstemp(temporaryPath.data());
-    if (fd < 0)
+    Common::UniqueFd fd(mkstemp(temporaryPath.data()));
+    if (!fd)
         return nullptr;
-    FILE* stream = fdopen(fd, "w");
-    if (stream == nullptr) {
+    Common::Libc::FileHandle stream = Common::streamOf(std::move(fd), "w");
+    if (!stream) {
         const int error = errno;
-        close(fd);
         unlink(temporaryPath.data());
         errno = error;
         return nullptr;
     }
-    return std::unique_ptr<ReplacingFile>(new ReplacingFile(targetPath, temporaryPath.data(), stream));
+    return std::unique_ptr<ReplacingFile>(new ReplacingFile(targetPath, temporaryPath.data(), stream.release()));
 }
 
 ReplacingFile::~ReplacingFile()

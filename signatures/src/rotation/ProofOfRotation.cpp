@@ -13,7 +13,7 @@
 #include "cms/Asn1Internal.h"
 #include "common/LibcHandles.h"
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "core/Digests.h"
 #include "core/PrivateKeys.h"
 #include "core/RegularFile.h"

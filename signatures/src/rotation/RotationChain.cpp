@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/OpenSslHandles.h"
-#include "common/TorvelHandles.h"
+#include "TorvelHandles.h"
 #include "rotation/RotationChainCheck.h"
 
 namespace PackageSignatures {

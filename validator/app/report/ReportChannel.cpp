@@ -1,6 +1,7 @@
 #include "app/report/ReportChannel.h"
 
 #include "app/report/ReportRecords.h"
+#include "common/PosixIo.h"
 
 #include <cerrno>
 #include <sys/mman.h>
@@ -11,22 +12,6 @@
 namespace Validator {
 
 namespace {
-
-void writeAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // The text output stays whole; the report then misses this
-            // record, which is all a full memory can cost.
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
 
 // A read-only view of the whole channel, unmapped when it goes: the records
 // are read where the child left them, without a second copy in memory.
@@ -69,7 +54,9 @@ ReportChannel::ReportChannel() : m_fd(::memfd_create("vetrik-report", MFD_CLOEXE
 void ReportChannel::append(const std::string& record)
 {
     // One write per record, so a record is either whole or the last one.
-    writeAll(m_fd.get(), record);
+    // A failed write costs the report this record, which is all a full
+    // memory can cost; the text output stays whole.
+    Common::writeAll(m_fd.get(), record);
 }
 
 void ReportChannel::found(const RecordedFinding& finding)

@@ -1,6 +1,7 @@
 #include "app/report/ReportFile.h"
 
 #include "app/InterruptCleanup.h"
+#include "common/PosixIo.h"
 #include "common/VisibleText.h"
 
 #include <cerrno>
@@ -220,26 +221,20 @@ void ReportFile::forgetTemporary()
 
 void ReportFile::write(std::string_view bytes)
 {
-    while (!bytes.empty() && m_writeError == 0) {
-        const ssize_t n = ::write(m_file.get(), bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno != EINTR)
-                m_writeError = errno;
-            continue;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (m_writeError == 0 && !Common::writeAll(m_file.get(), bytes))
+        m_writeError = errno;
 }
 
 void ReportFile::rewriteStart(std::string_view bytes)
 {
     off_t offset = 0;
     while (!bytes.empty() && m_writeError == 0) {
-        const ssize_t n = ::pwrite(m_file.get(), bytes.data(), bytes.size(), offset);
-        if (n < 0) {
-            if (errno != EINTR)
-                m_writeError = errno;
-            continue;
+        const ssize_t n = Common::retryOnInterrupt(
+            [&] { return ::pwrite(m_file.get(), bytes.data(), bytes.size(), offset); });
+        if (n <= 0) {
+            // A write that moves nothing would loop for ever: a full device.
+            m_writeError = n < 0 ? errno : ENOSPC;
+            return;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
         offset += n;

@@ -9,10 +9,10 @@
 #include "checks/desktop/DesktopTervane.h"
 #include "checks/desktop/EntrySyntax.h"
 #include "core/PackageMessages.h"
+#include "package/Log.h"
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 
 namespace Validator {
 
@@ -104,7 +104,7 @@ void Desktop::checkExecDBus(const AppManifest::ManifestEntry& entry)
     if (const std::optional<std::string> reached = resolveInPackage(command))
         resolved = *reached;
     else
-        std::cerr << "ExecDBus error: " << std::strerror(errno) << '\n';
+        printError(std::string("ExecDBus error: ") + std::strerror(errno));
     if (command != "/usr/bin/" + name && resolved.find("/usr/libexec/" + name) == std::string::npos)
         logger().add(SandboxMessage::ExecDBusIncorrect);
 }

@@ -32,7 +32,7 @@ void Manifest::validate(const std::string& path, const std::string&)
     }
     // The OS version lookup throws when the platform root names no version;
     // the run of this package then stops with that error.
-    ManifestRules::checkManifest(*text, [] { return Common::Filesystem::osVersion(); }, logger());
+    ManifestRules::checkManifest(*text, [] { return Validator::Filesystem::osVersion(); }, logger());
 }
 
 } // namespace Validator

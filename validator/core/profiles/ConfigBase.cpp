@@ -1,11 +1,11 @@
 #include "core/profiles/ConfigBase.h"
 
 #include "package/Filesystem.h"
+#include "package/Log.h"
 #include "package/PackagedFile.h"
 
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <iostream>
 #include <optional>
 #include <sstream>
 
@@ -20,7 +20,7 @@ constexpr std::size_t kLargestSettingsFile = 1 << 20;
 bool readValidationEnabled()
 {
     using boost::property_tree::ini_parser_error;
-    const std::string path = (Common::Filesystem::rootFs() / "var/lib/developer-moded/developer-moded.conf").string();
+    const std::string path = (Validator::Filesystem::rootFs() / "var/lib/developer-moded/developer-moded.conf").string();
     try {
         // Read as a regular file only: a named pipe in its place would block.
         // The errors say what read_ini(path) would say.
@@ -36,14 +36,14 @@ bool readValidationEnabled()
             throw ini_parser_error(e.message(), path, e.line());
         }
         if (!tree.get_optional<std::string>("developermode.validationEnabled")) {
-            std::cerr << "Config parameter 'developermode.validationEnabled' in developer-moded.conf not found. "
-                         "Using default value for validation enabled: true\n";
+            Validator::printError("Config parameter 'developermode.validationEnabled' in developer-moded.conf not found. "
+                                  "Using default value for validation enabled: true");
             return true;
         }
         return tree.get<bool>("developermode.validationEnabled");
     } catch (const std::exception& e) {
-        std::cerr << "Error reading developer-moded.conf: " << e.what()
-                  << ". Using default value for validation enabled: true\n";
+        Validator::printError(std::string("Error reading developer-moded.conf: ") + e.what()
+                              + ". Using default value for validation enabled: true");
         return true;
     }
 }

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "ParallelJobs.h"
-#include "SignatureFixtures.h"
+#include "TestKit.h"
 
-using SignatureFixtures::threadsOfThisProcess;
+using TestKit::threadsOfThisProcess;
 
 TEST(ParallelJobs, EveryThreadHasEndedWhenTheJobsReturn)
 {

@@ -1,7 +1,9 @@
 #pragma once
 
 // Owning handles for libtorvel's own ASN.1 structures, for the library and
-// for its callers in this repository.
+// for its callers in this repository. Beside the library rather than in
+// common/, which stands below every deliverable and includes none of them;
+// not installed, since it stands on common/OwningHandle.h.
 
 #include <torvel/Asn1Structures.h>
 
