@@ -1,5 +1,7 @@
 #include "core/Logger.h"
 
+#include "package/Log.h"
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -109,7 +111,7 @@ void Logger::setFlag(std::uint32_t key, bool value)
 {
     auto it = m_flags.find(key);
     if (it == m_flags.end()) {
-        std::cerr << "[validator] Unable to set flag with key: \"" << key << "\"\n";
+        printError("[validator] Unable to set flag with key: \"" + std::to_string(key) + '"');
         return;
     }
     it->second = value;
@@ -119,7 +121,7 @@ bool Logger::getFlag(std::uint32_t key) const
 {
     auto it = m_flags.find(key);
     if (it == m_flags.end()) {
-        std::cerr << "[validator] Unable to get flag with key: \"" << key << "\"\n";
+        printError("[validator] Unable to get flag with key: \"" + std::to_string(key) + '"');
         return false;
     }
     return it->second;
