@@ -299,6 +299,17 @@ int main(int argc, char** argv)
             }
         }
         std::printf("load averages after: %s\n", loadAverages().c_str());
+        // A ratio of a run that did not validate is no figure: say so (a
+        // baseline under /tmp, say, is hidden by the tmpfs).
+        for (const Row& row : rows) {
+            for (const auto* runsOf : {&row.vetriks, &row.baselines}) {
+                const bool broken = std::any_of(runsOf->begin(), runsOf->end(),
+                                                [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
+                if (broken)
+                    std::printf("%s: a %s run ended with a status other than 0 or 1; its figures mean nothing\n",
+                                row.label.c_str(), runsOf == &row.vetriks ? "vetrik" : "baseline");
+            }
+        }
         if (rowOf("small") && rowOf("large")) {
             const long small = peakOf(rowOf("small")->vetriks, &Bench::Measurement::treePeakKiB);
             const long large = peakOf(rowOf("large")->vetriks, &Bench::Measurement::treePeakKiB);
