@@ -14,11 +14,14 @@
 // with a tmpfs on /tmp. Then `vetrik --jobs 2` over twenty small packages
 // against one vetrik process per package.
 //
-//     bench_extraction [vetrik] [runs] [baseline-vetrik]
+//     bench_extraction [vetrik] [runs] [baseline-vetrik] [shapes]
 //
 // Use a multiple of three runs: each takes every place in the order equally
 // often. With a baseline vetrik (an earlier build), its ratios are measured
-// in the same rounds, so that the cost of a change can be read off directly.
+// in the same rounds, so that the cost of a change can be read off directly
+// (vetrik/baseline, the median of the per-round ratios). `shapes` picks some
+// of small,manyfiles,large,largexz,jobs (comma-separated; default all): the
+// large packages take minutes to build alone.
 
 #include "BenchSupport.h"
 
@@ -125,6 +128,7 @@ long peakOf(const std::vector<Bench::Measurement>& all, long Bench::Measurement:
 }
 
 struct Row {
+    std::string shape;
     std::string label;
     std::string package;
     std::vector<Bench::Measurement> floors, vetriks, baselines;
@@ -153,6 +157,28 @@ bool tmpfsOnTmp()
         && ::mount("tmpfs", "/tmp", "tmpfs", 0, "size=4g") == 0;
 }
 
+// The machine's load averages, as /proc/loadavg gives them: on a shared
+// machine they say how much the figures beside them can be trusted.
+std::string loadAverages()
+{
+    std::string text = TestKit::readFile("/proc/loadavg");
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+bool chosen(const std::string& shapes, const std::string& shape)
+{
+    if (shapes.empty())
+        return true;
+    std::istringstream list(shapes);
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item == shape)
+            return true;
+    }
+    return false;
+}
+
 std::string fileSystemOf(const std::string& path)
 {
     const auto result = TestKit::run({"stat", "-f", "-c", "%T", path});
@@ -171,6 +197,7 @@ int main(int argc, char** argv)
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 6;
     const std::string baseline = argc > 3 ? argv[3] : "";
+    const std::string shapes = argc > 4 ? argv[4] : "";
     // Outside /tmp, which gets a tmpfs of its own later.
     TestKit::TempDir work("bench-extract", "/var/tmp");
     TestKit::TempDir root("bench-root", "/var/tmp");
@@ -179,28 +206,51 @@ int main(int argc, char** argv)
 
     constexpr int kSmallPackages = 20;
     std::printf("building packages...\n");
+    struct Shape {
+        const char* shape;
+        const char* label;
+        const char* name;
+        int files;
+        int megabytes;
+        const char* compressor;
+    };
+    constexpr Shape kShapes[] = {
+        {"small", "small: 3200 files, 50 MiB, zstd", "org.example.small", 3200, 50, "zstd"},
+        {"manyfiles", "many files: 20000 files, 60 MiB, zstd", "org.example.manyfiles", 20000, 60, "zstd"},
+        {"large", "large: 3200 files, 220 MiB, zstd", "org.example.large", 3200, 220, "zstd"},
+        {"largexz", "large: 3200 files, 220 MiB, xz", "org.example.largexz", 3200, 220, "xz"},
+    };
+    const bool measureJobs = chosen(shapes, "jobs");
+    std::vector<Row> rows;
+    for (const Shape& shape : kShapes) {
+        if (chosen(shapes, shape.shape))
+            rows.push_back({shape.shape, shape.label, {}, {}, {}, {}});
+    }
     const auto packages = Bench::buildAside([&] {
-        std::vector<std::string> built = {
-            buildApplicationPackage(work.path(), "org.example.small", 3200, 50),
-            buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60),
-            buildApplicationPackage(work.path(), "org.example.large", 3200, 220),
-            buildApplicationPackage(work.path(), "org.example.largexz", 3200, 220, "xz"),
-        };
-        for (int i = 0; i < kSmallPackages; ++i)
+        std::vector<std::string> built;
+        for (const Shape& shape : kShapes) {
+            if (chosen(shapes, shape.shape))
+                built.push_back(buildApplicationPackage(work.path(), shape.name, shape.files, shape.megabytes, shape.compressor));
+        }
+        for (int i = 0; measureJobs && i < kSmallPackages; ++i)
             built.push_back(buildApplicationPackage(work.path(), "org.example.tiny" + std::to_string(i), 40, 1));
         return built;
     });
-    std::vector<Row> rows = {
-        {"small: 3200 files, 50 MiB, zstd", packages.at(0), {}, {}, {}},
-        {"many files: 20000 files, 60 MiB, zstd", packages.at(1), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, zstd", packages.at(2), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, xz", packages.at(3), {}, {}, {}},
-    };
-    const std::vector<std::string> tiny(packages.begin() + 4, packages.end());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].package = packages.at(i);
+    const std::vector<std::string> tiny(packages.begin() + static_cast<std::ptrdiff_t>(rows.size()), packages.end());
     for (const Row& row : rows)
         std::printf("%-40s %6.1f MiB on disk\n", row.label.c_str(), static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
-    std::printf("%d small packages of 40 files, %.1f MiB on disk each\n", kSmallPackages,
-                static_cast<double>(fs::file_size(tiny.at(0))) / (1024 * 1024));
+    if (measureJobs)
+        std::printf("%d small packages of 40 files, %.1f MiB on disk each\n", kSmallPackages,
+                    static_cast<double>(fs::file_size(tiny.at(0))) / (1024 * 1024));
+    const auto rowOf = [&](const std::string& shape) -> const Row* {
+        for (const Row& row : rows) {
+            if (row.shape == shape)
+                return &row;
+        }
+        return nullptr;
+    };
 
     const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                                    "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
@@ -214,6 +264,7 @@ int main(int argc, char** argv)
     const auto measureRows = [&](const std::string& fileSystem) {
         std::printf("\n/tmp on %s, median of %d paired rounds; floor = rpm2cpio | cpio -idm, then one read of the tree\n",
                     fileSystem.c_str(), runs);
+        std::printf("load averages before: %s\n", loadAverages().c_str());
         for (Row& row : rows) {
             row.floors.clear();
             row.vetriks.clear();
@@ -238,14 +289,32 @@ int main(int argc, char** argv)
                 std::printf(" %16.3f", pairedRatio(row.baselines, row.floors, &Bench::Measurement::seconds));
             std::printf(" %16ld %16ld\n", peakOf(row.vetriks, &Bench::Measurement::ownPeakKiB),
                         peakOf(row.vetriks, &Bench::Measurement::treePeakKiB));
-            if (!baseline.empty())
+            if (!baseline.empty()) {
                 std::printf("%-40s %8s %8.3f %14s %10s %16s %16ld %16ld\n", "  baseline", "", Bench::medianOf(row.baselines).seconds, "",
                             "", "", peakOf(row.baselines, &Bench::Measurement::ownPeakKiB),
                             peakOf(row.baselines, &Bench::Measurement::treePeakKiB));
+                std::printf("%-40s %8s %8s %14.3f %10.3f  (vetrik/baseline)\n", "", "", "",
+                            pairedRatio(row.vetriks, row.baselines, &Bench::Measurement::seconds),
+                            pairedRatio(row.vetriks, row.baselines, &Bench::Measurement::cpuSeconds));
+            }
         }
-        const long small = peakOf(rows.at(0).vetriks, &Bench::Measurement::treePeakKiB);
-        const long large = peakOf(rows.at(2).vetriks, &Bench::Measurement::treePeakKiB);
-        std::printf("tree peak, large / small (same files): %.2f\n", static_cast<double>(large) / static_cast<double>(small));
+        std::printf("load averages after: %s\n", loadAverages().c_str());
+        // A ratio of a run that did not validate is no figure: say so (a
+        // baseline under /tmp, say, is hidden by the tmpfs).
+        for (const Row& row : rows) {
+            for (const auto* runsOf : {&row.vetriks, &row.baselines}) {
+                const bool broken = std::any_of(runsOf->begin(), runsOf->end(),
+                                                [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
+                if (broken)
+                    std::printf("%s: a %s run ended with a status other than 0 or 1; its figures mean nothing\n",
+                                row.label.c_str(), runsOf == &row.vetriks ? "vetrik" : "baseline");
+            }
+        }
+        if (rowOf("small") && rowOf("large")) {
+            const long small = peakOf(rowOf("small")->vetriks, &Bench::Measurement::treePeakKiB);
+            const long large = peakOf(rowOf("large")->vetriks, &Bench::Measurement::treePeakKiB);
+            std::printf("tree peak, large / small (same files): %.2f\n", static_cast<double>(large) / static_cast<double>(small));
+        }
     };
 
     measureRows(fileSystemOf("/tmp"));
@@ -260,38 +329,42 @@ int main(int argc, char** argv)
     // Several small packages: one process per package against one process
     // validating two at a time. The whole sequence of processes is one
     // measurement, so the ratio compares what a store's pipeline waits for.
-    std::vector<Bench::Measurement> oneByOne, jobs;
-    runRounds(runs, {
-        [&] {
-            Bench::Measurement sum;
-            for (const std::string& package : tiny) {
-                const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
-                sum.seconds += m.seconds;
-                sum.cpuSeconds += m.cpuSeconds;
-                sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
-                sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
-                sum.exitCode = std::max(sum.exitCode, m.exitCode);
-            }
-            oneByOne.push_back(sum);
-        },
-        [&] {
-            std::vector<std::string> extra = {"--jobs", "2"};
-            extra.insert(extra.end(), tiny.begin(), tiny.end());
-            jobs.push_back(Bench::measure(vetrikArguments(vetrik, extra), env));
-        },
-    });
-    std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
-    std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(oneByOne).seconds,
-                peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
-    std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(jobs).seconds,
-                peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
-    std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
-                pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
-                pairedRatio(oneByOne, jobs, &Bench::Measurement::cpuSeconds));
+    if (measureJobs) {
+        std::vector<Bench::Measurement> oneByOne, jobs;
+        runRounds(runs, {
+            [&] {
+                Bench::Measurement sum;
+                for (const std::string& package : tiny) {
+                    const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
+                    sum.seconds += m.seconds;
+                    sum.cpuSeconds += m.cpuSeconds;
+                    sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
+                    sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
+                    sum.exitCode = std::max(sum.exitCode, m.exitCode);
+                }
+                oneByOne.push_back(sum);
+            },
+            [&] {
+                std::vector<std::string> extra = {"--jobs", "2"};
+                extra.insert(extra.end(), tiny.begin(), tiny.end());
+                jobs.push_back(Bench::measure(vetrikArguments(vetrik, extra), env));
+            },
+        });
+        std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
+        std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(oneByOne).seconds,
+                    peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
+        std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(jobs).seconds,
+                    peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
+        std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
+                    pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
+                    pairedRatio(oneByOne, jobs, &Bench::Measurement::cpuSeconds));
+    }
 
-    const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
-    std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
-                family / Bench::medianOf(rows.at(0).vetriks).seconds * 100);
+    if (const Row* small = rowOf("small")) {
+        const double family = desktopFamilySeconds(small->package, "org.example.small");
+        std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
+                    family / Bench::medianOf(small->vetriks).seconds * 100);
+    }
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
     return firstFailed ? 1 : 0;
