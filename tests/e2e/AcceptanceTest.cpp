@@ -39,17 +39,6 @@ std::vector<boost::json::object> findingRecords(const std::string& path)
     return records;
 }
 
-std::vector<std::string> taggedLines(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.starts_with("(WARNING)") || line.starts_with("(ERROR)") || line.starts_with("(CRITICAL)")
-            || line.starts_with("(INFO)"))
-            out.push_back(line);
-    }
-    return out;
-}
-
 class AcceptanceTest : public TestKit::DriverFixture {
 protected:
     // Two errors and a warning that carry the package's bytes (a vendor
@@ -86,7 +75,7 @@ TEST_F(AcceptanceTest, BaselineAcceptsTheFindingsOfAnEarlierReportByNameRuleAndR
     const std::string baseline = work / "baseline.jsonl";
     auto before = run({"--report", baseline}, {first});
     EXPECT_EQ(before.exitCode, 1);
-    EXPECT_THAT(taggedLines(before.findings), ElementsAre(vendorLine, scriptsLine, emptyLine, strayLine));
+    EXPECT_THAT(TestKit::findingLines(before.findings), ElementsAre(vendorLine, scriptsLine, emptyLine, strayLine));
 
     // A later version of the package, with one finding more: only the new
     // one and the critical one are printed; the run still fails for the
@@ -98,7 +87,7 @@ TEST_F(AcceptanceTest, BaselineAcceptsTheFindingsOfAnEarlierReportByNameRuleAndR
     auto after = run({"--baseline", baseline, "--report", report}, {second});
     EXPECT_EQ(after.exitCode, 1);
     // The header lists /opt/new before /opt/stray.
-    EXPECT_THAT(taggedLines(after.findings),
+    EXPECT_THAT(TestKit::findingLines(after.findings),
                 ElementsAre(scriptsLine, error("[/opt/new] Installation not allowed in this location")));
     EXPECT_EQ(after.out.back(), "3 findings accepted by --baseline");
 
@@ -117,7 +106,7 @@ TEST_F(AcceptanceTest, BaselineAcceptsTheFindingsOfAnEarlierReportByNameRuleAndR
     quiet.scriptPrograms.clear();
     auto passing = run({"--baseline", baseline, "--summary"}, {build(quiet)});
     EXPECT_EQ(passing.exitCode, 0) << passing.rawErr;
-    EXPECT_THAT(taggedLines(passing.findings), IsEmpty());
+    EXPECT_THAT(TestKit::findingLines(passing.findings), IsEmpty());
     EXPECT_THAT(std::vector<std::string>(passing.out.end() - 2, passing.out.end()),
                 ElementsAre("3 findings accepted by --baseline",
                             "1 package: 1 passed, 0 failed; 0 critical, 0 errors, 0 warnings"));
@@ -129,7 +118,7 @@ TEST_F(AcceptanceTest, BaselineAcceptsTheFindingsOfAnEarlierReportByNameRuleAndR
     lookalike.scriptPrograms.clear();
     auto other = run({"--baseline", baseline}, {build(lookalike)});
     EXPECT_EQ(other.exitCode, 1);
-    EXPECT_THAT(taggedLines(other.findings), ElementsAre(vendorLine));
+    EXPECT_THAT(TestKit::findingLines(other.findings), ElementsAre(vendorLine));
     EXPECT_EQ(other.out.back(), "2 findings accepted by --baseline");
 }
 
@@ -138,14 +127,14 @@ TEST_F(AcceptanceTest, IgnoreAcceptsEveryFindingOfARuleButNeverACriticalOne)
     const std::string package = build(known());
     auto ignored = run({"--ignore", "install-location-not-allowed", "--ignore", "empty-directory"}, {package});
     EXPECT_EQ(ignored.exitCode, 1);
-    EXPECT_THAT(taggedLines(ignored.findings), ElementsAre(vendorLine, scriptsLine));
+    EXPECT_THAT(TestKit::findingLines(ignored.findings), ElementsAre(vendorLine, scriptsLine));
     EXPECT_EQ(ignored.out.back(), "2 findings accepted by --ignore");
 
     // Both options at once: --ignore names the option first.
     const std::string baseline = work / "baseline.jsonl";
     run({"--report", baseline}, {package});
     auto both = run({"--ignore", "empty-directory", "--baseline", baseline}, {package});
-    EXPECT_THAT(taggedLines(both.findings), ElementsAre(scriptsLine));
+    EXPECT_THAT(TestKit::findingLines(both.findings), ElementsAre(scriptsLine));
     EXPECT_EQ(both.out.back(), "3 findings accepted: 1 by --ignore, 2 by --baseline");
 
     struct Case {

@@ -55,18 +55,6 @@ std::string field(const boost::json::object& object, const char* key)
     return std::string(value->as_string());
 }
 
-// The severity-tagged lines of a run's standard error, which are findings.
-std::vector<std::string> findingLines(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.starts_with("(WARNING)") || line.starts_with("(ERROR)") || line.starts_with("(CRITICAL)")
-            || line.starts_with("(INFO)"))
-            out.push_back(line);
-    }
-    return out;
-}
-
 boost::json::value reportSchema()
 {
     const std::string text =
@@ -140,7 +128,7 @@ TEST_F(ReportTest, JsonLinesHoldTheTextsFindingsAndEachPackagesOutcome)
             }
         }
         // Exactly the text's findings, in its order, each repeat dropped alike.
-        EXPECT_EQ(reported, findingLines(result.findings)) << result.rawErr;
+        EXPECT_EQ(reported, TestKit::findingLines(result.findings)) << result.rawErr;
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(CRITICAL)")));
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(INFO)")));
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(WARNING)")));
@@ -213,7 +201,7 @@ TEST_F(ReportTest, EveryRecordFollowsTheSchemaWithRulesArgumentsPathsHeadersAndT
 
     // The totals are the text's own.
     std::map<std::string, std::size_t> printed;
-    for (const std::string& line : findingLines(result.findings))
+    for (const std::string& line : TestKit::findingLines(result.findings))
         ++printed[line.substr(1, line.find(')') - 1)];
     ASSERT_TRUE(summary);
     const boost::json::object& counts = summary->at("findings").as_object();

@@ -21,17 +21,6 @@ namespace {
 
 const std::string N = "org.example.named";
 
-std::vector<std::string> taggedLines(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.starts_with("(WARNING)") || line.starts_with("(ERROR)") || line.starts_with("(CRITICAL)")
-            || line.starts_with("(INFO)"))
-            out.push_back(line);
-    }
-    return out;
-}
-
 class RuleCommandsTest : public TestKit::DriverFixture {
 protected:
     std::string findingsPackage()
@@ -81,12 +70,12 @@ TEST_F(RuleCommandsTest, RuleNamesEndEachFindingLineWithTheRuleTheReportNames)
                            + std::string(record.at("text").as_string()) + " ["
                            + std::string(record.at("rule").as_string()) + "]");
     }
-    EXPECT_EQ(taggedLines(named.findings), expected);
+    EXPECT_EQ(TestKit::findingLines(named.findings), expected);
     // The same lines as without the option, but for their ends.
     std::vector<std::string> stripped;
-    for (const std::string& line : taggedLines(named.findings))
+    for (const std::string& line : TestKit::findingLines(named.findings))
         stripped.push_back(line.substr(0, line.rfind(" [")));
-    EXPECT_EQ(stripped, taggedLines(plain.findings));
+    EXPECT_EQ(stripped, TestKit::findingLines(plain.findings));
     EXPECT_GE(expected.size(), 4u);
 }
 
@@ -166,7 +155,7 @@ TEST_F(RuleCommandsTest, SummaryEndsTheRunWithItsTotalsAlsoWithJobs)
     TestKit::writeFile(text, "not a package\n");
     auto plain = vetrik({"--color", "never", "-p", "regular", findings, clean, text});
     std::map<std::string, std::size_t> printed;
-    for (const std::string& line : taggedLines(plain.findings))
+    for (const std::string& line : TestKit::findingLines(plain.findings))
         ++printed[line.substr(1, line.find(')') - 1)];
     const auto counted = [&printed](const char* tag, const std::string& one) {
         const std::size_t count = printed[tag];
