@@ -11,19 +11,23 @@
 // round, and the ratio is the median of the per-round ratios, so that a
 // change of the machine's load touches both sides of a ratio alike. Measured
 // with /tmp as it is and again, where a private mount namespace allows it,
-// with a tmpfs on /tmp.
+// with a tmpfs on /tmp. Then `vetrik --jobs 2` over twenty small packages
+// against one vetrik process per package.
 //
 // Then what vetrik pays per package whatever the package holds, all in the
 // same rounds: a small application of about 1 MB against its floor, vetrik
 // on a file that is not an RPM, `vetrik --version`, and `vetrik --jobs 2`
 // over ten copies of the small application against ten separate runs.
 //
-//     bench_extraction [vetrik] [runs] [baseline-vetrik] [all|fixed]
+//     bench_extraction [vetrik] [runs] [baseline-vetrik] [shapes]
 //
 // Use a multiple of three runs: each takes every place in the order equally
 // often. With a baseline vetrik (an earlier build), its ratios are measured
-// in the same rounds, so that the cost of a change can be read off directly.
-// "fixed" measures only the fixed cost (on /tmp as it is, then on a tmpfs).
+// in the same rounds, so that the cost of a change can be read off directly
+// (vetrik/baseline, the median of the per-round ratios). `shapes` picks some
+// of small,manyfiles,large,largexz,jobs,fixed (comma-separated; default
+// all): the large packages take minutes to build alone. "fixed" is the fixed
+// cost of a package, measured with /tmp as it is and then on a tmpfs.
 
 #include "BenchSupport.h"
 
@@ -162,6 +166,7 @@ long peakOf(const std::vector<Bench::Measurement>& all, long Bench::Measurement:
 }
 
 struct Row {
+    std::string shape;
     std::string label;
     std::string package;
     std::vector<Bench::Measurement> floors, vetriks, baselines;
@@ -188,6 +193,28 @@ bool tmpfsOnTmp()
 {
     return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
         && ::mount("tmpfs", "/tmp", "tmpfs", 0, "size=4g") == 0;
+}
+
+// The machine's load averages, as /proc/loadavg gives them: on a shared
+// machine they say how much the figures beside them can be trusted.
+std::string loadAverages()
+{
+    std::string text = TestKit::readFile("/proc/loadavg");
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+bool chosen(const std::string& shapes, const std::string& shape)
+{
+    if (shapes.empty())
+        return true;
+    std::istringstream list(shapes);
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item == shape)
+            return true;
+    }
+    return false;
 }
 
 std::string fileSystemOf(const std::string& path)
@@ -265,6 +292,7 @@ bool measureFixedCost(const FixedCostInputs& inputs, int runs, const std::string
         contenders.push_back([&] { cost.separately.push_back(oneProcessEach(program, inputs)); });
         contenders.push_back([&] { cost.jobs.push_back(Bench::measure(vetrikArguments(program, jobs), inputs.env)); });
     }
+    const std::string loadBefore = loadAverages();
     runRounds(runs, contenders);
 
     constexpr auto seconds = &Bench::Measurement::seconds;
@@ -272,6 +300,7 @@ bool measureFixedCost(const FixedCostInputs& inputs, int runs, const std::string
                 " floor %.3f s\n",
                 fileSystem.c_str(), runs, static_cast<double>(fs::file_size(inputs.smallApplication)) / (1024 * 1024),
                 Bench::medianOf(floors).seconds);
+    std::printf("load averages before: %s, after: %s\n", loadBefore.c_str(), loadAverages().c_str());
     std::printf("%-36s %10s %10s %8s\n", "", "vetrik", inputs.programs.size() > 1 ? "baseline" : "", "target");
     const auto line = [&](const char* label, const char* target, const std::function<double(const FixedCost&)>& value) {
         std::printf("%-36s", label);
@@ -306,69 +335,101 @@ int main(int argc, char** argv)
     const std::string vetrik = argc > 1 ? argv[1] : VETRIK_PATH;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 6;
     const std::string baseline = argc > 3 ? argv[3] : "";
-    const bool onlyFixed = argc > 4 && std::string(argv[4]) == "fixed";
+    const std::string shapes = argc > 4 ? argv[4] : "";
     // Outside /tmp, which gets a tmpfs of its own later.
     TestKit::TempDir work("bench-extract", "/var/tmp");
     TestKit::TempDir root("bench-root", "/var/tmp");
     TestKit::writeFile(root / "var/lib/developer-moded/developer-moded.conf", "[developermode]\nvalidationEnabled=true\n");
     TestKit::writeFile(root / "etc/os-release", "NAME=Taliro\nVERSION_ID=5.1.0.1\n");
 
+    constexpr int kSmallPackages = 20;
     std::printf("building packages...\n");
+    struct Shape {
+        const char* shape;
+        const char* label;
+        const char* name;
+        int files;
+        int megabytes;
+        const char* compressor;
+    };
+    constexpr Shape kShapes[] = {
+        {"small", "small: 3200 files, 50 MiB, zstd", "org.example.small", 3200, 50, "zstd"},
+        {"manyfiles", "many files: 20000 files, 60 MiB, zstd", "org.example.manyfiles", 20000, 60, "zstd"},
+        {"large", "large: 3200 files, 220 MiB, zstd", "org.example.large", 3200, 220, "zstd"},
+        {"largexz", "large: 3200 files, 220 MiB, xz", "org.example.largexz", 3200, 220, "xz"},
+    };
+    const bool measureJobs = chosen(shapes, "jobs");
+    const bool measureFixed = chosen(shapes, "fixed");
+    std::vector<Row> rows;
+    for (const Shape& shape : kShapes) {
+        if (chosen(shapes, shape.shape))
+            rows.push_back({shape.shape, shape.label, {}, {}, {}, {}});
+    }
     const auto packages = Bench::buildAside([&] {
-        std::vector<std::string> built = {buildSmallApplication(work.path(), "org.example.smallapp")};
-        if (!onlyFixed) {
-            built.push_back(buildApplicationPackage(work.path(), "org.example.small", 3200, 50));
-            built.push_back(buildApplicationPackage(work.path(), "org.example.manyfiles", 20000, 60));
-            built.push_back(buildApplicationPackage(work.path(), "org.example.large", 3200, 220));
-            built.push_back(buildApplicationPackage(work.path(), "org.example.largexz", 3200, 220, "xz"));
+        std::vector<std::string> built;
+        for (const Shape& shape : kShapes) {
+            if (chosen(shapes, shape.shape))
+                built.push_back(buildApplicationPackage(work.path(), shape.name, shape.files, shape.megabytes, shape.compressor));
         }
+        for (int i = 0; measureJobs && i < kSmallPackages; ++i)
+            built.push_back(buildApplicationPackage(work.path(), "org.example.tiny" + std::to_string(i), 40, 1));
+        if (measureFixed)
+            built.push_back(buildSmallApplication(work.path(), "org.example.smallapp"));
         return built;
     });
-    FixedCostInputs fixed;
-    fixed.programs = {vetrik};
-    if (!baseline.empty())
-        fixed.programs.push_back(baseline);
-    fixed.smallApplication = packages.at(0);
-    fs::create_directories(work / "copies");
-    for (int i = 0; i < 10; ++i) {
-        fixed.copies.push_back(work / ("copies/org.example.smallapp-" + std::to_string(i) + ".rpm"));
-        fs::copy_file(fixed.smallApplication, fixed.copies.back());
-    }
-    fixed.notAPackage = work / "not-a-package.rpm";
-    TestKit::writeFile(fixed.notAPackage, "This is a text file, not an RPM package.\n");
-    fixed.readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
-                       "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
-    fixed.env = {{"KVD_ROOT_FS", root.path()}};
-    if (onlyFixed) {
-        bool completedAll = measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
-        if (tmpfsOnTmp())
-            completedAll = measureFixedCost(fixed, runs, fileSystemOf("/tmp")) && completedAll;
-        return completedAll ? 0 : 1;
-    }
-
-    std::vector<Row> rows = {
-        {"small: 3200 files, 50 MiB, zstd", packages.at(1), {}, {}, {}},
-        {"many files: 20000 files, 60 MiB, zstd", packages.at(2), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, zstd", packages.at(3), {}, {}, {}},
-        {"large: 3200 files, 220 MiB, xz", packages.at(4), {}, {}, {}},
-    };
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].package = packages.at(i);
+    const std::vector<std::string> tiny(packages.begin() + static_cast<std::ptrdiff_t>(rows.size()),
+                                        packages.end() - (measureFixed ? 1 : 0));
     for (const Row& row : rows)
         std::printf("%-40s %6.1f MiB on disk\n", row.label.c_str(), static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
+    if (measureJobs)
+        std::printf("%d small packages of 40 files, %.1f MiB on disk each\n", kSmallPackages,
+                    static_cast<double>(fs::file_size(tiny.at(0))) / (1024 * 1024));
+    const auto rowOf = [&](const std::string& shape) -> const Row* {
+        for (const Row& row : rows) {
+            if (row.shape == shape)
+                return &row;
+        }
+        return nullptr;
+    };
 
+    const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
+                                   "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
+    const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
+    FixedCostInputs fixed;
+    if (measureFixed) {
+        fixed.programs = {vetrik};
+        if (!baseline.empty())
+            fixed.programs.push_back(baseline);
+        fixed.smallApplication = packages.back();
+        fs::create_directories(work / "copies");
+        for (int i = 0; i < 10; ++i) {
+            fixed.copies.push_back(work / ("copies/org.example.smallapp-" + std::to_string(i) + ".rpm"));
+            fs::copy_file(fixed.smallApplication, fixed.copies.back());
+        }
+        fixed.notAPackage = work / "not-a-package.rpm";
+        TestKit::writeFile(fixed.notAPackage, "This is a text file, not an RPM package.\n");
+        fixed.readScript = readScript;
+        fixed.env = env;
+    }
 
     const auto measureRows = [&](const std::string& fileSystem) {
+        if (rows.empty())
+            return;
         std::printf("\n/tmp on %s, median of %d paired rounds; floor = rpm2cpio | cpio -idm, then one read of the tree\n",
                     fileSystem.c_str(), runs);
+        std::printf("load averages before: %s\n", loadAverages().c_str());
         for (Row& row : rows) {
             row.floors.clear();
             row.vetriks.clear();
             row.baselines.clear();
             std::vector<std::function<void()>> contenders = {
-                [&] { row.floors.push_back(Bench::measure({"sh", "-c", fixed.readScript, "sh", row.package})); },
-                [&] { row.vetriks.push_back(Bench::measure(vetrikArguments(vetrik, {row.package}), fixed.env)); },
+                [&] { row.floors.push_back(Bench::measure({"sh", "-c", readScript, "sh", row.package})); },
+                [&] { row.vetriks.push_back(Bench::measure(vetrikArguments(vetrik, {row.package}), env)); },
             };
             if (!baseline.empty())
-                contenders.push_back([&] { row.baselines.push_back(Bench::measure(vetrikArguments(baseline, {row.package}), fixed.env)); });
+                contenders.push_back([&] { row.baselines.push_back(Bench::measure(vetrikArguments(baseline, {row.package}), env)); });
             runRounds(runs, contenders);
         }
         std::printf("%-40s %8s %8s %14s %10s", "", "floor s", "vetrik s", "vetrik/floor", "cpu ratio");
@@ -383,31 +444,85 @@ int main(int argc, char** argv)
                 std::printf(" %16.3f", pairedRatio(row.baselines, row.floors, &Bench::Measurement::seconds));
             std::printf(" %16ld %16ld\n", peakOf(row.vetriks, &Bench::Measurement::ownPeakKiB),
                         peakOf(row.vetriks, &Bench::Measurement::treePeakKiB));
-            if (!baseline.empty())
+            if (!baseline.empty()) {
                 std::printf("%-40s %8s %8.3f %14s %10s %16s %16ld %16ld\n", "  baseline", "", Bench::medianOf(row.baselines).seconds, "",
                             "", "", peakOf(row.baselines, &Bench::Measurement::ownPeakKiB),
                             peakOf(row.baselines, &Bench::Measurement::treePeakKiB));
+                std::printf("%-40s %8s %8s %14.3f %10.3f  (vetrik/baseline)\n", "", "", "",
+                            pairedRatio(row.vetriks, row.baselines, &Bench::Measurement::seconds),
+                            pairedRatio(row.vetriks, row.baselines, &Bench::Measurement::cpuSeconds));
+            }
         }
-        const long small = peakOf(rows.at(0).vetriks, &Bench::Measurement::treePeakKiB);
-        const long large = peakOf(rows.at(2).vetriks, &Bench::Measurement::treePeakKiB);
-        std::printf("tree peak, large / small (same files): %.2f\n", static_cast<double>(large) / static_cast<double>(small));
+        std::printf("load averages after: %s\n", loadAverages().c_str());
+        // A ratio of a run that did not validate is no figure: say so (a
+        // baseline under /tmp, say, is hidden by the tmpfs).
+        for (const Row& row : rows) {
+            for (const auto* runsOf : {&row.vetriks, &row.baselines}) {
+                const bool broken = std::any_of(runsOf->begin(), runsOf->end(),
+                                                [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
+                if (broken)
+                    std::printf("%s: a %s run ended with a status other than 0 or 1; its figures mean nothing\n",
+                                row.label.c_str(), runsOf == &row.vetriks ? "vetrik" : "baseline");
+            }
+        }
+        if (rowOf("small") && rowOf("large")) {
+            const long small = peakOf(rowOf("small")->vetriks, &Bench::Measurement::treePeakKiB);
+            const long large = peakOf(rowOf("large")->vetriks, &Bench::Measurement::treePeakKiB);
+            std::printf("tree peak, large / small (same files): %.2f\n", static_cast<double>(large) / static_cast<double>(small));
+        }
     };
 
     measureRows(fileSystemOf("/tmp"));
-    bool fixedFailed = !measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
+    bool fixedFailed = measureFixed && !measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
     const bool firstFailed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
         return std::any_of(row.vetriks.begin(), row.vetriks.end(), [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
     });
     if (tmpfsOnTmp()) {
         measureRows(fileSystemOf("/tmp"));
-        fixedFailed = !measureFixedCost(fixed, runs, fileSystemOf("/tmp")) || fixedFailed;
+        fixedFailed = (measureFixed && !measureFixedCost(fixed, runs, fileSystemOf("/tmp"))) || fixedFailed;
     } else {
         std::printf("\nno private mount namespace here: no run with a tmpfs on /tmp\n");
     }
 
-    const double family = desktopFamilySeconds(rows.at(0).package, "org.example.small");
-    std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
-                family / Bench::medianOf(rows.at(0).vetriks).seconds * 100);
+    // Several small packages: one process per package against one process
+    // validating two at a time. The whole sequence of processes is one
+    // measurement, so the ratio compares what a store's pipeline waits for.
+    if (measureJobs) {
+        std::vector<Bench::Measurement> oneByOne, jobs;
+        runRounds(runs, {
+            [&] {
+                Bench::Measurement sum;
+                for (const std::string& package : tiny) {
+                    const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
+                    sum.seconds += m.seconds;
+                    sum.cpuSeconds += m.cpuSeconds;
+                    sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
+                    sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
+                    sum.exitCode = std::max(sum.exitCode, m.exitCode);
+                }
+                oneByOne.push_back(sum);
+            },
+            [&] {
+                std::vector<std::string> extra = {"--jobs", "2"};
+                extra.insert(extra.end(), tiny.begin(), tiny.end());
+                jobs.push_back(Bench::measure(vetrikArguments(vetrik, extra), env));
+            },
+        });
+        std::printf("\n%d small packages, median of %d paired rounds (/tmp on %s)\n", kSmallPackages, runs, fileSystemOf("/tmp").c_str());
+        std::printf("  one process per package   %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(oneByOne).seconds,
+                    peakOf(oneByOne, &Bench::Measurement::ownPeakKiB), peakOf(oneByOne, &Bench::Measurement::treePeakKiB));
+        std::printf("  vetrik --jobs 2           %8.3f s   own peak %7ld KiB   tree peak %7ld KiB\n", Bench::medianOf(jobs).seconds,
+                    peakOf(jobs, &Bench::Measurement::ownPeakKiB), peakOf(jobs, &Bench::Measurement::treePeakKiB));
+        std::printf("  speed-up (one process per package / --jobs 2): %.3f, processor time ratio %.3f\n",
+                    pairedRatio(oneByOne, jobs, &Bench::Measurement::seconds),
+                    pairedRatio(oneByOne, jobs, &Bench::Measurement::cpuSeconds));
+    }
+
+    if (const Row* small = rowOf("small")) {
+        const double family = desktopFamilySeconds(small->package, "org.example.small");
+        std::printf("desktop family in process: %.3f ms per package, %.3f %% of vetrik (small)\n", family * 1000,
+                    family / Bench::medianOf(small->vetriks).seconds * 100);
+    }
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
     return firstFailed || fixedFailed ? 1 : 0;

@@ -92,4 +92,44 @@ inline std::string visibleText(std::string_view text)
     return out;
 }
 
+// The value of one hexadecimal digit of either case; -1 for any other byte.
+inline int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The bytes visibleText() was given, read back from its output: \n, \r, \t
+// and \xHH become the bytes they stand for, everything else stays. The
+// escaping leaves a backslash as it is, so a text that held such a sequence
+// itself (a backslash and an "n") reads back as the byte it looks like, not
+// as it was: that one text does not come back, every other one does.
+inline std::string fromVisibleText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char next = text[i + 1];
+        if (next == 'n' || next == 'r' || next == 't') {
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\t';
+            ++i;
+        } else if (next == 'x' && i + 3 < text.size() && hexDigitValue(text[i + 2]) >= 0 && hexDigitValue(text[i + 3]) >= 0) {
+            out += static_cast<char>(hexDigitValue(text[i + 2]) * 16 + hexDigitValue(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 } // namespace Common

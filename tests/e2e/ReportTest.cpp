@@ -4,6 +4,7 @@
 #include "DriverFixture.h"
 #include "Findings.h"
 #include "Fixtures.h"
+#include "JsonSchema.h"
 #include "TestKit.h"
 #include "Vetrik.h"
 
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <fstream>
 #include <sstream>
@@ -53,16 +55,11 @@ std::string field(const boost::json::object& object, const char* key)
     return std::string(value->as_string());
 }
 
-// The severity-tagged lines of a run's standard error, which are findings.
-std::vector<std::string> findingLines(const std::vector<std::string>& lines)
+boost::json::value reportSchema()
 {
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.starts_with("(WARNING)") || line.starts_with("(ERROR)") || line.starts_with("(CRITICAL)")
-            || line.starts_with("(INFO)"))
-            out.push_back(line);
-    }
-    return out;
+    const std::string text =
+        TestKit::readFile(std::string(TALIRO_SOURCE_DIR) + "/validator/app/report/schema/vetrik-report.schema.json");
+    return boost::json::parse(text);
 }
 
 class ReportTest : public TestKit::DriverFixture {
@@ -125,13 +122,13 @@ TEST_F(ReportTest, JsonLinesHoldTheTextsFindingsAndEachPackagesOutcome)
                 EXPECT_NE(field(object, "group"), "<none>");
                 EXPECT_TRUE(object.at("code").is_number());
                 reported.push_back(tagOf(field(object, "severity")) + field(object, "text"));
-            } else {
+            } else if (field(object, "type") == "package") {
                 packages.push_back(field(object, "package") + " " + field(object, "outcome") + " "
                                    + field(object, "profile") + " " + field(object, "reason"));
             }
         }
         // Exactly the text's findings, in its order, each repeat dropped alike.
-        EXPECT_EQ(reported, findingLines(result.findings)) << result.rawErr;
+        EXPECT_EQ(reported, TestKit::findingLines(result.findings)) << result.rawErr;
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(CRITICAL)")));
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(INFO)")));
         EXPECT_THAT(reported, testing::Contains(testing::StartsWith("(WARNING)")));
@@ -139,6 +136,111 @@ TEST_F(ReportTest, JsonLinesHoldTheTextsFindingsAndEachPackagesOutcome)
                                           text + " not-validated regular Couldn't read rpm package",
                                           work.path() + " not-validated <none> not a package file: a directory"));
     }
+}
+
+// Each record as the schema in the source tree describes it, on a package
+// with findings of all four severities: the rule, arguments and path of
+// each finding, the header of each package, the totals of the run.
+TEST_F(ReportTest, EveryRecordFollowsTheSchemaWithRulesArgumentsPathsHeadersAndTotals)
+{
+    const std::string findings = findingsPackage();
+    const std::string clean = build(cleanPackage());
+    const std::string text = notAPackage();
+    const std::string report = work / "run.jsonl";
+    auto result = vetrik({"--color", "never", "-p", "regular", "--report", report, findings, clean, text});
+    EXPECT_EQ(result.exitCode, 1) << result.rawErr;
+
+    // Rule, group and severity of every rule, as --list-rules gives them.
+    std::map<std::string, std::string> rules;
+    for (const std::string& line : vetrik({"--list-rules"}).out) {
+        const std::size_t tab = line.find('\t');
+        rules[line.substr(0, tab)] = line.substr(tab + 1, line.rfind('\t') - tab - 1);
+    }
+
+    const boost::json::value schema = reportSchema();
+    std::map<std::string, std::size_t> bySeverity;
+    std::map<std::string, std::string> shown;  // text: rule, arguments, path
+    std::vector<boost::json::object> packages;
+    std::optional<boost::json::object> summary;
+    const std::vector<boost::json::object> objects = readJsonLines(report);
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const boost::json::object& object = objects[i];
+        EXPECT_THAT(TestKit::schemaErrors(schema, object), IsEmpty()) << boost::json::serialize(object);
+        const std::string type = field(object, "type");
+        if (type == "finding") {
+            const std::string rule = field(object, "rule");
+            EXPECT_EQ(rules[rule], field(object, "group") + "\t" + field(object, "severity")) << rule;
+            EXPECT_FALSE(object.at("suppressed").as_bool());
+            ++bySeverity[field(object, "severity")];
+            shown[field(object, "text")] = rule + " " + boost::json::serialize(object.at("args")) + " "
+                + boost::json::serialize(object.at("path"));
+        } else if (type == "package") {
+            packages.push_back(object);
+        } else {
+            EXPECT_EQ(i, objects.size() - 1) << "the summary ends the report";
+            summary = object;
+        }
+    }
+    const std::string N_ = N;
+    EXPECT_EQ(shown["[vendor] Vendor is set to kestil, this is not recommended"],
+              R"(vendor-discouraged ["kestil"] null)");
+    EXPECT_EQ(shown["[/opt/stray] Installation not allowed in this location"],
+              R"(install-location-not-allowed ["/opt/stray"] "/opt/stray")");
+    EXPECT_EQ(shown["[/usr/share/" + N_ + "/link] Beware that symbolic links are only allowed for exclusive paths"],
+              "symlink-notice [\"/usr/share/" + N_ + "/link\"] \"/usr/share/" + N_ + "/link\"");
+    EXPECT_EQ(shown["[scripts] Script sections are not allowed in RPM"], "scripts-not-allowed [] null");
+
+    ASSERT_EQ(packages.size(), 3u);
+    EXPECT_EQ(field(packages[0], "name"), N);
+    EXPECT_EQ(field(packages[0], "version"), "1.0");
+    EXPECT_EQ(field(packages[0], "release"), "1");
+    EXPECT_NE(field(packages[0], "arch"), "<none>");
+    EXPECT_EQ(field(packages[1], "name"), "org.example.clean");
+    EXPECT_TRUE(packages[2].at("name").is_null());
+    EXPECT_TRUE(packages[2].at("arch").is_null());
+
+    // The totals are the text's own.
+    std::map<std::string, std::size_t> printed;
+    for (const std::string& line : TestKit::findingLines(result.findings))
+        ++printed[line.substr(1, line.find(')') - 1)];
+    ASSERT_TRUE(summary);
+    const boost::json::object& counts = summary->at("findings").as_object();
+    EXPECT_EQ(counts.at("critical").to_number<std::size_t>(), printed["CRITICAL"]);
+    EXPECT_EQ(counts.at("error").to_number<std::size_t>(), printed["ERROR"]);
+    EXPECT_EQ(counts.at("warning").to_number<std::size_t>(), printed["WARNING"]);
+    EXPECT_EQ(counts.at("info").to_number<std::size_t>(), printed["INFO"]);
+    EXPECT_EQ(printed["CRITICAL"], bySeverity["critical"]);
+    EXPECT_GE(printed["INFO"], 1u);
+    EXPECT_EQ(boost::json::serialize(*summary).substr(0, boost::json::serialize(*summary).find(",\"findings\"")),
+              R"({"type":"summary","packages":3,"passed":1,"failed":1,"not_validated":1)");
+    EXPECT_EQ(boost::json::serialize(summary->at("accepted")), R"({"ignore":0,"baseline":0})");
+}
+
+TEST_F(ReportTest, JUnitRootCarriesTheTotalsAndFailuresNameTheirRule)
+{
+    const std::string findings = findingsPackage();
+    const std::string clean = build(cleanPackage());
+    const std::string text = notAPackage();
+    const std::string report = work / "run.xml";
+    auto result = vetrik({"--color", "never", "-p", "regular", "--report", report, "--report-format", "junit",
+                          findings, clean, text});
+    EXPECT_EQ(result.exitCode, 1) << result.rawErr;
+    const std::string schema = std::string(TALIRO_SOURCE_DIR) + "/tests/e2e/data/junit.xsd";
+    auto valid = xmllint({"--noout", "--schema", schema, report});
+    EXPECT_EQ(valid.exitCode, 0) << valid.err;
+    for (const char* total : {"tests", "failures", "errors"}) {
+        EXPECT_EQ(xpath(report, std::string("string(/testsuites/@") + total + ")"),
+                  xpath(report, std::string("sum(/testsuites/testsuite/@") + total + ")"))
+            << total;
+    }
+    EXPECT_EQ(xpath(report, "string(/testsuites/@errors)"), "1");
+    EXPECT_NE(xpath(report, "string(/testsuites/@time)"), "");
+    // The group's first finding that fails the package is the critical one.
+    EXPECT_EQ(xpath(report, "string(/testsuites/testsuite/testcase[@name='package content']/failure/@message)"),
+              "scripts-not-allowed: [scripts] Script sections are not allowed in RPM");
+    EXPECT_EQ(xpath(report, "count(/testsuites/testsuite/testcase/failure[starts-with(@message, "
+                            "'install-location-not-allowed: [/opt/stray]')])"),
+              "1");
 }
 
 TEST_F(ReportTest, PackageTextIsEscapedAsInTheTextSoBothReportsStayWellFormed)
@@ -151,7 +253,7 @@ TEST_F(ReportTest, PackageTextIsEscapedAsInTheTextSoBothReportsStayWellFormed)
     auto json = vetrik({"--color", "never", "-p", "regular", "--report", work / "odd.jsonl", awkward});
     EXPECT_EQ(json.exitCode, 0) << json.rawErr;
     const auto objects = readJsonLines(work / "odd.jsonl");
-    ASSERT_EQ(objects.size(), 1u);
+    ASSERT_EQ(objects.size(), 2u);  // the package and the summary
     EXPECT_EQ(field(objects[0], "package"), shown);
 
     auto junit = vetrik({"--color", "never", "-p", "regular", "--report", work / "odd.xml", "--report-format", "junit",

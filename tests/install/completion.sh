@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The bash completion of both programs offers what their own help lists
 # (options, torvel's commands and each command's options, vetrik's
-# profiles), the values of the options that take fixed ones, and file names.
+# profiles and rules), the values of the options that take fixed ones, and
+# file names.
 # Arguments: the directory of the completion scripts, vetrik, torvel.
 set -euo pipefail
 completions=$1 vetrik=$2 torvel=$3
@@ -45,6 +46,11 @@ expect "vetrik -p m" "$(sorted mdm market)" "$(completions_of vetrik -p m)"
 expect "vetrik --color" "$(sorted always auto never)" "$(completions_of vetrik --color '')"
 expect "vetrik --color=a" "$(sorted always auto)" "$(completions_of vetrik --color = a)"
 expect "vetrik --report-format" "$(sorted jsonl junit)" "$(completions_of vetrik --report-format "")"
+# Rule names come from the vetrik being completed, found as the shell would.
+expect "vetrik --ignore rpath-" "$(sorted rpath-empty rpath-missing rpath-not-allowed)" \
+    "$(PATH=$(dirname "$vetrik"):$PATH completions_of vetrik --ignore rpath-)"
+expect "vetrik --explain rpath-empty rpath-m" "rpath-missing" \
+    "$(PATH=$(dirname "$vetrik"):$PATH completions_of vetrik --explain rpath-empty rpath-m)"
 
 commands=$("$torvel" --help | sed -n '/Supported commands are:/,$p' | sed 's/.*Supported commands are://' |
     awk 'NF { print $1 }' | sort)

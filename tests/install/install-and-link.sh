@@ -5,10 +5,10 @@
 # pkg-config and runs with it.
 # Arguments: cmake, build directory, C++ compiler, the program's source,
 # project version, then the install directories for binaries, libraries,
-# headers, man pages and completions (relative to the prefix).
+# headers, man pages, completions and data (relative to the prefix).
 set -euo pipefail
 cmake=$1 build=$2 cxx=$3 source=$4 version=$5
-bindir=$6 libdir=$7 includedir=$8 mandir=$9 completiondir=${10}
+bindir=$6 libdir=$7 includedir=$8 mandir=$9 completiondir=${10} datadir=${11}
 
 work=$(mktemp -d /tmp/install-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -47,8 +47,10 @@ expect_file "$includedir/torvel/torvel.h"
 expect_file "$libdir/pkgconfig/libtorvel.pc"
 expect_file "$mandir/man1/vetrik.1"
 expect_file "$mandir/man1/torvel.1"
+expect_file "$mandir/man7/vetrik-rules.7"
 expect_file "$completiondir/vetrik"
 expect_file "$completiondir/torvel"
+expect_file "$datadir/vetrik/schemas/vetrik-report.schema.json"
 
 # Someone else's program, with nothing but what pkg-config says.
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig

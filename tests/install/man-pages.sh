@@ -11,7 +11,7 @@ fail() {
     status=1
 }
 
-for page in "$pages"/vetrik.1 "$pages"/torvel.1; do
+for page in "$pages"/vetrik.1 "$pages"/torvel.1 "$pages"/vetrik-rules.7; do
     warnings=$(groff -man -ww -z "$page" 2>&1) || fail "groff cannot render $page"
     [ -z "$warnings" ] || fail "groff warns about $page: $warnings"
     warnings=$(MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >/dev/null) || fail "man cannot render $page"

@@ -61,7 +61,7 @@ done <<'EOT'
 libtorvel3      /usr/lib/@/libtorvel.so.3 /usr/share/doc/libtorvel3/copyright
 libtorvel-dev   /usr/lib/@/libtorvel.so /usr/include/torvel/torvel.h /usr/lib/@/pkgconfig/libtorvel.pc /usr/lib/@/cmake/libtorvel/libtorvelConfig.cmake /usr/lib/@/cmake/libtorvel/libtorvelConfigVersion.cmake
 torvel          /usr/bin/torvel /usr/share/man/man1/torvel.1.gz /usr/share/bash-completion/completions/torvel
-vetrik          /usr/bin/vetrik /usr/share/man/man1/vetrik.1.gz /usr/share/bash-completion/completions/vetrik
+vetrik          /usr/bin/vetrik /usr/share/man/man1/vetrik.1.gz /usr/share/man/man7/vetrik-rules.7.gz /usr/share/bash-completion/completions/vetrik /usr/share/vetrik/schemas/vetrik-report.schema.json
 EOT
 # The library itself, under the project's version, in libtorvel3 alone.
 library=$(dpkg-deb --contents "$debs/libtorvel3_${version}_$arch.deb" 2>/dev/null || true)

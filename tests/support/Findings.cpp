@@ -16,4 +16,15 @@ std::vector<std::string> fileValidatorLines(const std::vector<std::string>& find
     return {first, findings.end()};
 }
 
+std::vector<std::string> findingLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        if (line.starts_with("(WARNING)") || line.starts_with("(ERROR)") || line.starts_with("(CRITICAL)")
+            || line.starts_with("(INFO)"))
+            out.push_back(line);
+    }
+    return out;
+}
+
 } // namespace TestKit

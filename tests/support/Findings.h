@@ -34,4 +34,7 @@ private:
 // it are dropped; every other line is kept for comparison.
 std::vector<std::string> fileValidatorLines(const std::vector<std::string>& findings);
 
+// The severity-tagged lines among a run's lines, which are its findings.
+std::vector<std::string> findingLines(const std::vector<std::string>& lines);
+
 } // namespace TestKit

@@ -30,8 +30,34 @@ TEST(VisibleText, ControlsAndInvalidBytesAreEscapedEverythingElseIsKept)
         {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
         {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(Common::visibleText(c.input), c.shown) << c.shown;
+        // What was shown reads back to the bytes, but where they held a
+        // backslash sequence of their own.
+        if (c.input.find('\\') == std::string::npos) {
+            EXPECT_EQ(Common::fromVisibleText(c.shown), c.input) << c.shown;
+        }
+    }
+}
+
+TEST(VisibleText, ReadingBackTurnsEscapesIntoBytesAndLeavesEverythingElse)
+{
+    // Here `shown` is what the input reads back as.
+    const Case cases[] = {
+        {"a\\x1bb", "a\x1b" "b"},
+        {"\\x1B\\xFF", "\x1b\xff"},  // either case of hexadecimal digits
+        {"\\X1B", "\\X1B"},
+        {"\\n\\r\\t", "\n\r\t"},
+        {"back\\slash", "back\\slash"},
+        {"\\x1", "\\x1"},          // too short for an escape
+        {"\\xg0", "\\xg0"},
+        {"end\\", "end\\"},
+        // Shown alike, read back alike: a text that held "\\n" itself comes
+        // back as a line break, never as what it was.
+        {Common::visibleText("C:\\new"), "C:\new"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Common::fromVisibleText(c.input), c.shown) << c.input;
 }
 
 } // namespace

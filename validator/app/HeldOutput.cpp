@@ -64,23 +64,32 @@ void HeldOutput::release()
     m_pieces.shrink_to_fit();
     if (m_forward) {
         for (const HeldFinding& finding : m_findings) {
-            if (finding.group.empty())
+            if (finding.group.empty()) {
                 m_forward->notValidated(finding.message.text);
-            else
-                m_forward->found(finding.group, finding.code, finding.message);
+                continue;
+            }
+            const std::vector<std::string_view> arguments(finding.arguments.begin(), finding.arguments.end());
+            m_forward->found({finding.group, finding.code, finding.rule, finding.message, arguments,
+                              finding.path ? std::optional<std::string_view>(*finding.path) : std::nullopt,
+                              finding.acceptedBy});
         }
     }
     m_findings.clear();
     m_findings.shrink_to_fit();
 }
 
-void HeldOutput::found(std::string_view group, std::size_t code, const Message& message)
+void HeldOutput::found(const RecordedFinding& finding)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_holding)
-        m_findings.push_back({std::string(group), code, message});
-    else if (m_forward)
-        m_forward->found(group, code, message);
+    if (!m_holding) {
+        if (m_forward)
+            m_forward->found(finding);
+        return;
+    }
+    m_findings.push_back({std::string(finding.group), finding.code, std::string(finding.rule), finding.message,
+                          std::vector<std::string>(finding.arguments.begin(), finding.arguments.end()),
+                          finding.path ? std::optional<std::string>(*finding.path) : std::nullopt,
+                          finding.acceptedBy});
 }
 
 void HeldOutput::discard()
@@ -98,7 +107,7 @@ void HeldOutput::notValidated(std::string_view reason)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_holding)
-        m_findings.push_back({std::string(), 0, Message {LogLevel::Info, std::string(reason)}});
+        m_findings.push_back({.message = Message {LogLevel::Info, std::string(reason)}});
     else if (m_forward)
         m_forward->notValidated(reason);
 }

@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ public:
     // Puts the streams back and forgets what was held.
     void discard();
 
-    void found(std::string_view group, std::size_t code, const Message& message) override;
+    void found(const RecordedFinding& finding) override;
     void notValidated(std::string_view reason) override;
 
 private:
@@ -63,8 +64,12 @@ private:
     // A finding, or with an empty group the reason a run stopped.
     struct HeldFinding {
         std::string group;
-        std::size_t code;
+        std::size_t code = 0;
+        std::string rule;
         Message message;
+        std::vector<std::string> arguments;
+        std::optional<std::string> path;
+        AcceptedBy acceptedBy = AcceptedBy::None;
     };
 
     std::mutex m_mutex;

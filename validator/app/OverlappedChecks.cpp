@@ -24,15 +24,17 @@ namespace {
 std::optional<bool> runChecks(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                               const std::string& root,
                               const std::function<bool(const std::string&, const std::string&)>& ready,
-                              FindingSink* sink)
+                              FindingSink* sink, const RecordingOptions& recording)
 {
     bool failed = false;
     try {
         PackageChecks checks(config, meta);
         checks.setFindingSink(sink);
+        checks.setRecording(recording);
         Dispatcher dispatcher(config, meta);
         dispatcher.setUnpackDir(root);
         dispatcher.setFindingSink(sink);
+        dispatcher.setRecording(recording);
 
         failed = checks.run() || failed;
         for (const FileInfo& file : meta->fileInfos()) {
@@ -66,7 +68,7 @@ constexpr const char* kSequentialChecksVariable = "VETRIK_SEQUENTIAL_CHECKS";
 // the checks must run again.
 int extractWhileChecking(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
                          const std::string& root, Extractor& extractor, std::optional<bool>& verdict,
-                         ReportChannel* channel)
+                         ReportChannel* channel, const RecordingOptions& recording)
 {
     UnpackProgress progress;
     HeldOutput held(channel);
@@ -80,7 +82,7 @@ int extractWhileChecking(const std::string& package, const Config& config, const
             return outcome == UnpackProgress::Outcome::Final || outcome == UnpackProgress::Outcome::Unpacked;
         };
         try {
-            verdict = runChecks(package, config, meta, root, ready, &held);
+            verdict = runChecks(package, config, meta, root, ready, &held, recording);
         } catch (...) {
             // Validated again from the finished tree, where it may be caught.
             verdict.reset();
@@ -110,18 +112,20 @@ int extractWhileChecking(const std::string& package, const Config& config, const
 } // namespace
 
 bool unpackAndCheck(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
-                    const std::string& root, ReportChannel* channel)
+                    const std::string& root, const RecordingOptions& recording, ReportChannel* channel)
 {
     Extractor extractor;
     std::optional<bool> verdict;
     const bool sequential = std::getenv(kSequentialChecksVariable) != nullptr;
     const int status = sequential ? extractor.extract(root, package)
-                                  : extractWhileChecking(package, config, meta, root, extractor, verdict, channel);
+                                  : extractWhileChecking(package, config, meta, root, extractor, verdict, channel,
+                                                         recording);
     if (status != 0)
         return notValidated(channel, package, "cannot extract the payload: " + extractor.failure());
     if (!verdict)
         verdict = runChecks(
-            package, config, meta, root, [](const std::string&, const std::string&) { return true; }, channel);
+            package, config, meta, root, [](const std::string&, const std::string&) { return true; }, channel,
+            recording);
     return verdict.value_or(true);
 }
 

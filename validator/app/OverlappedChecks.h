@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Config.h"
+#include "core/Logger.h"
 #include "package/RpmMeta.h"
 
 #include <memory>
@@ -16,8 +17,9 @@ class ReportChannel;
 // the processor time the extraction leaves idle; the output is nonetheless
 // exactly what validating the finished tree prints. Returns true when the
 // package failed, or could not be validated (the reason then printed and
-// reported).
+// reported). `recording` says which findings are accepted and whether the
+// finding lines name their rules.
 bool unpackAndCheck(const std::string& package, const Config& config, const std::shared_ptr<const RpmMeta>& meta,
-                    const std::string& root, ReportChannel* channel);
+                    const std::string& root, const RecordingOptions& recording, ReportChannel* channel);
 
 } // namespace Validator

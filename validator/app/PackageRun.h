@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/report/PackageReport.h"
+#include "core/Logger.h"
 
 #include <functional>
 #include <string>
@@ -17,6 +18,8 @@ struct RunOptions {
     std::string caBundle;
     bool criticalOnly = false;
     ColorMode colorMode = ColorMode::Auto;
+    // Accepted findings and rule names on the finding lines.
+    RecordingOptions recording;
 };
 
 // Validates one package from header to clean-up, in a child process of its

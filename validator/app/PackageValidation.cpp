@@ -57,12 +57,14 @@ bool validateHere(const std::string& package, const RunOptions& options, const s
             channel->notValidated(e.what());
         return true;
     }
+    if (channel)
+        channel->headerRead({meta->name(), meta->version(), meta->release(), meta->arch()});
 
     if (root.empty())
         return notValidated(channel, package, "cannot create a temporary directory: " + rootError);
 
     Dispatcher::setColor(colorFor(options.colorMode));
-    return unpackAndCheck(package, config, meta, root, channel);
+    return unpackAndCheck(package, config, meta, root, options.recording, channel);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/InterruptCleanup.h"
 #include "app/PackageRun.h"
+#include "app/RuleCommands.h"
 #include "app/report/ReportFile.h"
 #include "app/report/ReportFormat.h"
 #include "common/VisibleText.h"
@@ -108,8 +109,19 @@ int main(int argc, char* argv[])
         "certificate nobody checked.");
     const QCommandLineOption caBundleOption("ca-bundle", "PEM bundle of trusted CA certificates; implies --verify-signer.",
                                             "file");
+    const QCommandLineOption explainOption(
+        "explain", "Print what each rule named as an argument requires, why, and how to satisfy it, and exit.");
+    const QCommandLineOption listRulesOption(
+        "list-rules", "List every rule with its group, its severity and whether the profile (-p) checks it, and exit.");
+    const QCommandLineOption ruleNamesOption("rule-names", "End each finding line with the name of its rule.");
+    const QCommandLineOption ignoreOption(
+        "ignore", "Accept every finding of <rule> (may be repeated); a critical one never.", "rule");
+    const QCommandLineOption baselineOption(
+        "baseline", "Accept the findings that the JSON Lines report <report> of an earlier run lists.", "report");
+    const QCommandLineOption summaryOption("summary", "Print one line with the run's totals at its end.");
     parser->addOptions({profileOption, suitesOption, criticalOnlyOption, colorOption, jobsOption, reportOption,
-                        reportFormatOption, verifySignerOption, caBundleOption});
+                        reportFormatOption, verifySignerOption, caBundleOption, explainOption, listRulesOption,
+                        ruleNamesOption, ignoreOption, baselineOption, summaryOption});
     parser->process(*app);
 
     const std::string profileList = Validator::profileListText();
@@ -117,6 +129,14 @@ int main(int argc, char* argv[])
         std::cout << profileList << std::endl;
         return 0;
     }
+    if (parser->isSet(explainOption)) {
+        std::vector<std::string> rules;
+        for (const QString& rule : parser->positionalArguments())
+            rules.push_back(rule.toStdString());
+        return Validator::explainRules(rules);
+    }
+    if (parser->isSet(listRulesOption))
+        return Validator::listRules(parser->value(profileOption).toUtf8().toStdString());
     const QStringList packages = parser->positionalArguments();
     if (packages.isEmpty())
         parser->showHelp(1);
@@ -135,8 +155,18 @@ int main(int argc, char* argv[])
         packageFiles.push_back(rawArgument(argc, argv, package, nextArgument));
     }
 
-    // Both checked before any package is looked at, so that a pipeline
-    // learns of a report it will not get at once.
+    // All checked before any package is looked at, so that a pipeline
+    // learns at once of a report it will not get or findings it asked to
+    // accept in vain.
+    Validator::FindingAcceptance acceptance;
+    std::vector<std::string> ignoredRules;
+    for (const QString& rule : parser->values(ignoreOption))
+        ignoredRules.push_back(rule.toStdString());
+    const std::string baselinePath = rawOptionValue(argc, argv, "--baseline", parser->value(baselineOption));
+    if (!Validator::acceptanceFromOptions(ignoredRules, parser->isSet(baselineOption) ? &baselinePath : nullptr,
+                                          acceptance))
+        return 1;
+
     std::unique_ptr<Validator::ReportFormat> reportFormat;
     std::unique_ptr<Validator::ReportFile> reportFile;
     const std::string reportPath = rawOptionValue(argc, argv, "--report", parser->value(reportOption));
@@ -184,19 +214,37 @@ int main(int argc, char* argv[])
     }
     options.profileName = parser->value(profileOption).toUtf8().toStdString();
     options.criticalOnly = parser->isSet(criticalOnlyOption);
+    if (!acceptance.empty())
+        options.recording.acceptance = &acceptance;
+    options.recording.ruleNames = parser->isSet(ruleNamesOption);
 
+    // The totals need what each package's child recorded, as the report does.
+    const bool summary = parser->isSet(summaryOption);
+    Validator::RunTotals totals;
     std::function<void(const Validator::PackageReport&)> report;
-    if (reportFile)
-        report = [&](const Validator::PackageReport& one) { reportFile->write(reportFormat->package(one)); };
+    if (reportFile || summary || options.recording.acceptance) {
+        report = [&](const Validator::PackageReport& one) {
+            totals.add(one);
+            if (reportFile)
+                reportFile->write(reportFormat->package(one));
+        };
+    }
     int status = Validator::validatePackages(packageFiles, options, jobs, report) ? 1 : 0;
     if (reportFile) {
-        reportFile->write(reportFormat->end());
+        reportFile->write(reportFormat->end(totals));
+        if (const std::string head = reportFormat->head(totals); !head.empty())
+            reportFile->rewriteStart(head);
         std::string error;
         if (!reportFile->commit(error)) {
             std::cerr << "Cannot write the report " << Common::visibleText(reportPath) << ": " << error << std::endl;
             status = 1;
         }
     }
+    // After every package's output, so that --jobs keeps them last too.
+    if (const std::string accepted = Validator::acceptedLine(totals); !accepted.empty())
+        std::cout << accepted << std::endl;
+    if (summary)
+        std::cout << Validator::summaryLine(totals) << std::endl;
     parser.reset();
     app.reset();
     return status;

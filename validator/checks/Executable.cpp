@@ -2,7 +2,7 @@
 
 #include "checks/BinaryMessages.h"
 #include "checks/ElfReader.h"
-#include "checks/QmlImportsMessages.h"
+#include "checks/qml/QmlImportsMessages.h"
 #include "package/Filesystem.h"
 
 #include <algorithm>
@@ -239,15 +239,7 @@ void Executable::checkSearchPath()
     if (rpath.empty())
         return;
     logger().setFlag(Flag::HasRpath, true);
-    const std::string& name = meta().name();
-    const std::string allowed[] = {
-        "$ORIGIN/../share/" + name + "/lib",
-        "/usr/share/" + name + "/lib",
-        "/usr/share/" + name + "/libs",
-        "/usr/lib/3rdparty/" + name,
-        "/usr/lib",
-        "/usr/lib64",
-    };
+    const std::vector<std::string> allowed = allowedRunPaths(meta().name());
     std::istringstream elements(rpath);
     std::string element;
     bool allAllowed = true;
@@ -255,7 +247,7 @@ void Executable::checkSearchPath()
         element = trimmed(element);
         if (element.empty())
             continue;
-        const bool ok = std::any_of(std::begin(allowed), std::end(allowed), [&](const std::string& prefix) {
+        const bool ok = std::any_of(allowed.begin(), allowed.end(), [&](const std::string& prefix) {
             return element == prefix
                 || (element.starts_with(prefix + "/") && !hasParentStep(std::string_view(element).substr(prefix.size())));
         });
@@ -288,9 +280,26 @@ void Executable::checkCompiledImports()
     }
 }
 
+std::vector<std::string> Executable::allowedRunPaths(const std::string& name)
+{
+    return {
+        "$ORIGIN/../share/" + name + "/lib",
+        "/usr/share/" + name + "/lib",
+        "/usr/share/" + name + "/libs",
+        "/usr/lib/3rdparty/" + name,
+        "/usr/lib",
+        "/usr/lib64",
+    };
+}
+
+bool Executable::checksMainBinary(const Config& config)
+{
+    return config.name() != "pwa";
+}
+
 void Executable::finish()
 {
-    if (config().name() == "pwa")
+    if (!checksMainBinary(config()))
         return;
     Logger& log = logger();
     const auto flag = [&](Flag f) { return log.getFlag(f); };

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace Validator {
 
@@ -22,6 +23,13 @@ public:
     bool accepts(const std::string& path, const std::string& fullPath) override;
     void validate(const std::string& path, const std::string& fullPath) override;
     void finish() override;
+
+    // The run path elements the main executable of package `name` may have,
+    // each also with further components ("/usr/lib/sub"), none of them "..".
+    static std::vector<std::string> allowedRunPaths(const std::string& name);
+    // Whether a profile's applications have a main executable whose
+    // existence, symbols and run path the final step judges.
+    static bool checksMainBinary(const Config& config);
 
 private:
     void checkLibraries();

@@ -2,7 +2,7 @@
 
 #include "checks/BinaryMessages.h"
 #include "checks/PackageContentMessages.h"
-#include "checks/QmlImportsMessages.h"
+#include "checks/qml/QmlImportsMessages.h"
 #include "checks/configuration/ManagedConfigurationMessages.h"
 #include "checks/desktop/DesktopMessages.h"
 #include "checks/icon/IconMessages.h"

@@ -23,9 +23,6 @@ constexpr mode_t kSpecialBits = 07000;
 constexpr mode_t kOwnerExecute = 0100;
 constexpr mode_t kGroupOrOtherWrite = 0022;
 
-// Names left behind by version control and editors.
-constexpr std::string_view kForbiddenEndings[] = {".git", ".svn", ".hg", ".bzr", ".cvs", ".DS_Store", ".swp"};
-
 constexpr std::string_view kMimeHandlerPrefix = "mimehandler(";
 
 struct LinkTarget {
@@ -114,7 +111,7 @@ void PackageChecks::checkVendor()
     const std::string& vendor = m_meta->vendor();
     if (vendor.empty())
         return;
-    if (vendor == "kestil")
+    if (vendor == kToleratedVendor)
         m_logger.add(Code::VendorDiscouraged, {vendor});
     else
         m_logger.add(Code::VendorNotAllowed, {vendor});
@@ -215,31 +212,47 @@ void PackageChecks::checkWritable(const FileInfo& entry, std::string_view kind)
 {
     if (!(entry.mode & kGroupOrOtherWrite))
         return;
-    if (m_config->name() == "auth")
+    if (toleratesWritableFiles(*m_config))
         m_logger.add(Code::WritableTolerated, {entry.path, kind});
     else
         m_logger.add(Code::Writable, {entry.path, kind});
 }
 
-bool PackageChecks::isAllowedExecutableLocation(const std::string& path) const
+bool PackageChecks::toleratesWritableFiles(const Config& config)
 {
-    if (path.starts_with("/usr/bin/" + m_name) || path.starts_with("/usr/libexec/" + m_name + "/"))
-        return true;
-    // Shared objects that are loaded as plugins may carry execute bits.
-    if (path.find(".so") == std::string::npos)
-        return false;
-    const std::string prefixes[] = {
-        "/usr/lib/3rdparty/" + m_name + "/",
-        "/usr/share/" + m_name + "/",
+    return config.name() == "auth";
+}
+
+std::vector<std::string> PackageChecks::programPrefixes(const std::string& name)
+{
+    return {"/usr/bin/" + name, "/usr/libexec/" + name + "/"};
+}
+
+std::vector<std::string> PackageChecks::pluginPrefixes(const std::string& name)
+{
+    return {
+        "/usr/lib/3rdparty/" + name + "/",
+        "/usr/share/" + name + "/",
         "/usr/lib/qt5/qml/",
         "/usr/lib64/qt5/qml/",
         "/usr/lib/connman/plugins-vpn/",
         "/usr/lib64/connman/plugins-vpn/",
-        "/opt/extension/p11-kit-modules/" + m_name + "/",
-        "/opt/extension/qca-plugins/" + m_name + "/",
+        "/opt/extension/p11-kit-modules/" + name + "/",
+        "/opt/extension/qca-plugins/" + name + "/",
     };
-    return std::any_of(std::begin(prefixes), std::end(prefixes),
-                       [&](const std::string& prefix) { return path.starts_with(prefix); });
+}
+
+bool PackageChecks::isAllowedExecutableLocation(const std::string& path) const
+{
+    const auto under = [&path](const std::string& prefix) { return path.starts_with(prefix); };
+    const std::vector<std::string> programs = programPrefixes(m_name);
+    if (std::any_of(programs.begin(), programs.end(), under))
+        return true;
+    // Shared objects that are loaded as plugins may carry execute bits.
+    if (path.find(kSharedObjectMark) == std::string::npos)
+        return false;
+    const std::vector<std::string> plugins = pluginPrefixes(m_name);
+    return std::any_of(plugins.begin(), plugins.end(), under);
 }
 
 void PackageChecks::checkLink(const FileInfo& entry)

@@ -8,12 +8,20 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace Validator {
 
 // At least three components separated by dots, none of them empty. One pass,
 // so that a hostile name of any length costs linear time and constant stack.
 bool isReverseDomain(std::string_view name);
+
+// Names left behind by version control and editors.
+inline constexpr std::string_view kForbiddenEndings[] = {".git", ".svn", ".hg", ".bzr", ".cvs", ".DS_Store", ".swp"};
+// The one vendor that draws a warning rather than an error.
+inline constexpr std::string_view kToleratedVendor = "kestil";
+// What marks a file as a shared object, anywhere in its path.
+inline constexpr std::string_view kSharedObjectMark = ".so";
 
 // The package judged from its header alone, before any file is unpacked:
 // name, vendor, dependencies, scripts, and every entry's type, modes,
@@ -28,8 +36,18 @@ public:
 
     void setColor(bool on) { Logger::setColor(on); }
     void setFindingSink(FindingSink* sink) { m_logger.setSink(sink); }
+    void setRecording(const RecordingOptions& options) { m_logger.setRecording(options, m_name); }
     // True when the checks failed.
     bool run();
+
+    // Whether group- or world-writable entries draw a warning rather than
+    // an error under a profile.
+    static bool toleratesWritableFiles(const Config& config);
+    // Where a file with the owner's execute bit may lie: below one of the
+    // program prefixes, or, when its path holds ".so", one of the plugin
+    // prefixes. `name` is the package name.
+    static std::vector<std::string> programPrefixes(const std::string& name);
+    static std::vector<std::string> pluginPrefixes(const std::string& name);
 
 private:
     void checkName();

@@ -28,16 +28,36 @@ void Path::validate(const std::string& path, const std::string& fullPath)
     scanForHardcodedPath();
 }
 
+std::vector<Path::Location> Path::allowedLocations(const Config& config, const std::string& name)
+{
+    return {
+        {"/usr/share/" + name, false},
+        {"/usr/share/icons/hicolor/", false},
+        {config.binDir() + name, true},
+        {"/usr/share/applications/" + name + ".desktop", false},
+        {"/etc/integrityd/config.d/" + name + ".json", false},
+        {config.libexecDir() + name, true},
+        {"/usr/share/common/", false},
+    };
+}
+
+std::string Path::helperPrefix(const Config& config, const std::string& name)
+{
+    return config.libexecDir() + name + "/";
+}
+
 void Path::checkLocation()
 {
     const std::string& name = meta().name();
     const std::string& path = m_path;
+    if (m_locations.empty())
+        m_locations = allowedLocations(config(), name);
     // The first rule that matches decides. Prefix tests are plain byte
     // prefixes: "/usr/share/N" also accepts "/usr/share/N-data".
-    if (path.starts_with("/usr/share/" + name) || path.starts_with("/usr/share/icons/hicolor/")
-        || path == config().binDir() + name || path.starts_with("/usr/share/applications/" + name + ".desktop")
-        || path.starts_with("/etc/integrityd/config.d/" + name + ".json") || path == config().libexecDir() + name
-        || path.starts_with("/usr/share/common/"))
+    const auto allowed = [&path](const Location& location) {
+        return location.whole ? path == location.path : path.starts_with(location.path);
+    };
+    if (std::any_of(m_locations.begin(), m_locations.end(), allowed))
         return;
     if (path == "/usr/bin" || path == "/usr/bin/") {
         logger().add(PackageMessage::OwnsUsrBin);
@@ -48,7 +68,7 @@ void Path::checkLocation()
         return;
     }
     // Helper programs live below libexec/N/ and must be ELF files.
-    if (path.starts_with(config().libexecDir() + name + "/")) {
+    if (path.starts_with(helperPrefix(config(), name))) {
         if (m_isDirectory)
             return;
         auto reader = ElfReader::fromPackage(unpackedTree(), m_path);

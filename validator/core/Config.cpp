@@ -34,10 +34,12 @@ const std::map<Profile, Factory>& factories()
 
 } // namespace
 
-Config::Config(Profile profile)
+Config::Config(Profile profile, DeveloperMode developerMode)
 {
     auto it = factories().find(profile);
     m_profile = it != factories().end() ? it->second() : std::make_shared<Configuration::ConfigRegular>();
+    if (developerMode == DeveloperMode::Read)
+        m_profile->setFullChecks(Configuration::readValidationEnabled());
 }
 
 } // namespace Validator

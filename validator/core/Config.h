@@ -11,8 +11,13 @@ namespace Validator {
 // validator of one package run.
 class Config {
 public:
+    enum class DeveloperMode {
+        Read,     // for a package run: the setting decides full checks
+        Ignored,  // for describing a profile: nothing read, nothing printed
+    };
+
     // An unknown code gives the regular profile.
-    explicit Config(Profile profile);
+    explicit Config(Profile profile, DeveloperMode developerMode = DeveloperMode::Read);
 
     const Configuration::ConfigBase& profile() const { return *m_profile; }
 

@@ -31,10 +31,13 @@ bool Dispatcher::validateFile(const std::string& path, const std::string& fullPa
 {
     m_currentPath = path;
     m_currentFullPath = fullPath;
+    // Findings whose message names no path concern the file at hand.
+    m_context.logger->setCurrentFile(m_currentPath);
     for (auto& [key, validator] : m_validators) {
         if (validator->accepts(m_currentPath, m_currentFullPath))
             validator->validate(m_currentPath, m_currentFullPath);
     }
+    m_context.logger->clearCurrentFile();
     return stepVerdict();
 }
 

@@ -28,6 +28,7 @@ public:
 
     static void setColor(bool on) { Logger::setColor(on); }
     void setFindingSink(FindingSink* sink) { m_context.logger->setSink(sink); }
+    void setRecording(const RecordingOptions& options) { m_context.logger->setRecording(options, m_context.meta->name()); }
 
     const Logger& logger() const { return *m_context.logger; }
 

@@ -1,5 +1,7 @@
 #include "core/Logger.h"
 
+#include "package/Log.h"
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -43,36 +45,65 @@ bool Logger::color()
     return g_color;
 }
 
+void Logger::setRecording(const RecordingOptions& options, std::string package)
+{
+    m_options = options;
+    m_package = std::move(package);
+}
+
 void Logger::addFrom(const MessageGroup& group, std::size_t code, std::span<const std::string_view> arguments)
 {
+    const MessageGroup* built = &group;
+    std::size_t builtCode = code;
     Message message;
     try {
         message = group.build(code, arguments);
     } catch (const std::exception&) {
-        message = {LogLevel::Info, "[validator] Error while construct message"};
+        built = &messageConstructionFailure();
+        builtCode = 0;
+        message = built->build(0, {});
     }
+    const MessageSpec& spec = built->spec(builtCode);
+    // A critical finding is never accepted: no option or file may switch
+    // off the gate it stands for.
+    const AcceptedBy acceptedBy = m_options.acceptance && message.level != LogLevel::Critical
+        ? m_options.acceptance->acceptedBy(m_package, spec.rule, arguments)
+        : AcceptedBy::None;
+    const bool accepted = acceptedBy != AcceptedBy::None;
     // Marked before the repeat test: a repeated message still fails its step.
-    if (message.level == LogLevel::Critical)
+    if (!accepted && message.level == LogLevel::Critical)
         m_criticalSeen = true;
-    else if (message.level == LogLevel::Error)
+    else if (!accepted && message.level == LogLevel::Error)
         m_errorSeen = true;
-    if (!m_recorded.insert(message).second)
+    if (!(accepted ? m_accepted : m_recorded).insert(message).second)
         return;
-    print(message);
-    if (m_sink)
-        m_sink->found(group.name(), code, message);
+    if (!accepted)
+        print(message, spec.rule);
+    if (!m_sink)
+        return;
+    std::optional<std::string_view> path;
+    const auto pathIndex = static_cast<std::size_t>(spec.path);
+    if (spec.path != PathArgument::None && pathIndex < arguments.size())
+        path = arguments[pathIndex];
+    else if (m_inFile)
+        path = m_currentFile;
+    m_sink->found({built->name(), builtCode, spec.rule, message,
+                   built == &group ? arguments : std::span<const std::string_view>(), path, acceptedBy});
 }
 
-void Logger::print(const Message& message) const
+void Logger::print(const Message& message, std::string_view rule) const
 {
     const auto level = static_cast<std::int32_t>(message.level);
     if (level < 0 || level > 3)
         return;
     const LevelStyle& style = kStyles[level];
     if (g_color)
-        std::cerr << style.escape << style.tag << kReset << message.text << '\n';
+        std::cerr << style.escape << style.tag << kReset << message.text;
     else
-        std::cerr << style.tag << message.text << '\n';
+        std::cerr << style.tag << message.text;
+    if (m_options.ruleNames)
+        std::cerr << " [" << rule << ']';
+    std::cerr << '\n';
     std::cerr.flush();
 }
 
@@ -80,7 +111,7 @@ void Logger::setFlag(std::uint32_t key, bool value)
 {
     auto it = m_flags.find(key);
     if (it == m_flags.end()) {
-        std::cerr << "[validator] Unable to set flag with key: \"" << key << "\"\n";
+        printError("[validator] Unable to set flag with key: \"" + std::to_string(key) + '"');
         return;
     }
     it->second = value;
@@ -90,7 +121,7 @@ bool Logger::getFlag(std::uint32_t key) const
 {
     auto it = m_flags.find(key);
     if (it == m_flags.end()) {
-        std::cerr << "[validator] Unable to get flag with key: \"" << key << "\"\n";
+        printError("[validator] Unable to get flag with key: \"" + std::to_string(key) + '"');
         return false;
     }
     return it->second;

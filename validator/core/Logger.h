@@ -1,11 +1,14 @@
 #pragma once
 
+#include "core/FindingAcceptance.h"
 #include "core/FindingSink.h"
 #include "core/Message.h"
 
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <optional>
+#include <string>
 #include <unordered_set>
 
 namespace Validator {
@@ -27,6 +30,15 @@ enum class Flag : std::uint32_t {
     NeedsShippedLibrary = 11,
     HasRpath = 12,
     RpathAllowed = 13,
+};
+
+// What a run asks of every store beyond printing; all off by default, which
+// is the text output the scripts of the field read.
+struct RecordingOptions {
+    // Findings accepted as known: not printed, and no step fails for them.
+    const FindingAcceptance* acceptance = nullptr;
+    // Each printed finding line ends in " [rule-name]".
+    bool ruleNames = false;
 };
 
 // The per-package message store. Prints every message to standard error as
@@ -57,22 +69,41 @@ public:
     // the marks are cleared. Errors fail a step only with full checks on.
     bool takeStepVerdict(bool fullChecks);
 
-    // Where printed findings also go; none by default. The sink must outlive
-    // the store.
+    // Where recorded findings also go, as data; none by default. The sink
+    // must outlive the store.
     void setSink(FindingSink* sink) { m_sink = sink; }
+    // `package` is the package's name, by which a baseline lists findings.
+    // The acceptance must outlive the store.
+    void setRecording(const RecordingOptions& options, std::string package);
+    // The packaged file being validated, which a finding concerns unless its
+    // message names a path of its own; none between files.
+    void setCurrentFile(std::string_view path)
+    {
+        m_currentFile = path;
+        m_inFile = true;
+    }
+    void clearCurrentFile() { m_inFile = false; }
 
     // The process-wide colour switch of the severity tags.
     static void setColor(bool on);
     static bool color();
 
 private:
-    void print(const Message& message) const;
+    void print(const Message& message, std::string_view rule) const;
 
     std::unordered_set<Message, MessageHash> m_recorded;
+    // Apart from m_recorded: a finding accepted once must not hide an equal
+    // text that is not accepted (two arguments that print alike).
+    std::unordered_set<Message, MessageHash> m_accepted;
     std::map<std::uint32_t, bool> m_flags;
     bool m_errorSeen = false;
     bool m_criticalSeen = false;
     FindingSink* m_sink = nullptr;
+    RecordingOptions m_options;
+    std::string m_package;
+    // Kept between files, so that its buffer is reused.
+    std::string m_currentFile;
+    bool m_inFile = false;
 };
 
 } // namespace Validator

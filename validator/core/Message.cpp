@@ -6,11 +6,49 @@
 
 namespace Validator {
 
-Message MessageGroup::build(std::size_t code, std::span<const std::string_view> arguments) const
+namespace {
+
+constexpr MessageSpec kConstructionFailure[] = {
+    {LogLevel::Info, "[validator] Error while construct message", "validator-message-broken", PathArgument::None,
+     "A check of vetrik asked for a message without the values its text needs. This is a fault of vetrik, not of "
+     "the package: the finding it stands for is lost, and the package is judged without it. Please report it "
+     "together with the package."},
+};
+
+constexpr MessageGroup kConstructionFailureGroup("validator", kConstructionFailure);
+
+} // namespace
+
+std::string_view severityName(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::Warning:
+        return "warning";
+    case LogLevel::Error:
+        return "error";
+    case LogLevel::Critical:
+        return "critical";
+    case LogLevel::Info:
+        break;
+    }
+    return "info";
+}
+
+const MessageGroup& messageConstructionFailure()
+{
+    return kConstructionFailureGroup;
+}
+
+const MessageSpec& MessageGroup::spec(std::size_t code) const
 {
     if (code >= m_specs.size())
         throw std::out_of_range("message code out of range");
-    const MessageSpec& spec = m_specs[code];
+    return m_specs[code];
+}
+
+Message MessageGroup::build(std::size_t code, std::span<const std::string_view> arguments) const
+{
+    const MessageSpec& spec = this->spec(code);
     std::string text;
     text.reserve(spec.text.size() + 64);
     for (std::size_t i = 0; i < spec.text.size(); ++i) {

@@ -1,5 +1,7 @@
 #include "core/PatternSet.h"
 
+#include <algorithm>
+
 namespace Validator {
 
 void PatternSet::addExpression(const std::string& expression)
@@ -16,6 +18,21 @@ bool PatternSet::matches(const std::string& text) const
             return true;
     }
     return false;
+}
+
+std::vector<std::string> PatternSet::sortedNames() const
+{
+    std::vector<std::string> names(m_names.begin(), m_names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> PatternSet::expressionPatterns() const
+{
+    std::vector<std::string> patterns;
+    for (const Expression& expression : m_expressions)
+        patterns.push_back(expression.pattern());
+    return patterns;
 }
 
 } // namespace Validator

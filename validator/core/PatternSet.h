@@ -19,6 +19,10 @@ public:
 
     std::size_t nameCount() const { return m_names.size(); }
     std::size_t expressionCount() const { return m_expressions.size(); }
+    // The exact names in byte order, and the expressions as written in
+    // insertion order: for describing what a profile allows.
+    std::vector<std::string> sortedNames() const;
+    std::vector<std::string> expressionPatterns() const;
 
 private:
     std::unordered_set<std::string> m_names;

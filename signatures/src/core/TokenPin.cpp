@@ -14,17 +14,6 @@ namespace {
 constexpr std::string_view pinSource = "pin-source=";
 constexpr std::string_view pinValue = "pin-value=";
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> percentDecoded(std::string_view text)
 {
     std::string decoded;
@@ -33,8 +22,8 @@ std::optional<std::string> percentDecoded(std::string_view text)
             decoded.push_back(text[i]);
             continue;
         }
-        const int high = i + 2 < text.size() ? hexDigit(text[i + 1]) : -1;
-        const int low = high < 0 ? -1 : hexDigit(text[i + 2]);
+        const int high = i + 2 < text.size() ? Common::hexDigitValue(text[i + 1]) : -1;
+        const int low = high < 0 ? -1 : Common::hexDigitValue(text[i + 2]);
         if (low < 0)
             return std::nullopt;
         decoded.push_back(char(high * 16 + low));

@@ -37,11 +37,17 @@ std::string_view levelTag(LogLevel level)
     return "(INFO) ";
 }
 
+// Room left in the root element's start tag for the run's totals, which are
+// written over it once the run has ended: a start tag may end in spaces.
+constexpr std::size_t kTotalsRoom = 160;
+
 // One test suite per package and one test case per message group. A group
-// fails when it recorded a finding that fails the package; every finding of
-// the group is listed in its standard output, as the text shows it. A
-// package that could not be validated has one more case, "validation", in
-// error, and lists only the groups that recorded something before that.
+// fails when it recorded a finding that fails the package, and its failure
+// names the rule; every finding of the group is listed in its standard
+// output, as the text shows it, accepted ones marked. A package that could
+// not be validated has one more case, "validation", in error, and lists only
+// the groups that recorded something before that. The root element carries
+// the totals of the run.
 class JUnitReport final : public ReportFormat {
 public:
     explicit JUnitReport(bool errorsFail) : m_errorsFail(errorsFail)
@@ -57,14 +63,37 @@ public:
         m_xml.writeStartDocument();
         m_xml.writeStartElement("testsuites");
         m_xml.writeAttribute("name", "vetrik");
-        return take();
+        std::string start = take() + std::string(kTotalsRoom, ' ');
+        m_beginSize = start.size();
+        return start;
     }
 
-    std::string end() override
+    std::string end(const RunTotals&) override
     {
         m_xml.writeEndElement();
         m_xml.writeEndDocument();
         return take();
+    }
+
+    std::string head(const RunTotals& totals) override
+    {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QXmlStreamWriter xml(&buffer);
+        xml.setAutoFormatting(true);
+        xml.setAutoFormattingIndent(2);
+        xml.writeStartDocument();
+        xml.writeStartElement("testsuites");
+        xml.writeAttribute("name", "vetrik");
+        xml.writeAttribute("tests", QString::number(m_tests));
+        xml.writeAttribute("failures", QString::number(m_failures));
+        xml.writeAttribute("errors", QString::number(m_errors));
+        xml.writeAttribute("time", QString::number(totals.seconds, 'f', 3));
+        std::string start = buffer.data().toStdString();
+        if (start.size() > m_beginSize)
+            return {};
+        start.append(m_beginSize - start.size(), ' ');
+        return start;
     }
 
     std::string package(const PackageReport& report) override
@@ -88,6 +117,10 @@ public:
         std::size_t failures = 0;
         for (std::string_view group : groups)
             failures += firstFailure(byGroup[group]) != nullptr;
+
+        m_tests += groups.size() + (notValidated ? 1 : 0);
+        m_failures += failures;
+        m_errors += notValidated ? 1 : 0;
 
         const QString suite = xmlText(report.package);
         m_xml.writeStartElement("testsuite");
@@ -125,7 +158,8 @@ public:
 private:
     bool fails(const Finding& finding) const
     {
-        return finding.level == LogLevel::Critical || (m_errorsFail && finding.level == LogLevel::Error);
+        return !finding.accepted()
+            && (finding.level == LogLevel::Critical || (m_errorsFail && finding.level == LogLevel::Error));
     }
 
     const Finding* firstFailure(const std::vector<const Finding*>& findings) const
@@ -154,18 +188,22 @@ private:
             QString lines;
             for (const Finding* finding : findings) {
                 if (fails(*finding))
-                    lines += xmlText(levelTag(finding->level)) + xmlText(finding->text) + '\n';
+                    lines += xmlText(levelTag(finding->level)) + xmlText(finding->text) + " [" + xmlText(finding->rule)
+                        + "]\n";
             }
             m_xml.writeStartElement("failure");
-            m_xml.writeAttribute("message", xmlText(first->text));
+            m_xml.writeAttribute("message", xmlText(first->rule) + ": " + xmlText(first->text));
             m_xml.writeAttribute("type", xmlText(severityName(first->level)));
             m_xml.writeCharacters(lines);
             m_xml.writeEndElement();
         }
         if (!findings.empty()) {
             QString lines;
-            for (const Finding* finding : findings)
+            for (const Finding* finding : findings) {
+                if (finding->accepted())
+                    lines += "(ACCEPTED by --" + xmlText(acceptedByName(finding->acceptedBy)) + ") ";
                 lines += xmlText(levelTag(finding->level)) + xmlText(finding->text) + '\n';
+            }
             m_xml.writeTextElement("system-out", lines);
         }
         m_xml.writeEndElement();
@@ -180,6 +218,10 @@ private:
     }
 
     bool m_errorsFail;
+    std::size_t m_beginSize = 0;
+    std::size_t m_tests = 0;
+    std::size_t m_failures = 0;
+    std::size_t m_errors = 0;
     QBuffer m_buffer;
     QXmlStreamWriter m_xml;
 };

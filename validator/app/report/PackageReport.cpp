@@ -2,21 +2,6 @@
 
 namespace Validator {
 
-std::string_view severityName(LogLevel level)
-{
-    switch (level) {
-    case LogLevel::Warning:
-        return "warning";
-    case LogLevel::Error:
-        return "error";
-    case LogLevel::Critical:
-        return "critical";
-    case LogLevel::Info:
-        break;
-    }
-    return "info";
-}
-
 std::string_view outcomeName(PackageOutcome outcome)
 {
     switch (outcome) {
@@ -28,6 +13,19 @@ std::string_view outcomeName(PackageOutcome outcome)
         break;
     }
     return "not-validated";
+}
+
+std::string_view acceptedByName(AcceptedBy acceptedBy)
+{
+    switch (acceptedBy) {
+    case AcceptedBy::Ignore:
+        return "ignore";
+    case AcceptedBy::Baseline:
+        return "baseline";
+    case AcceptedBy::None:
+        break;
+    }
+    return "none";
 }
 
 } // namespace Validator

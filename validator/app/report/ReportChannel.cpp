@@ -59,9 +59,14 @@ void ReportChannel::append(const std::string& record)
     Common::writeAll(m_fd.get(), record);
 }
 
-void ReportChannel::found(std::string_view group, std::size_t code, const Message& message)
+void ReportChannel::found(const RecordedFinding& finding)
 {
-    append(ReportRecords::finding(group, code, message));
+    append(ReportRecords::finding(finding));
+}
+
+void ReportChannel::headerRead(const PackageHeader& header)
+{
+    append(ReportRecords::header(header));
 }
 
 void ReportChannel::profileChosen(std::string_view profile, std::string_view source)

@@ -22,8 +22,9 @@ public:
     ReportChannel& operator=(const ReportChannel&) = delete;
 
     // Child side.
-    void found(std::string_view group, std::size_t code, const Message& message) override;
+    void found(const RecordedFinding& finding) override;
     void profileChosen(std::string_view profile, std::string_view source);
+    void headerRead(const PackageHeader& header);
     void notValidated(std::string_view reason) override;
 
     // Parent side, after the child has ended: adds what the child recorded

@@ -225,6 +225,22 @@ void ReportFile::write(std::string_view bytes)
         m_writeError = errno;
 }
 
+void ReportFile::rewriteStart(std::string_view bytes)
+{
+    off_t offset = 0;
+    while (!bytes.empty() && m_writeError == 0) {
+        const ssize_t n = Common::retryOnInterrupt(
+            [&] { return ::pwrite(m_file.get(), bytes.data(), bytes.size(), offset); });
+        if (n <= 0) {
+            // A write that moves nothing would loop for ever: a full device.
+            m_writeError = n < 0 ? errno : ENOSPC;
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+}
+
 // Gives the unnamed file its name. Straight under the target's name when
 // there is none yet; otherwise under a temporary name renamed over the
 // target, the one way to replace a file atomically.

@@ -33,6 +33,9 @@ public:
     ReportFile& operator=(const ReportFile&) = delete;
 
     void write(std::string_view bytes);
+    // Writes over the file's first bytes, as many as `bytes` holds: for a
+    // beginning that could only be told at the end.
+    void rewriteStart(std::string_view bytes);
     // Flushes the file to disk and puts it into place, atomically replacing
     // what was there; false with `error` set when any write failed or
     // putting it into place did, and then nothing is left behind.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/report/PackageReport.h"
+#include "app/report/RunTotals.h"
 
 #include <memory>
 #include <optional>
@@ -16,7 +17,10 @@ public:
     virtual ~ReportFormat() = default;
     virtual std::string begin() = 0;
     virtual std::string package(const PackageReport& report) = 0;
-    virtual std::string end() = 0;
+    virtual std::string end(const RunTotals& totals) = 0;
+    // What replaces the bytes begin() gave, now that the run's totals are
+    // known: as many bytes, or none when the beginning stays as it is.
+    virtual std::string head(const RunTotals&) { return {}; }
 };
 
 std::unique_ptr<ReportFormat> makeJsonLinesReport();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/report/PackageReport.h"
+#include "core/FindingSink.h"
 #include "core/Message.h"
 
 #include <cstddef>
@@ -18,7 +19,10 @@ namespace Validator::ReportRecords {
 // The reader trusts nothing of what it reads: the child may have crashed
 // mid-record, or been driven into writing anything at all.
 
-std::string finding(std::string_view group, std::size_t code, const Message& message);
+std::string finding(const RecordedFinding& finding);
+// The record a child would write for a finding the parent read.
+std::string finding(const Finding& finding);
+std::string header(const PackageHeader& header);
 std::string profile(std::string_view name);
 std::string profileSource(std::string_view source);
 std::string notValidated(std::string_view reason);

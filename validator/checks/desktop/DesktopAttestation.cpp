@@ -1,6 +1,7 @@
 #include "checks/desktop/DesktopAttestation.h"
 
 #include "checks/desktop/DesktopMessages.h"
+#include "checks/desktop/DesktopTables.h"
 
 #include <algorithm>
 #include <map>
@@ -12,11 +13,9 @@ namespace Validator {
 
 namespace {
 
-const std::string kGroup = "Attestation";
-const std::set<std::string> kRequiredKeys = {"ActionOnBadAttestation"};
-const std::map<std::string, std::vector<std::string>, std::less<>> kAllowedValues = {
-    {"ActionOnBadAttestation", {"None", "RemoveAll"}},
-};
+using namespace DesktopTables;
+
+const std::string kGroup(kAttestationGroup);
 
 } // namespace
 
@@ -31,8 +30,12 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
     const std::set<std::string> present(keys.begin(), keys.end());
 
     bool missing = false;
-    for (const std::string& key : kRequiredKeys) {
-        if (!present.count(key)) {
+    // Every key of the table is required, in ascending byte order.
+    std::set<std::string_view> required;
+    for (const KeyValues& key : kAttestationKeys)
+        required.insert(key.key);
+    for (std::string_view key : required) {
+        if (!present.count(std::string(key))) {
             logger().add(AttestationMessage::KeyMissing, {key, kGroup});
             missing = true;
         }
@@ -42,7 +45,7 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
 
     bool invalid = false;
     for (const std::string& key : present) {
-        if (!kAllowedValues.count(key)) {
+        if (!findKey(key, kAttestationKeys)) {
             logger().add(AttestationMessage::KeyInvalid, {key, kGroup});
             invalid = true;
         }
@@ -52,8 +55,7 @@ void DesktopAttestation::validate(const std::string& path, const std::string& fu
 
     for (const std::string& key : keys) {
         const std::string value = m_entry.value(kGroup, key);
-        const std::vector<std::string>& allowed = kAllowedValues.find(key)->second;
-        if (std::find(allowed.begin(), allowed.end(), value) == allowed.end())
+        if (!isOneOf(value, findKey(key, kAttestationKeys)->values))
             logger().add(AttestationMessage::ValueInvalid, {value, key});
     }
 }

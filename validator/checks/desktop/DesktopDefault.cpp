@@ -1,6 +1,7 @@
 #include "checks/desktop/DesktopDefault.h"
 
 #include "checks/desktop/DesktopMessages.h"
+#include "checks/desktop/DesktopTables.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -14,31 +15,7 @@ namespace Validator {
 
 namespace {
 
-constexpr std::string_view kApplicationGroup = "X-Taliro-Application";
-constexpr std::string_view kSplashGroup = "X-Taliro-SplashScreen";
-
-constexpr std::string_view kAllowedGroups[] = {
-    "Desktop Entry", "X-Application", "X-Tervane", "Tervane", "X-Taliro-Application",
-    "X-Taliro-SplashScreen", "Attestation", "X-Taliro-Capabilities",
-};
-
-constexpr std::string_view kOrientationKeys[] = {
-    "Orientation", "SmallScreenOrientation", "MediumScreenOrientation", "LargeScreenOrientation",
-    "ExtraLargeScreenOrientation",
-};
-constexpr std::string_view kOrientationValues[] = {
-    "None", "All", "Portrait", "PortraitMask", "Landscape", "LandscapeMask", "PortraitInverted", "LandscapeInverted",
-};
-constexpr std::string_view kIconModeKey = "IconMode";
-constexpr std::string_view kIconModeValues[] = {"Scale", "Crop"};
-constexpr std::string_view kSplashKeys[] = {"GradientStartColor", "GradientEndColor"};
-constexpr std::string_view kOtherApplicationTypes[] = {"no-invoker", "generic", "qtquick2", "qt5"};
-
-template <typename Range>
-bool isOneOf(std::string_view text, const Range& range)
-{
-    return std::find(std::begin(range), std::end(range), text) != std::end(range);
-}
+using namespace DesktopTables;
 
 bool isHexDigit(char c)
 {
@@ -114,9 +91,10 @@ void DesktopDefault::checkGroups()
     for (std::string_view group : kAllowedGroups)
         allowed.emplace(group);
     for (const std::string& method : m_entry.stringVectorValue("Desktop Entry", "X-Share-Methods"))
-        allowed.insert("X-Share Method " + method);
+        allowed.insert(std::string(kShareMethodPrefix) + method);
     for (const std::string& group : groups) {
-        if (allowed.count(group) || group.starts_with("X-Task ") || group.starts_with("X-Service "))
+        const auto taskGroup = [&group](std::string_view prefix) { return group.starts_with(prefix); };
+        if (allowed.count(group) || std::any_of(std::begin(kTaskGroupPrefixes), std::end(kTaskGroupPrefixes), taskGroup))
             continue;
         logger().add(DesktopMessage::GroupDisallowed, {group});
     }
@@ -176,14 +154,19 @@ void DesktopDefault::checkType()
         logger().add(DesktopMessage::TypeInvalid);
 }
 
+std::vector<std::string> DesktopDefault::execForms(const Config& config, const std::string& name)
+{
+    if (config.name() == "pwa")
+        return {std::string(kBrowserCommand)};
+    std::vector<std::string> forms = {name, "/usr/bin/" + name};
+    for (std::string_view launcher : kQmlLaunchers)
+        forms.push_back(std::string(launcher) + name);
+    return forms;
+}
+
 void DesktopDefault::checkExec()
 {
-    const std::string& name = meta().name();
-    std::vector<std::string> forms;
-    if (config().name() == "pwa")
-        forms = {"/usr/bin/org.brevane.browserstandalone"};
-    else
-        forms = {name, "/usr/bin/" + name, "pelora-qml " + name, "taliro-qml " + name};
+    const std::vector<std::string> forms = execForms(config(), meta().name());
     const std::string exec = m_entry.exec();
     const auto matches = [&exec](const std::string& form) {
         return exec == form || (exec.starts_with(form) && exec[form.size()] == ' ');
@@ -192,7 +175,8 @@ void DesktopDefault::checkExec()
         logger().add(DesktopMessage::ExecInvalid);
         return;
     }
-    if (exec.starts_with("pelora-qml ") || exec.starts_with("taliro-qml ")) {
+    const auto launchedBy = [&exec](std::string_view launcher) { return exec.starts_with(launcher); };
+    if (std::any_of(std::begin(kQmlLaunchers), std::end(kQmlLaunchers), launchedBy)) {
         logger().setFlag(Flag::QmlOnlyApp, true);
         logger().add(DesktopMessage::QmlOnlyApp);
     }
@@ -200,8 +184,8 @@ void DesktopDefault::checkExec()
 
 void DesktopDefault::checkApplicationType()
 {
-    const std::string type = m_entry.value("X-Olvex-Application-Type");
-    if (type == "varnel-qt5")
+    const std::string type = m_entry.value(std::string(kApplicationTypeKey));
+    if (type == kVarnelApplicationType)
         logger().setFlag(Flag::VarnelQt5Declared, true);
     else if (logger().getFlag(Flag::QmlOnlyApp))
         logger().add(DesktopMessage::ApplicationTypeMustBeVarnel);

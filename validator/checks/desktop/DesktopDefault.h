@@ -21,6 +21,10 @@ public:
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
+    // The Exec values a profile accepts for package `name`, each alone or
+    // followed by a space and arguments.
+    static std::vector<std::string> execForms(const Config& config, const std::string& name);
+
 private:
     void checkGroups();
     void checkApplicationSection();

@@ -1,6 +1,7 @@
 #include "checks/desktop/DesktopIntents.h"
 
 #include "checks/desktop/DesktopMessages.h"
+#include "checks/desktop/DesktopTables.h"
 #include "checks/desktop/EntrySyntax.h"
 
 #include <algorithm>
@@ -11,28 +12,7 @@ namespace Validator {
 
 namespace {
 
-constexpr std::string_view kTaskKeys[] = {"Type", "Exec", "Permissions", "Conditions"};
-constexpr std::string_view kTaskTypes[] = {"mdmclient", "periodic", "push", "scheduled", "session-start", "worker"};
-constexpr std::string_view kForbiddenTaskPermissions[] = {"Base", "Audio", "Camera", "Microphone"};
-constexpr std::string_view kStandardIntents[] = {"Start", "OpenURI"};
-constexpr std::string_view kIntentFlags[] = {"gui"};
-
-struct Condition {
-    std::string_view name;
-    std::vector<std::string_view> subtypes;
-};
-const Condition kConditions[] = {
-    {"internet", {"wifi", "ethernet", "cellular", "wifi-or-ethernet"}},
-    {"battery-not-low", {}},
-    {"charging", {}},
-    {"idle", {}},
-};
-
-template <typename Range>
-bool isOneOf(std::string_view text, const Range& range)
-{
-    return std::find(std::begin(range), std::end(range), text) != std::end(range);
-}
+using namespace DesktopTables;
 
 } // namespace
 
@@ -48,7 +28,8 @@ void DesktopIntents::validate(const std::string& path, const std::string& fullPa
     for (const std::string& intent : m_entry.stringVectorValue(m_section, "Intents"))
         checkIntent(intent);
     for (const std::string& group : m_entry.groups()) {
-        if (!group.starts_with("X-Task ") && !group.starts_with("X-Service "))
+        const auto taskGroup = [&group](std::string_view prefix) { return group.starts_with(prefix); };
+        if (std::none_of(std::begin(kTaskGroupPrefixes), std::end(kTaskGroupPrefixes), taskGroup))
             continue;
         for (const std::string& key : m_entry.groupKeys(group)) {
             if (!isOneOf(key, kTaskKeys))
@@ -119,7 +100,7 @@ void DesktopIntents::checkTaskPermissions(const std::vector<std::string>& permis
     for (const std::string& permission : permissions) {
         if (isOneOf(permission, kForbiddenTaskPermissions))
             logger().add(IntentsMessage::TaskPermissionForbidden, {permission});
-        else if (permission == "BaseTask")
+        else if (permission == kImplicitTaskPermission)
             logger().add(IntentsMessage::BaseTaskImplicit);
         else if (!m_permissions.count(permission))
             logger().add(IntentsMessage::TaskPermissionNotInApplication, {permission});
@@ -134,13 +115,12 @@ void DesktopIntents::checkTaskConditions(const std::vector<std::string>& conditi
             logger().add(IntentsMessage::InvalidCondition, {text});
             continue;
         }
-        const auto known = std::find_if(std::begin(kConditions), std::end(kConditions),
-                                        [&spec](const Condition& condition) { return condition.name == spec->name; });
-        if (known == std::end(kConditions)) {
+        const KeyValues* known = findKey(spec->name, kConditions);
+        if (!known) {
             logger().add(IntentsMessage::UnknownCondition, {spec->name});
             continue;
         }
-        if (spec->subtype && !isOneOf(*spec->subtype, known->subtypes))
+        if (spec->subtype && !isOneOf(*spec->subtype, known->values))
             logger().add(IntentsMessage::UnknownConditionSubtype, {spec->name, *spec->subtype});
     }
 }

@@ -1,6 +1,7 @@
 #include "checks/desktop/DesktopTervane.h"
 
 #include "checks/desktop/DesktopMessages.h"
+#include "checks/desktop/DesktopTables.h"
 #include "checks/desktop/EntrySyntax.h"
 
 #include <algorithm>
@@ -10,26 +11,7 @@ namespace Validator {
 
 namespace {
 
-constexpr const char* kSandboxSections[] = {"X-Application", "X-Tervane", "Tervane"};
-constexpr std::string_view kAllowedKeys[] = {
-    "Permissions", "OrganizationName", "ApplicationName", "ExecDBus", "ExportDBusInterfaces", "Intents",
-};
-constexpr std::string_view kMdmKeys[] = {
-    "ExecSystemService", "ExecSystemServiceUser", "ExecSystemServiceGroup", "ExecSystemServiceAutostart",
-};
-constexpr std::string_view kSystemServiceKeys[] = {
-    "ExecSystemService", "ExecSystemServiceUser", "ExecSystemServiceGroup",
-};
-constexpr std::string_view kReservedFragments[] = {".instance_", ".task_", ".taliro_", ".service_"};
-constexpr std::string_view kOrganizationAlphabet = "0123456789abcdefghijklmnopqrstuvwxyz._-";
-constexpr std::string_view kLauncherLibraries[] = {"libpeloraapp-launcher", "libtaliroapp-launcher"};
-constexpr std::size_t kMaxPackageName = 80;
-
-template <typename Range>
-bool isOneOf(std::string_view text, const Range& range)
-{
-    return std::find(std::begin(range), std::end(range), text) != std::end(range);
-}
+using namespace DesktopTables;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -66,7 +48,7 @@ void DesktopTervane::checkSections()
     if (m_entry.containsGroup("Tervane"))
         logger().add(SandboxMessage::TervaneSection);
     const auto present = std::count_if(std::begin(kSandboxSections), std::end(kSandboxSections),
-                                       [this](const char* group) { return m_entry.containsGroup(group); });
+                                       [this](std::string_view group) { return m_entry.containsGroup(std::string(group)); });
     if (present == 1 && m_section == "X-Tervane")
         logger().add(SandboxMessage::XTervaneDeprecated);
     else if (present > 1)
@@ -75,9 +57,9 @@ void DesktopTervane::checkSections()
 
 void DesktopTervane::checkKeys()
 {
-    const bool mdm = config().name() == "mdm";
+    const bool mdm = runsSystemServices(config());
     for (const std::string& key : m_entry.groupKeys(m_section)) {
-        if (!isOneOf(key, kAllowedKeys) && !(mdm && isOneOf(key, kMdmKeys)))
+        if (!isOneOf(key, kSandboxKeys) && !(mdm && isOneOf(key, kMdmSandboxKeys)))
             logger().add(SandboxMessage::KeyNotAllowed, {key});
     }
 }
@@ -115,7 +97,7 @@ void DesktopTervane::checkApplicationName()
 
 void DesktopTervane::checkReservedFragments()
 {
-    for (std::string_view fragment : kReservedFragments) {
+    for (std::string_view fragment : kReservedNameFragments) {
         if (m_applicationName.find(fragment) != std::string::npos)
             logger().add(SandboxMessage::ReservedPrefix, {fragment});
     }
@@ -130,9 +112,14 @@ void DesktopTervane::checkPackageName()
         logger().add(SandboxMessage::NamePairMismatch);
 }
 
+bool DesktopTervane::runsSystemServices(const Config& config)
+{
+    return config.name() == kSystemServiceProfile;
+}
+
 void DesktopTervane::checkSystemService()
 {
-    if (config().name() != "mdm")
+    if (!runsSystemServices(config()))
         return;
     const auto present = std::count_if(std::begin(kSystemServiceKeys), std::end(kSystemServiceKeys),
                                        [this](std::string_view key) { return m_entry.contains(m_section, std::string(key)); });
@@ -145,8 +132,8 @@ void DesktopTervane::checkSystemService()
     m_hyphenIsFatal = m_nameHasHyphen;
     if (!m_entry.value(m_section, "ExecSystemService").starts_with("/usr/libexec/" + meta().name() + "/"))
         logger().add(SandboxMessage::SystemServiceIncorrect);
-    if (m_entry.value(m_section, "ExecSystemServiceUser") != "pelora-mdm"
-        || m_entry.value(m_section, "ExecSystemServiceGroup") != "privileged")
+    if (m_entry.value(m_section, "ExecSystemServiceUser") != kSystemServiceUser
+        || m_entry.value(m_section, "ExecSystemServiceGroup") != kSystemServiceGroup)
         logger().add(SandboxMessage::SystemServiceUser);
 }
 

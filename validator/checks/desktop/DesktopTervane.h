@@ -21,6 +21,10 @@ public:
 
     void validate(const std::string& path, const std::string& fullPath) override;
 
+    // Whether a profile may declare a system service in the sandbox
+    // section: its keys are allowed and their rules run only then.
+    static bool runsSystemServices(const Config& config);
+
 private:
     void checkSections();
     void checkKeys();

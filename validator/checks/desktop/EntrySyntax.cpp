@@ -1,5 +1,7 @@
 #include "checks/desktop/EntrySyntax.h"
 
+#include "checks/desktop/DesktopTables.h"
+
 namespace Validator {
 
 namespace {
@@ -99,8 +101,8 @@ bool isExecutableSuffix(std::string_view text)
 std::optional<std::string> sandboxSection(const AppManifest::ManifestEntry& entry)
 {
     std::optional<std::string> section;
-    for (const char* candidate : {"X-Application", "X-Tervane", "Tervane"}) {
-        if (entry.containsGroup(candidate))
+    for (std::string_view candidate : DesktopTables::kSandboxSections) {
+        if (entry.containsGroup(std::string(candidate)))
             section = candidate;
     }
     return section;

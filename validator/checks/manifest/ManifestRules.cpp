@@ -16,19 +16,19 @@ namespace {
 
 // The keys a manifest may hold and the kind of value each must have;
 // minOSVersion has rules of its own.
-struct KnownKey {
+struct KeyKind {
     std::string_view name;
     std::optional<json::kind> kind;
 };
 
-constexpr KnownKey kKnownKeys[] = {
+constexpr KeyKind kKnownKeys[] = {
     {"minOSVersion", std::nullopt},
     {"keepMediaActiveInBackground", json::kind::bool_},
 };
 
-const KnownKey* knownKey(std::string_view name)
+const KeyKind* knownKey(std::string_view name)
 {
-    for (const KnownKey& key : kKnownKeys) {
+    for (const KeyKind& key : kKnownKeys) {
         if (key.name == name)
             return &key;
     }
@@ -58,6 +58,15 @@ bool isBelow(const Version& version, const std::vector<std::int64_t>& bound)
 }
 
 } // namespace
+
+std::vector<KnownKey> knownKeys()
+{
+    std::vector<KnownKey> keys;
+    for (const KeyKind& key : kKnownKeys)
+        keys.push_back({key.name, key.kind ? std::string_view(json::to_string(*key.kind))
+                                           : std::string_view("a version or a non-empty list of versions")});
+    return keys;
+}
 
 std::optional<Version> parseVersion(std::string_view text)
 {
@@ -125,7 +134,7 @@ void checkManifest(std::string_view text, const std::function<std::string()>& sy
     }
     const json::object& manifest = document.get_object();
     for (const json::key_value_pair& member : manifest) {
-        const KnownKey* key = knownKey(member.key());
+        const KeyKind* key = knownKey(member.key());
         if (!key)
             logger.add(ManifestMessage::UnknownKey, {member.key()});
         else if (key->kind && member.value().kind() != *key->kind)

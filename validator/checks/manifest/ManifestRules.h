@@ -31,6 +31,14 @@ std::optional<Version> parseSystemVersion(std::string_view text);
 // manifest lists (one per release branch the application supports).
 bool isCompatible(std::string_view system, const std::vector<std::string>& minimumVersions);
 
+// The keys a manifest may hold, each with the JSON kind its value must
+// have ("minOSVersion" has rules of its own).
+struct KnownKey {
+    std::string_view name;
+    std::string_view kind;
+};
+std::vector<KnownKey> knownKeys();
+
 // The manifest's text checked in full; `systemVersion` is asked only when
 // the manifest names its minimum versions correctly.
 void checkManifest(std::string_view text, const std::function<std::string()>& systemVersion, Logger& logger);

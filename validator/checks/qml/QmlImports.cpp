@@ -1,6 +1,6 @@
 #include "checks/qml/QmlImports.h"
 
-#include "checks/QmlImportsMessages.h"
+#include "checks/qml/QmlImportsMessages.h"
 #include "checks/qml/QmlImportReader.h"
 #include "package/PackagedFile.h"
 

@@ -72,7 +72,6 @@ ConfigBase::ConfigBase()
     m_iconsDir = "/usr/share/icons/hicolor/";
     m_libexecDir = "/usr/libexec/";
     m_extraInstallPaths.addName("/manifest.json");
-    m_fullChecks = readValidationEnabled();
 }
 
 } // namespace Configuration

@@ -73,7 +73,8 @@ protected:
 
 // The developer-mode setting "developermode.validationEnabled" of
 // <platform root>/var/lib/developer-moded/developer-moded.conf; true, with a
-// line on standard error, when it cannot be read.
+// line on standard error, when it cannot be read. Validator::Config reads it
+// into a profile right after building one for a package run.
 bool readValidationEnabled();
 
 } // namespace Configuration
