@@ -14,14 +14,20 @@
 // with a tmpfs on /tmp. Then `vetrik --jobs 2` over twenty small packages
 // against one vetrik process per package.
 //
+// Then what vetrik pays per package whatever the package holds, all in the
+// same rounds: a small application of about 1 MB against its floor, vetrik
+// on a file that is not an RPM, `vetrik --version`, and `vetrik --jobs 2`
+// over ten copies of the small application against ten separate runs.
+//
 //     bench_extraction [vetrik] [runs] [baseline-vetrik] [shapes]
 //
 // Use a multiple of three runs: each takes every place in the order equally
 // often. With a baseline vetrik (an earlier build), its ratios are measured
 // in the same rounds, so that the cost of a change can be read off directly
 // (vetrik/baseline, the median of the per-round ratios). `shapes` picks some
-// of small,manyfiles,large,largexz,jobs (comma-separated; default all): the
-// large packages take minutes to build alone.
+// of small,manyfiles,large,largexz,jobs,fixed (comma-separated; default
+// all): the large packages take minutes to build alone. "fixed" is the fixed
+// cost of a package, measured with /tmp as it is and then on a tmpfs.
 
 #include "BenchSupport.h"
 
@@ -39,6 +45,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -72,6 +79,37 @@ std::string buildApplicationPackage(const std::string& workDir, const std::strin
     package.entries.push_back(TestKit::file("/manifest.json", "{\"minOSVersion\": [\"5.1\", \"4.0.2\"]}\n"));
     for (TestKit::Entry& icon : TestKit::launcherIcons(name))
         package.entries.push_back(std::move(icon));
+    return TestKit::buildRpm(package, workDir);
+}
+
+// The small application of a store: about 1 MB unpacked, its main
+// executable (a C program carrying some 600 KB of data, incompressible like
+// the resources real programs embed), 30 QML files of some 13 KB, its
+// desktop entry and its four launcher icons. What vetrik takes on it is
+// mostly what it pays per package whatever the package holds.
+std::string buildSmallApplication(const std::string& workDir, const std::string& name)
+{
+    TestKit::Package package = TestKit::validApplication(name, workDir);
+    std::mt19937_64 random(7);
+    std::string source = "#include <stdio.h>\nstatic const unsigned long long data[] = {";
+    for (int i = 0; i < 600 * 1024 / 8; ++i)
+        source += std::to_string(random()) + "ull,";
+    source += "};\nint main(int argc, char** argv) { (void)argv; printf(\"%llu\\n\", data[argc]); return 0; }\n";
+    const std::string binary = workDir + "/" + name + ".bin";
+    TestKit::compileC(source, binary, {"-O1", "-rdynamic", "-Wl,--disable-new-dtags", "-Wl,-rpath,/usr/share/" + name + "/lib"});
+    for (TestKit::Entry& entry : package.entries) {
+        if (entry.path == "/usr/bin/" + name)
+            entry.content = TestKit::readFile(binary);
+    }
+    const std::string base = "/usr/share/" + name + "/qml";
+    package.entries.push_back(TestKit::directory(base));
+    for (int i = 0; i < 30; ++i) {
+        std::string content = "import QtQuick 2.6\nimport QtQuick.Layouts 1.1\nimport \".\"\n\nItem {\n";
+        while (content.size() < 13 * 1024)
+            content += "    Label { id: label" + std::to_string(content.size()) + "; text: qsTr(\"Item\") }\n";
+        content += "}\n";
+        package.entries.push_back(TestKit::file(base + "/Page" + std::to_string(i) + ".qml", std::move(content)));
+    }
     return TestKit::buildRpm(package, workDir);
 }
 
@@ -188,6 +226,106 @@ std::string fileSystemOf(const std::string& path)
     return type;
 }
 
+// What the fixed-cost rounds run: the programs (vetrik, and the baseline
+// when there is one) and their inputs.
+struct FixedCostInputs {
+    std::vector<std::string> programs;
+    std::string smallApplication;
+    std::vector<std::string> copies;  // of the small application, for --jobs
+    std::string notAPackage;
+    std::string readScript;
+    std::vector<std::pair<std::string, std::string>> env;
+};
+
+// One program's measurements in the fixed-cost rounds.
+struct FixedCost {
+    std::vector<Bench::Measurement> small, notAPackage, version, separately, jobs;
+};
+
+std::vector<std::string> vetrikArguments(const std::string& program, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> argv = {program, "--color", "never", "-p", "regular"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+// The copies one after another, one process each: the whole sequence is one
+// measurement, what a store's pipeline waits for.
+Bench::Measurement oneProcessEach(const std::string& program, const FixedCostInputs& inputs)
+{
+    Bench::Measurement sum;
+    sum.exitCode = 0;
+    for (const std::string& package : inputs.copies) {
+        const Bench::Measurement m = Bench::measure(vetrikArguments(program, {package}), inputs.env);
+        sum.seconds += m.seconds;
+        sum.cpuSeconds += m.cpuSeconds;
+        sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
+        sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
+        sum.exitCode = std::max(sum.exitCode, m.exitCode);
+    }
+    return sum;
+}
+
+// Exit status 1 is a completed validation with findings.
+bool completed(const std::vector<Bench::Measurement>& all)
+{
+    return std::all_of(all.begin(), all.end(), [](const Bench::Measurement& m) { return m.exitCode == 0 || m.exitCode == 1; });
+}
+
+// The fixed cost of a package, every contender once per round; false when a
+// run of vetrik did not complete.
+bool measureFixedCost(const FixedCostInputs& inputs, int runs, const std::string& fileSystem)
+{
+    std::vector<Bench::Measurement> floors;
+    std::vector<FixedCost> costs(inputs.programs.size());
+    std::vector<std::string> jobs = {"--jobs", "2"};
+    jobs.insert(jobs.end(), inputs.copies.begin(), inputs.copies.end());
+    std::vector<std::function<void()>> contenders = {
+        [&] { floors.push_back(Bench::measure({"sh", "-c", inputs.readScript, "sh", inputs.smallApplication})); },
+    };
+    for (std::size_t i = 0; i < inputs.programs.size(); ++i) {
+        const std::string& program = inputs.programs[i];
+        FixedCost& cost = costs[i];
+        contenders.push_back([&] { cost.small.push_back(Bench::measure(vetrikArguments(program, {inputs.smallApplication}), inputs.env)); });
+        contenders.push_back([&] { cost.notAPackage.push_back(Bench::measure(vetrikArguments(program, {inputs.notAPackage}), inputs.env)); });
+        contenders.push_back([&] { cost.version.push_back(Bench::measure({program, "--version"}, inputs.env)); });
+        contenders.push_back([&] { cost.separately.push_back(oneProcessEach(program, inputs)); });
+        contenders.push_back([&] { cost.jobs.push_back(Bench::measure(vetrikArguments(program, jobs), inputs.env)); });
+    }
+    const std::string loadBefore = loadAverages();
+    runRounds(runs, contenders);
+
+    constexpr auto seconds = &Bench::Measurement::seconds;
+    std::printf("\nfixed cost of a package, /tmp on %s, median of %d paired rounds; small application %.2f MiB on disk,"
+                " floor %.3f s\n",
+                fileSystem.c_str(), runs, static_cast<double>(fs::file_size(inputs.smallApplication)) / (1024 * 1024),
+                Bench::medianOf(floors).seconds);
+    std::printf("load averages before: %s, after: %s\n", loadBefore.c_str(), loadAverages().c_str());
+    std::printf("%-36s %10s %10s %8s\n", "", "vetrik", inputs.programs.size() > 1 ? "baseline" : "", "target");
+    const auto line = [&](const char* label, const char* target, const std::function<double(const FixedCost&)>& value) {
+        std::printf("%-36s", label);
+        for (const FixedCost& cost : costs)
+            std::printf(" %10.3f", value(cost));
+        if (costs.size() < 2)
+            std::printf(" %10s", "");
+        std::printf(" %8s\n", target);
+    };
+    line("small application / floor", "1.3", [&](const FixedCost& c) { return pairedRatio(c.small, floors, seconds); });
+    line("  processor time / floor's", "",
+         [&](const FixedCost& c) { return pairedRatio(c.small, floors, &Bench::Measurement::cpuSeconds); });
+    line("  vetrik s", "", [&](const FixedCost& c) { return Bench::medianOf(c.small).seconds; });
+    line("not an RPM, ms", "25", [&](const FixedCost& c) { return Bench::medianOf(c.notAPackage).seconds * 1000; });
+    line("--version, ms", "", [&](const FixedCost& c) { return Bench::medianOf(c.version).seconds * 1000; });
+    line("--jobs 2 / ten separate runs", "0.56", [&](const FixedCost& c) { return pairedRatio(c.jobs, c.separately, seconds); });
+    line("  ten separate runs s", "", [&](const FixedCost& c) { return Bench::medianOf(c.separately).seconds; });
+    line("  --jobs 2 s", "", [&](const FixedCost& c) { return Bench::medianOf(c.jobs).seconds; });
+    line("  own peak KiB, small application", "",
+         [&](const FixedCost& c) { return static_cast<double>(peakOf(c.small, &Bench::Measurement::ownPeakKiB)); });
+    return std::all_of(costs.begin(), costs.end(), [](const FixedCost& c) {
+        return completed(c.small) && completed(c.notAPackage) && completed(c.separately) && completed(c.jobs);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -221,6 +359,7 @@ int main(int argc, char** argv)
         {"largexz", "large: 3200 files, 220 MiB, xz", "org.example.largexz", 3200, 220, "xz"},
     };
     const bool measureJobs = chosen(shapes, "jobs");
+    const bool measureFixed = chosen(shapes, "fixed");
     std::vector<Row> rows;
     for (const Shape& shape : kShapes) {
         if (chosen(shapes, shape.shape))
@@ -234,11 +373,14 @@ int main(int argc, char** argv)
         }
         for (int i = 0; measureJobs && i < kSmallPackages; ++i)
             built.push_back(buildApplicationPackage(work.path(), "org.example.tiny" + std::to_string(i), 40, 1));
+        if (measureFixed)
+            built.push_back(buildSmallApplication(work.path(), "org.example.smallapp"));
         return built;
     });
     for (std::size_t i = 0; i < rows.size(); ++i)
         rows[i].package = packages.at(i);
-    const std::vector<std::string> tiny(packages.begin() + static_cast<std::ptrdiff_t>(rows.size()), packages.end());
+    const std::vector<std::string> tiny(packages.begin() + static_cast<std::ptrdiff_t>(rows.size()),
+                                        packages.end() - (measureFixed ? 1 : 0));
     for (const Row& row : rows)
         std::printf("%-40s %6.1f MiB on disk\n", row.label.c_str(), static_cast<double>(fs::file_size(row.package)) / (1024 * 1024));
     if (measureJobs)
@@ -255,13 +397,26 @@ int main(int argc, char** argv)
     const std::string readScript = "d=$(mktemp -d) && cd \"$d\" && /usr/bin/rpm2cpio \"$1\" | cpio -idm --quiet && "
                                    "find . -type f -exec cat {} + > /dev/null; s=$?; cd / && rm -rf \"$d\"; exit $s";
     const std::vector<std::pair<std::string, std::string>> env = {{"KVD_ROOT_FS", root.path()}};
-    const auto vetrikArguments = [&](const std::string& program, const std::vector<std::string>& extra) {
-        std::vector<std::string> argv = {program, "--color", "never", "-p", "regular"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return argv;
-    };
+    FixedCostInputs fixed;
+    if (measureFixed) {
+        fixed.programs = {vetrik};
+        if (!baseline.empty())
+            fixed.programs.push_back(baseline);
+        fixed.smallApplication = packages.back();
+        fs::create_directories(work / "copies");
+        for (int i = 0; i < 10; ++i) {
+            fixed.copies.push_back(work / ("copies/org.example.smallapp-" + std::to_string(i) + ".rpm"));
+            fs::copy_file(fixed.smallApplication, fixed.copies.back());
+        }
+        fixed.notAPackage = work / "not-a-package.rpm";
+        TestKit::writeFile(fixed.notAPackage, "This is a text file, not an RPM package.\n");
+        fixed.readScript = readScript;
+        fixed.env = env;
+    }
 
     const auto measureRows = [&](const std::string& fileSystem) {
+        if (rows.empty())
+            return;
         std::printf("\n/tmp on %s, median of %d paired rounds; floor = rpm2cpio | cpio -idm, then one read of the tree\n",
                     fileSystem.c_str(), runs);
         std::printf("load averages before: %s\n", loadAverages().c_str());
@@ -318,13 +473,16 @@ int main(int argc, char** argv)
     };
 
     measureRows(fileSystemOf("/tmp"));
+    bool fixedFailed = measureFixed && !measureFixedCost(fixed, runs, fileSystemOf("/tmp"));
     const bool firstFailed = std::any_of(rows.begin(), rows.end(), [](const Row& row) {
         return std::any_of(row.vetriks.begin(), row.vetriks.end(), [](const auto& m) { return m.exitCode != 0 && m.exitCode != 1; });
     });
-    if (tmpfsOnTmp())
+    if (tmpfsOnTmp()) {
         measureRows(fileSystemOf("/tmp"));
-    else
+        fixedFailed = (measureFixed && !measureFixedCost(fixed, runs, fileSystemOf("/tmp"))) || fixedFailed;
+    } else {
         std::printf("\nno private mount namespace here: no run with a tmpfs on /tmp\n");
+    }
 
     // Several small packages: one process per package against one process
     // validating two at a time. The whole sequence of processes is one
@@ -367,5 +525,5 @@ int main(int argc, char** argv)
     }
     // The packages have findings (no main executable): exit status 1 is a
     // completed validation.
-    return firstFailed ? 1 : 0;
+    return firstFailed || fixedFailed ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,36 @@ TEST_F(IntegritydPackageTest, OnlyThePackagesOwnListIsExamined)
 TEST_F(IntegritydPackageTest, AListThatIsNoRegularFileIsNotRead)
 {
     expectNoRegularFileIsRead(WatchList, {InvalidJson});
+}
+
+// json-glib comes with GIO and five more libraries: loaded only for a
+// package that has a watch list, and then it reads the list as before.
+TEST_F(IntegritydPackageTest, JsonGlibIsLoadedForAWatchListOnly)
+{
+    const std::string list = R"({"watch": ["/usr/bin/)" + N + R"("]})";
+    for (const bool withList : {false, true}) {
+        TestKit::Package package = application();
+        if (withList)
+            package.entries.push_back(TestKit::file(WatchList, list));
+        // The dynamic loader of every process of the run writes the files
+        // it loads to <prefix>.<pid>.
+        const std::string prefix = work / ("loaded" + std::to_string(nextCompileNumber()));
+        TestKit::RunOptions options;
+        options.env = {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", prefix}};
+        const Outcome outcome = check(package, "regular", options);
+        EXPECT_THAT(outcome.lines, IsEmpty());
+        EXPECT_EQ(outcome.exitCode, 0);
+        int logs = 0;
+        bool loaded = false;
+        for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
+            if (!entry.path().string().starts_with(prefix + "."))
+                continue;
+            ++logs;
+            loaded = TestKit::readFile(entry.path()).find("file=libjson-glib-1.0.so.0") != std::string::npos || loaded;
+        }
+        EXPECT_GT(logs, 0);
+        EXPECT_EQ(loaded, withList) << (withList ? "with" : "without") << " a watch list";
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "app/ReportCompletion.h"
 #include "app/report/ReportChannel.h"
 #include "package/Log.h"
+#include "package/RpmConfiguration.h"
 
 #include <chrono>
 #include <optional>
@@ -31,6 +32,9 @@ bool validatePackage(const std::string& package, const RunOptions& options, Pack
 bool validatePackages(const std::vector<std::string>& packages, const RunOptions& options, int jobs,
                       const std::function<void(const PackageReport&)>& report)
 {
+    // Read here once rather than by every package's child, which inherits
+    // it; a child reads it again, and warns, when this failed.
+    Common::Rpm::loadConfigurationQuietly();
     const bool oneAtATime = jobs <= 1 || packages.size() <= 1;
     const bool shared = outputsShareDestination();
     // Per package in flight: its report channel, and with several at once

@@ -4,6 +4,7 @@
 #include "app/ExtractionRoot.h"
 #include "app/InterruptCleanup.h"
 #include "app/PackageValidation.h"
+#include "app/TreeRemoval.h"
 #include "app/report/ReportChannel.h"
 #include "common/ChildProcess.h"
 
@@ -102,7 +103,14 @@ bool supervisePackageInOwnProcess(const std::string& package, const RunOptions& 
     printProgress(package);
     if (const std::optional<std::string> kind = nonRegularKind(package))
         return notValidated(channel, package, "not a package file: " + *kind);
-    return superviseChild<Common::ChildProcess>(package, options, root, rootError, forkDying, channel);
+    const bool failed = superviseChild<Common::ChildProcess>(package, options, root, rootError, forkDying, channel);
+    // Everything below this process has ended, so the tree is quiet: it is
+    // removed here, beside the other packages' work, rather than by the
+    // process that starts the packages, which then only makes sure (and
+    // removes it itself when this process crashed).
+    if (!root.empty())
+        removeTree(root);
+    return failed;
 }
 
 bool childFailed(const std::string& package, int status, ReportChannel* channel)

@@ -3,7 +3,7 @@
 #include "common/VisibleText.h"
 
 #include "package/Error.h"
-#include "package/Log.h"
+#include "package/RpmConfiguration.h"
 #include "package/RpmKeyring.h"
 #include "package/RpmMeta.h"
 
@@ -14,20 +14,6 @@
 namespace Common::Rpm {
 
 namespace {
-
-// librpm's configuration is process-wide; loading it once is enough, and a
-// failed load is retried by the next reader.
-bool g_configurationLoaded = false;
-
-void loadConfiguration()
-{
-    if (g_configurationLoaded)
-        return;
-    if (rpmReadConfigFiles(nullptr, nullptr) == 0)
-        g_configurationLoaded = true;
-    else
-        Validator::logWarning() << "Couldn't read RPM configuration files";
-}
 
 std::string orEmpty(const char* text)
 {

@@ -16,6 +16,7 @@
 #include "core/Digests.h"
 #include "core/Oids.h"
 #include "core/PrivateKeys.h"
+#include "core/RandomSeed.h"
 #include "core/RegularFile.h"
 #include "core/ReplacingFile.h"
 #include "torvel/CertificateFunctions.h"
@@ -33,6 +34,7 @@ constexpr long validitySeconds = 756864000; // 8760 days
 bool setSerialNumber(X509* certificate)
 {
     unsigned char serial[20];
+    PackageSignatures::seedRandomGenerator();
     if (RAND_bytes(serial, 12) != 1) {
         std::fprintf(stderr, "Could not set X509 serial\n");
         return false;

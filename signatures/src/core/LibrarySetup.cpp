@@ -1,9 +1,11 @@
 // Process-wide OpenSSL setup, run once when the library is loaded and before
 // any other use, so every later lookup of the private identifiers and every
 // GOST key or digest works without callers having to initialise anything.
+// The random generator is seeded later, on its first use (core/RandomSeed.h).
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include <openssl/crypto.h>
@@ -16,6 +18,7 @@
 #include "core/EnvironmentFiles.h"
 #include "core/Oids.h"
 #include "core/PrivateKeys.h"
+#include "core/RandomSeed.h"
 
 namespace PackageSignatures::Oids {
 
@@ -49,14 +52,6 @@ void keepConfigurationFromBlocking()
         return;
     std::fprintf(stderr, "OpenSSL's configuration is not loaded: %s\n", failure.c_str());
     OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
-}
-
-void seedRandomGenerator()
-{
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const int64_t nanoseconds = now.tv_nsec;
-    RAND_seed(&nanoseconds, sizeof nanoseconds);
 }
 
 void registerObjectIdentifiers()
@@ -94,7 +89,6 @@ void loadGostEngine()
 __attribute__((constructor)) void setUpLibrary()
 {
     keepConfigurationFromBlocking();
-    seedRandomGenerator();
     registerObjectIdentifiers();
     loadGostEngine();
     PackageSignatures::registerTokenKeySlot();
@@ -109,3 +103,18 @@ int rotationChain() { return registeredNids[3]; }
 int packageTrustletSignatures() { return registeredNids[4]; }
 
 } // namespace PackageSignatures::Oids
+
+namespace PackageSignatures {
+
+void seedRandomGenerator()
+{
+    static std::once_flag seeded;
+    std::call_once(seeded, [] {
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const int64_t nanoseconds = now.tv_nsec;
+        RAND_seed(&nanoseconds, sizeof nanoseconds);
+    });
+}
+
+} // namespace PackageSignatures

@@ -1,4 +1,5 @@
 #include "core/PrivateKeys.h"
+#include "core/RandomSeed.h"
 
 #include <cstdio>
 #include <cstring>
@@ -228,6 +229,8 @@ Common::OpenSsl::EvpPkeyHandle PrivateKeySource::read(const char* passphrase)
 
 std::unique_lock<std::mutex> exclusiveUse(const EVP_PKEY* key)
 {
+    // Signatures with some keys (ECDSA, GOST, PSS) draw random numbers.
+    seedRandomGenerator();
     auto* owner = key == nullptr || tokenKeySlot < 0
                       ? nullptr
                       : static_cast<TokenKeyOwner*>(EVP_PKEY_get_ex_data(key, tokenKeySlot));

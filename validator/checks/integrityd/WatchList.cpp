@@ -1,8 +1,7 @@
 #include "checks/integrityd/WatchList.h"
 
+#include "checks/integrityd/JsonGlib.h"
 #include "common/GlibHandles.h"
-
-#include <json-glib/json-glib.h>
 
 #include <algorithm>
 
@@ -69,29 +68,31 @@ WatchListVerdict checkWatchList(std::string_view text, const std::function<bool(
 {
     if (jsonGlibNestingDepth(text) > kMaxWatchListDepth)
         return WatchListVerdict::InvalidJson;
-    Common::Glib::ObjectHandle<JsonParser> parser(json_parser_new());
+    const JsonGlib& json = JsonGlib::get();
+    Common::Glib::ObjectHandle<JsonParser> parser(json.parserNew());
     GError* rawError = nullptr;
     const gboolean parsed =
-        json_parser_load_from_data(parser.get(), text.data(), static_cast<gssize>(text.size()), &rawError);
+        json.parserLoadFromData(parser.get(), text.data(), static_cast<gssize>(text.size()), &rawError);
     Common::Glib::ErrorHandle error(rawError);
     if (!parsed)
         return WatchListVerdict::InvalidJson;
 
     // The accessors are asked only for what a node holds: json-glib answers
     // a question of the wrong kind with a critical warning on standard error.
-    JsonNode* root = json_parser_get_root(parser.get());
-    if (!root || !JSON_NODE_HOLDS_OBJECT(root))
+    const auto holds = [&](JsonNode* node, JsonNodeType type) { return node && json.nodeGetNodeType(node) == type; };
+    JsonNode* root = json.parserGetRoot(parser.get());
+    if (!holds(root, JSON_NODE_OBJECT))
         return WatchListVerdict::Matches;
-    JsonNode* watch = json_object_get_member(json_node_get_object(root), "watch");
-    if (!watch || !JSON_NODE_HOLDS_ARRAY(watch))
+    JsonNode* watch = json.objectGetMember(json.nodeGetObject(root), "watch");
+    if (!holds(watch, JSON_NODE_ARRAY))
         return WatchListVerdict::Matches;
-    JsonArray* entries = json_node_get_array(watch);
-    const guint count = json_array_get_length(entries);
+    JsonArray* entries = json.nodeGetArray(watch);
+    const guint count = json.arrayGetLength(entries);
     for (guint i = 0; i < count; ++i) {
-        JsonNode* element = json_array_get_element(entries, i);
-        if (!JSON_NODE_HOLDS_VALUE(element) || json_node_get_value_type(element) != G_TYPE_STRING)
+        JsonNode* element = json.arrayGetElement(entries, i);
+        if (!holds(element, JSON_NODE_VALUE) || json.nodeGetValueType(element) != G_TYPE_STRING)
             return WatchListVerdict::Mismatch;
-        const char* entry = json_node_get_string(element);
+        const char* entry = json.nodeGetString(element);
         if (!entry || !isPackagePath(withoutKindPrefix(entry)))
             return WatchListVerdict::Mismatch;
     }
