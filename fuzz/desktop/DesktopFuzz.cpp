@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          std::make_shared<Validator::Logger>()};
     *context.unpackedTree = Validator::UnpackedTree(fixture.tree.path());
     Validator::Desktop desktop(context);
-    for (const std::string& common : {"/usr/share/common/org.example/x", "/usr/share/common/other"})
+    for (const char* common : {"/usr/share/common/org.example/x", "/usr/share/common/other"})
         desktop.accepts(common, fixture.tree / common);
     const std::string packagePath = "/usr/share/applications/" + kName + ".desktop";
     if (desktop.accepts(packagePath, fixture.input->path()))

@@ -68,7 +68,11 @@ void checkJsonLines(const PackageReport& report)
     RunTotals totals;
     totals.add(report);
     const std::unique_ptr<ReportFormat> format = makeJsonLinesReport();
-    const std::string text = format->begin() + format->package(report) + format->end(totals);
+    // One statement each: the operands of + may be evaluated in any order,
+    // and a format writes its parts in sequence.
+    std::string text = format->begin();
+    text += format->package(report);
+    text += format->end(totals);
     std::size_t findings = 0;
     std::size_t accepted = 0;
     bool summaryLine = false;
@@ -113,7 +117,9 @@ void checkJUnit(const PackageReport& report, bool errorsFail)
     RunTotals totals;
     totals.add(report);
     const std::unique_ptr<ReportFormat> format = makeJUnitReport(errorsFail);
-    std::string document = format->begin() + format->package(report) + format->end(totals);
+    std::string document = format->begin();
+    document += format->package(report);
+    document += format->end(totals);
     // The totals are written over the beginning, as the report file does.
     const std::string head = format->head(totals);
     if (head.size() > document.size())
