@@ -7,6 +7,7 @@
 
 #include "TestKit.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,13 +20,22 @@ struct Measurement {
     long treePeakKiB = 0;  // largest resident set among the process and its children
     long ownPeakKiB = 0;   // the process itself (VmHWM, sampled until it exits)
     int exitCode = -1;
+
+    // Adds `next` as a run that followed this one: times add up, the peaks
+    // and the exit status are the larger of the two.
+    void addFollowing(const Measurement& next)
+    {
+        seconds += next.seconds;
+        cpuSeconds += next.cpuSeconds;
+        treePeakKiB = std::max(treePeakKiB, next.treePeakKiB);
+        ownPeakKiB = std::max(ownPeakKiB, next.ownPeakKiB);
+        exitCode = std::max(exitCode, next.exitCode);
+    }
 };
 
 // Runs argv (no shell) with stdout/stderr discarded.
 Measurement measure(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// Median of `runs` measurements by wall time (processor time: its own
-// median); peaks are the largest seen.
 // The medians of wall and processor time (each on its own), with the
 // largest peaks of all runs; the rest is the median-wall-time run's.
 Measurement medianOf(std::vector<Measurement> all);

@@ -256,12 +256,7 @@ Bench::Measurement oneProcessEach(const std::string& program, const FixedCostInp
     Bench::Measurement sum;
     sum.exitCode = 0;
     for (const std::string& package : inputs.copies) {
-        const Bench::Measurement m = Bench::measure(vetrikArguments(program, {package}), inputs.env);
-        sum.seconds += m.seconds;
-        sum.cpuSeconds += m.cpuSeconds;
-        sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
-        sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
-        sum.exitCode = std::max(sum.exitCode, m.exitCode);
+        sum.addFollowing(Bench::measure(vetrikArguments(program, {package}), inputs.env));
     }
     return sum;
 }
@@ -492,14 +487,8 @@ int main(int argc, char** argv)
         runRounds(runs, {
             [&] {
                 Bench::Measurement sum;
-                for (const std::string& package : tiny) {
-                    const Bench::Measurement m = Bench::measure(vetrikArguments(vetrik, {package}), env);
-                    sum.seconds += m.seconds;
-                    sum.cpuSeconds += m.cpuSeconds;
-                    sum.ownPeakKiB = std::max(sum.ownPeakKiB, m.ownPeakKiB);
-                    sum.treePeakKiB = std::max(sum.treePeakKiB, m.treePeakKiB);
-                    sum.exitCode = std::max(sum.exitCode, m.exitCode);
-                }
+                for (const std::string& package : tiny)
+                    sum.addFollowing(Bench::measure(vetrikArguments(vetrik, {package}), env));
                 oneByOne.push_back(sum);
             },
             [&] {

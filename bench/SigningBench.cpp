@@ -144,14 +144,8 @@ Bench::Measurement floorOf(const std::string& package, const std::string& archiv
     total.exitCode = 0;
     for (const auto& argv : {digest, std::vector<std::string> {"sh", "-c", "rpm2cpio \"$1\" > /dev/null", "sh",
                                                                package},
-                             std::vector<std::string> {floorProgram, archive, signer.key}}) {
-        const Bench::Measurement piece = Bench::measure(argv);
-        total.seconds += piece.seconds;
-        total.cpuSeconds += piece.cpuSeconds;
-        total.ownPeakKiB = std::max(total.ownPeakKiB, piece.ownPeakKiB);
-        total.treePeakKiB = std::max(total.treePeakKiB, piece.treePeakKiB);
-        total.exitCode = std::max(total.exitCode, piece.exitCode);
-    }
+                             std::vector<std::string> {floorProgram, archive, signer.key}})
+        total.addFollowing(Bench::measure(argv));
     return total;
 }
 

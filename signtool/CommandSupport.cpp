@@ -13,6 +13,7 @@
 
 #include "ArgumentBytes.h"
 #include "Commands.h"
+#include "common/PosixIo.h"
 #include "common/UniqueFd.h"
 #include "common/VisibleText.h"
 
@@ -80,18 +81,10 @@ std::optional<QByteArray> readRegularFileHead(const QString& path, qint64 limit,
         return std::nullopt;
     }
     QByteArray head(int(std::min<qint64>(limit, status.st_size)), '\0');
-    qint64 done = 0;
-    while (done < head.size()) {
-        const ssize_t got = pread(file.get(), head.data() + done, size_t(head.size() - done), off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            failure = QString::fromLocal8Bit(std::strerror(errno));
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        done += got;
+    const ssize_t done = Common::readFull(file.get(), head.data(), size_t(head.size()), off_t(0));
+    if (done < 0) {
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
     }
     head.resize(int(done));
     return head;

@@ -1,5 +1,6 @@
 #include "app/report/Baseline.h"
 
+#include "common/PosixIo.h"
 #include "common/UniqueFd.h"
 #include "common/VisibleText.h"
 
@@ -146,9 +147,7 @@ bool readBaseline(const std::string& path, FindingAcceptance& acceptance, std::s
     std::size_t total = 0;
     char buffer[1 << 16];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = Common::retryOnInterrupt([&] { return ::read(fd.get(), buffer, sizeof buffer); });
         if (n < 0) {
             error = std::strerror(errno);
             return false;
