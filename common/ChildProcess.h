@@ -20,12 +20,23 @@
 #include "common/PosixIo.h"
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 
 namespace Common {
+
+// Called first thing in a child just forked (or vforked) from `parent`: the
+// child is killed when the parent dies, and ends at once with `status` when
+// the parent has died already, before the request was made.
+inline void dieWithParent(pid_t parent, int status) noexcept
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(status);
+}
 
 struct DirectReaping {
     // The child's wait status; -1 when it could not be waited for.

@@ -170,9 +170,7 @@ pid_t InterruptCleanup::forkChild()
     if (pid == 0) {
         // Its work is this process's: without it, nobody would remove the
         // tree it fills.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(1);
+        Common::dieWithParent(parent, 1);
         sigset_t faults;
         sigemptyset(&faults);
         for (const int signal : kFaultSignals)

@@ -54,9 +54,7 @@ pid_t forkDying()
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(1);
+        Common::dieWithParent(parent, 1);
     }
     return pid;
 }

@@ -17,7 +17,6 @@
 #include <iostream>
 #include <optional>
 #include <string_view>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <thread>
@@ -62,10 +61,7 @@ Common::ChildProcess spawn(const char* program, const std::vector<const char*>& 
     const pid_t pid = ::vfork();
     if (pid != 0)
         return Common::ChildProcess(pid);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // The parent may have died before the request above was made.
-    if (::getppid() != parent)
-        ::_exit(127);
+    Common::dieWithParent(parent, 127);
     ::setpgid(0, group);
     resetSignalsForChild();
     if (in >= 0 && ::dup2(in, STDIN_FILENO) < 0)
