@@ -2,6 +2,7 @@
 
 #include "app/TreeRemoval.h"
 #include "common/PosixIo.h"
+#include "package/Log.h"
 
 #include <cerrno>
 #include <csignal>
@@ -160,9 +161,7 @@ void InterruptCleanup::setReportTemporary(int directory, const std::string& name
 pid_t InterruptCleanup::forkChild()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
+    flushAllOutput();
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid > 0)

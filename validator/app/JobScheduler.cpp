@@ -90,9 +90,7 @@ void awaitLifeline(const Common::UniqueFd& lifeline)
     ReportChannel* channel = job.channel ? &*job.channel : nullptr;
     const bool failed = supervisePackageInOwnProcess(job.package, options, job.root ? job.root->path() : std::string(),
                                                      rootError, channel);
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
+    flushAllOutput();
     ::_exit(failed ? 1 : 0);
 }
 

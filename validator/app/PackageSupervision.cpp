@@ -7,6 +7,7 @@
 #include "app/TreeRemoval.h"
 #include "app/report/ReportChannel.h"
 #include "common/ChildProcess.h"
+#include "package/Log.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,9 +49,7 @@ std::optional<std::string> nonRegularKind(const std::string& package)
 // with it, so that stopping the supervisor stops everything below it.
 pid_t forkDying()
 {
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
+    flushAllOutput();
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {

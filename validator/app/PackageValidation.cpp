@@ -78,9 +78,7 @@ void validateInThisProcess(const std::string& package, const RunOptions& options
     } catch (...) {
         notValidated(channel, package, "validation stopped: an unknown exception");
     }
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
+    flushAllOutput();
     // Not exit(): the parent's objects copied into this process, its
     // extraction root among them, belong to the parent.
     ::_exit(failed ? 1 : 0);

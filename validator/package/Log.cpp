@@ -2,6 +2,7 @@
 
 #include "common/VisibleText.h"
 
+#include <cstdio>
 #include <iostream>
 
 namespace Validator {
@@ -9,6 +10,13 @@ namespace Validator {
 void printError(std::string_view line)
 {
     std::cerr << Common::visibleText(line) << '\n' << std::flush;
+}
+
+void flushAllOutput()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
 }
 
 LogLine::~LogLine()

@@ -15,6 +15,11 @@ namespace Validator {
 // One line on standard error, flushed at once.
 void printError(std::string_view line);
 
+// Everything the process wrote so far through iostreams and stdio, out:
+// before a fork, which would copy what is still buffered into the child,
+// and before _exit, which would drop it.
+void flushAllOutput();
+
 // One diagnostic line of a reading step: "[I] ", "[W] " or "[E] " + text on
 // standard output, written when the line object goes out of scope, and only
 // when the text is not empty.
