@@ -91,10 +91,12 @@ TEST(RuleTableTest, EveryRuleHasAUniqueNameAnExplanationAndAPathArgumentItsTextU
         EXPECT_TRUE(names.insert(spec.rule).second) << where << ": " << spec.rule << " is used twice";
         EXPECT_GE(spec.explanation.size(), 60u) << spec.rule;
         EXPECT_EQ(spec.explanation.back(), '.') << spec.rule;
-        if (spec.path != PathArgument::None)
+        if (spec.path != PathArgument::None) {
             EXPECT_LT(static_cast<std::size_t>(spec.path), argumentsUsed(spec.text)) << spec.rule;
-        if (spec.accepted)
+        }
+        if (spec.accepted) {
             EXPECT_FALSE(spec.accepted().empty()) << spec.rule;
+        }
         // The explanation names the rule, says where it belongs and quotes
         // the finding.
         const std::string text = explanation(rule);

@@ -106,9 +106,13 @@ void HeldOutput::discard()
 void HeldOutput::notValidated(std::string_view reason)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_holding)
-        m_findings.push_back({.message = Message {LogLevel::Info, std::string(reason)}});
-    else if (m_forward)
+    if (m_holding) {
+        // Held without a group: every finding has one, so release() knows
+        // this for the reason, not a finding.
+        HeldFinding held;
+        held.message = Message {LogLevel::Info, std::string(reason)};
+        m_findings.push_back(std::move(held));
+    } else if (m_forward)
         m_forward->notValidated(reason);
 }
 
